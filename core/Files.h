@@ -1,0 +1,29 @@
+#pragma once
+// Whole-file reads and atomic writes. Every file that holds user data is written
+// through WriteFileAtomic: a temporary file in the same folder, flushed, then renamed
+// over the old one, so a crash or a full disk never leaves a half-written file.
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tarvok {
+
+class TFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The whole file, or nullopt when it cannot be opened or read. Other processes may
+// read and write the file meanwhile (share-deny-none).
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath);
+
+// Replaces the file's content atomically; raises TFileError with the system's message
+// on failure, leaving any earlier file untouched.
+void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AContent);
+
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+}  // namespace tarvok

@@ -1,0 +1,120 @@
+#include "core/JsonWriter.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+void AppendU(std::string& out, unsigned v) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char buf[6] = {'\\', 'u', kHex[(v >> 12) & 0xF], kHex[(v >> 8) & 0xF], kHex[(v >> 4) & 0xF], kHex[v & 0xF]};
+  out.append(buf, 6);
+}
+
+}  // namespace
+
+void AppendJsonEscaped(std::string& out, std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    // Copy the longest run of characters that need no escape in one go.
+    std::size_t run = i;
+    while (run < s.size()) {
+      const auto c = static_cast<unsigned char>(s[run]);
+      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\' || c == '/') break;
+      ++run;
+    }
+    out.append(s.data() + i, run - i);
+    i = run;
+    if (i >= s.size()) break;
+    const auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"': out += "\\\""; ++i; continue;
+      case '\\': out += "\\\\"; ++i; continue;
+      case '/': out += "\\/"; ++i; continue;
+      case '\b': out += "\\b"; ++i; continue;
+      case '\t': out += "\\t"; ++i; continue;
+      case '\n': out += "\\n"; ++i; continue;
+      case '\f': out += "\\f"; ++i; continue;
+      case '\r': out += "\\r"; ++i; continue;
+      default: break;
+    }
+    if (c < 0x80) {  // other controls and DEL
+      AppendU(out, c);
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    i += DecodeUtf8Char(s.substr(i), cp);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      AppendU(out, 0xD800 + (cp >> 10));
+      AppendU(out, 0xDC00 + (cp & 0x3FF));
+    } else {
+      AppendU(out, cp);
+    }
+  }
+}
+
+void AppendJsonDouble(std::string& out, double v) {
+  if (!std::isfinite(v)) { out += "0.0"; return; }  // JSON has no NaN or infinity
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  std::string_view text(buf, static_cast<std::size_t>(end - buf));
+  out += text;
+  if (text.find_first_of(".eEn") == std::string_view::npos) out += ".0";
+}
+
+void TJsonWriter::BeforeValue() {
+  if (FAfterKey) { FAfterKey = false; return; }
+  if (!FHasItems.empty()) {
+    if (FHasItems.back()) FOut += ',';
+    FHasItems.back() = true;
+  }
+}
+
+TJsonWriter& TJsonWriter::BeginObject() { BeforeValue(); FOut += '{'; FHasItems.push_back(false); return *this; }
+TJsonWriter& TJsonWriter::EndObject() { FOut += '}'; FHasItems.pop_back(); return *this; }
+TJsonWriter& TJsonWriter::BeginArray() { BeforeValue(); FOut += '['; FHasItems.push_back(false); return *this; }
+TJsonWriter& TJsonWriter::EndArray() { FOut += ']'; FHasItems.pop_back(); return *this; }
+
+TJsonWriter& TJsonWriter::Key(std::string_view AName) {
+  BeforeValue();
+  FOut += '"';
+  AppendJsonEscaped(FOut, AName);
+  FOut += "\":";
+  FAfterKey = true;
+  return *this;
+}
+
+TJsonWriter& TJsonWriter::String(std::string_view AValue) {
+  BeforeValue();
+  FOut += '"';
+  AppendJsonEscaped(FOut, AValue);
+  FOut += '"';
+  return *this;
+}
+
+TJsonWriter& TJsonWriter::Base64String(std::string_view AValue) {
+  BeforeValue();
+  FOut += '"';
+  FOut.reserve(FOut.size() + AValue.size() + AValue.size() / 32 + 2);
+  while (!AValue.empty()) {
+    const std::size_t slash = AValue.find('/');
+    if (slash == std::string_view::npos) { FOut += AValue; break; }
+    FOut.append(AValue.data(), slash);
+    FOut += "\\/";
+    AValue.remove_prefix(slash + 1);
+  }
+  FOut += '"';
+  return *this;
+}
+
+TJsonWriter& TJsonWriter::Int(std::int64_t AValue) { BeforeValue(); FOut += std::to_string(AValue); return *this; }
+TJsonWriter& TJsonWriter::Double(double AValue) { BeforeValue(); AppendJsonDouble(FOut, AValue); return *this; }
+TJsonWriter& TJsonWriter::Bool(bool AValue) { BeforeValue(); FOut += AValue ? "true" : "false"; return *this; }
+TJsonWriter& TJsonWriter::Null() { BeforeValue(); FOut += "null"; return *this; }
+
+}  // namespace tarvok

@@ -1,0 +1,45 @@
+#pragma once
+// The compact, ASCII-only JSON form that the program writes (request bodies, image
+// result texts, chat files): no white space; '"', '\\' and '/' escaped with a
+// backslash; \b \t \n \f \r; every other character below U+0020 or above U+007F as
+// \uXXXX (upper-case hex, UTF-16 code units, so astral characters become a surrogate
+// pair); whole doubles written with ".0".
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok {
+
+// Appends the escaped form of a UTF-8 text, without the surrounding quotes.
+// Bytes that are not valid UTF-8 are written as \uFFFD.
+void AppendJsonEscaped(std::string& AOut, std::string_view AUtf8);
+// Appends a double as the writer does: shortest round-trip digits, ".0" for whole values.
+void AppendJsonDouble(std::string& AOut, double AValue);
+
+class TJsonWriter {
+ public:
+  explicit TJsonWriter(std::string& AOut) : FOut(AOut) {}
+
+  TJsonWriter& BeginObject();
+  TJsonWriter& EndObject();
+  TJsonWriter& BeginArray();
+  TJsonWriter& EndArray();
+  TJsonWriter& Key(std::string_view AName);
+  TJsonWriter& String(std::string_view AValue);
+  // Base64 data: only '/' needs an escape, so it takes a fast path.
+  TJsonWriter& Base64String(std::string_view AValue);
+  TJsonWriter& Int(std::int64_t AValue);
+  TJsonWriter& Double(double AValue);
+  TJsonWriter& Bool(bool AValue);
+  TJsonWriter& Null();
+
+ private:
+  void BeforeValue();
+  std::string& FOut;
+  std::vector<bool> FHasItems;  // per open container: a value was written already
+  bool FAfterKey = false;
+};
+
+}  // namespace tarvok

@@ -1,0 +1,33 @@
+#pragma once
+// The few things that differ between systems, behind plain functions.
+// Implementations: Platform_posix.cpp and Platform_win.cpp, chosen by CMake.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvok {
+
+// The folder of the running executable, where settings, chats and counters live.
+// Tests (and the app at start) may set it; the first call otherwise asks the system.
+std::filesystem::path ProgramDir();
+void SetProgramDir(const std::filesystem::path& ADir);
+
+// The system's temporary folder.
+std::filesystem::path TempDir();
+
+// The system's legacy single-byte code page (Windows: the ANSI code page; elsewhere
+// Windows-1251, the users' legacy encoding). Characters with no mapping become '?'.
+std::string DecodeLegacyCodePage(std::string_view ABytes);
+std::string EncodeLegacyCodePage(std::string_view AUtf8);
+
+// A file path from UTF-8 text and back, on every system.
+std::filesystem::path PathFromUtf8(std::string_view AUtf8);
+std::string PathToUtf8(const std::filesystem::path& APath);
+
+// A number that grows with time, in milliseconds (GetTickCount's role).
+unsigned long long TickCountMs();
+// An id of the calling thread as a decimal number.
+unsigned long long CurrentThreadIdNumber();
+
+}  // namespace tarvok

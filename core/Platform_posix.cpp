@@ -1,0 +1,95 @@
+#include <iconv.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "core/Platform.h"
+
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
+
+namespace tarvok {
+namespace {
+
+std::mutex GDirLock;
+std::filesystem::path GProgramDir;
+
+std::string Convert(std::string_view in, const char* to, const char* from) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  std::string out;
+  out.resize(in.size() * 4 + 16);
+  char* src = const_cast<char*>(in.data());
+  std::size_t srcLeft = in.size();
+  char* dst = out.data();
+  std::size_t dstLeft = out.size();
+  while (srcLeft > 0) {
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) {
+      const std::size_t used = out.size() - dstLeft;
+      out.resize(out.size() * 2);
+      dst = out.data() + used;
+      dstLeft = out.size() - used;
+      continue;
+    }
+    // An unmappable or invalid byte: write '?' and go on with the next one.
+    if (dstLeft == 0) continue;
+    *dst++ = '?';
+    --dstLeft;
+    ++src;
+    --srcLeft;
+  }
+  out.resize(out.size() - dstLeft);
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path ProgramDir() {
+  std::lock_guard lock(GDirLock);
+  if (GProgramDir.empty()) {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    GProgramDir = ec ? std::filesystem::current_path() : exe.parent_path();
+  }
+  return GProgramDir;
+}
+
+void SetProgramDir(const std::filesystem::path& ADir) {
+  std::lock_guard lock(GDirLock);
+  GProgramDir = ADir;
+}
+
+std::filesystem::path TempDir() {
+  std::error_code ec;
+  auto p = std::filesystem::temp_directory_path(ec);
+  return ec ? std::filesystem::path("/tmp") : p;
+}
+
+std::string DecodeLegacyCodePage(std::string_view ABytes) { return Convert(ABytes, "UTF-8", "WINDOWS-1251"); }
+std::string EncodeLegacyCodePage(std::string_view AUtf8) { return Convert(AUtf8, "WINDOWS-1251", "UTF-8"); }
+
+std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesystem::path(std::string(AUtf8)); }
+std::string PathToUtf8(const std::filesystem::path& APath) { return APath.string(); }
+
+unsigned long long TickCountMs() {
+  return static_cast<unsigned long long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+unsigned long long CurrentThreadIdNumber() {
+#ifdef __linux__
+  return static_cast<unsigned long long>(syscall(SYS_gettid));
+#else
+  return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pthread_self()));
+#endif
+}
+
+}  // namespace tarvok

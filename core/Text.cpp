@@ -1,0 +1,139 @@
+#include "core/Text.h"
+
+#include <utf8proc.h>
+
+namespace tarvok {
+
+std::size_t DecodeUtf8Char(std::string_view s, char32_t& cp) {
+  if (s.empty()) { cp = 0; return 0; }
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) { cp = b0; return 1; }
+  int n;
+  char32_t v;
+  if ((b0 & 0xE0) == 0xC0) { n = 1; v = b0 & 0x1F; }
+  else if ((b0 & 0xF0) == 0xE0) { n = 2; v = b0 & 0x0F; }
+  else if ((b0 & 0xF8) == 0xF0) { n = 3; v = b0 & 0x07; }
+  else { cp = 0xFFFD; return 1; }
+  if (s.size() < static_cast<std::size_t>(n) + 1) { cp = 0xFFFD; return 1; }
+  for (int i = 1; i <= n; ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if ((b & 0xC0) != 0x80) { cp = 0xFFFD; return 1; }
+    v = (v << 6) | (b & 0x3F);
+  }
+  static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (v < kMin[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) { cp = 0xFFFD; return 1; }
+  cp = v;
+  return static_cast<std::size_t>(n) + 1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) out += static_cast<char>(cp);
+  else if (cp < 0x800) { out += static_cast<char>(0xC0 | (cp >> 6)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
+  else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12)); out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18)); out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F)); out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::size_t Utf16Length(std::string_view s) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp;
+    i += DecodeUtf8Char(s.substr(i), cp);
+    units += cp >= 0x10000 ? 2 : 1;
+  }
+  return units;
+}
+
+std::string Utf16Left(std::string_view s, std::size_t count) {
+  std::size_t units = 0, i = 0;
+  while (i < s.size()) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf8Char(s.substr(i), cp);
+    const std::size_t w = cp >= 0x10000 ? 2 : 1;
+    if (units + w > count) break;
+    units += w;
+    i += n;
+  }
+  return MakeValidUtf8(s.substr(0, i));
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp;
+    i += DecodeUtf8Char(s.substr(i), cp);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size() * 3 / 2);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::string MakeValidUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf8Char(s.substr(i), cp);
+    if (cp == 0xFFFD && n == 1 && static_cast<unsigned char>(s[i]) >= 0x80) AppendUtf8(out, 0xFFFD);
+    else out.append(s.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+std::string_view Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20) --e;
+  return s.substr(b, e - b);
+}
+
+std::string LowerCase(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp;
+    const std::size_t n = DecodeUtf8Char(s.substr(i), cp);
+    if (cp < 0x80) out += static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp);
+    else if (cp == 0xFFFD && n == 1) out += s[i];  // keep foreign bytes as they are
+    else AppendUtf8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp))));
+    i += n;
+  }
+  return out;
+}
+
+bool SameTextNoCase(std::string_view a, std::string_view b) { return LowerCase(a) == LowerCase(b); }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  const std::string p = LowerCase(prefix);
+  const std::string t = LowerCase(text.substr(0, std::min(text.size(), prefix.size() + 8)));
+  return t.compare(0, p.size(), p) == 0 && t.size() >= p.size();
+}
+
+}  // namespace tarvok

@@ -1,0 +1,151 @@
+#include "core/TokenEstimate.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include <stb/stb_image.h>
+
+#include "core/Files.h"
+#include "core/Platform.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool FileExists(const std::string& name, std::uintmax_t* size = nullptr) {
+  if (name.empty()) return false;
+  std::error_code ec;
+  const auto path = PathFromUtf8(name);
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  if (size) {
+    *size = std::filesystem::file_size(path, ec);
+    if (ec) *size = 0;
+  }
+  return true;
+}
+
+double FileSizeTokens(const std::string& name) {
+  std::uintmax_t size = 0;
+  if (!FileExists(name, &size)) return 0;
+  return static_cast<double>(size) / 1048576.0 * 9600.0;
+}
+
+std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    units += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+  }
+  return Utf16ToUtf8(units);
+}
+
+}  // namespace
+
+bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight) {
+  AWidth = AHeight = 0;
+  if (AFileName.empty()) return false;
+#ifdef _WIN32
+  std::FILE* f = _wfopen(PathFromUtf8(AFileName).c_str(), L"rb");
+#else
+  std::FILE* f = std::fopen(AFileName.c_str(), "rb");
+#endif
+  if (!f) return false;
+  int w = 0, h = 0, comp = 0;
+  const int ok = stbi_info_from_file(f, &w, &h, &comp);
+  std::fclose(f);
+  if (!ok || w <= 0 || h <= 0) return false;
+  AWidth = w;
+  AHeight = h;
+  return true;
+}
+
+int CountTokens(const TContentParts& AParts) {
+  double total = 0;
+  for (const TContentPart& part : AParts) {
+    if (part.PartType == TPartType::ptText) {
+      total += static_cast<double>(Utf16Length(part.Text)) / 3.5;
+    } else if (part.PartType == TPartType::ptInlineData) {
+      if (StartsWithAsciiNoCase(part.MimeType, "image/")) {
+        int w, h;
+        if (GetImageDimensions(part.FileName, w, h)) {
+          total += 258;
+          if (w > 512 || h > 512) total += 2.0 * std::ceil(w / 512.0) * std::ceil(h / 512.0);
+        } else {
+          total += FileSizeTokens(part.FileName);
+        }
+      } else if (StartsWithAsciiNoCase(part.MimeType, "text/")) {
+        if (!part.Text.empty()) total += static_cast<double>(Utf16Length(part.Text)) / 3.5;
+        else if (FileExists(part.FileName)) total += static_cast<double>(Utf16Length(SanitizeTextFile(part.FileName))) / 3.5;
+      } else {
+        total += FileSizeTokens(part.FileName);
+      }
+    }
+  }
+  if (total < 1 && !AParts.empty()) {
+    const TContentPart& first = AParts.front();
+    if ((first.PartType == TPartType::ptInlineData && FileExists(first.FileName)) ||
+        (first.PartType == TPartType::ptText && !first.Text.empty()))
+      return 1;
+  }
+  return static_cast<int>(std::ceil(total));
+}
+
+int CountTokensForHistory(const TChatHistory& AHistory) {
+  std::uint32_t sum = 0;  // wraps as 32-bit arithmetic does, without undefined overflow
+  for (const THistoryItem& item : AHistory) sum += static_cast<std::uint32_t>(item.TokenCount);
+  return static_cast<std::int32_t>(sum);
+}
+
+bool IsValidUtf8(std::string_view buf) {
+  std::size_t i = 0;
+  const std::size_t len = buf.size();
+  while (i < len) {
+    const auto b = static_cast<unsigned char>(buf[i]);
+    if (b < 0x80) { ++i; continue; }
+    std::size_t n;
+    if ((b & 0xE0) == 0xC0) n = 1;
+    else if ((b & 0xF0) == 0xE0) n = 2;
+    else if ((b & 0xF8) == 0xF0) n = 3;
+    else return false;
+    if (i + n >= len) return false;
+    for (std::size_t k = 1; k <= n; ++k)
+      if ((static_cast<unsigned char>(buf[i + k]) & 0xC0) != 0x80) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+std::string DecodeTextBytes(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.starts_with("\xEF\xBB\xBF")) return MakeValidUtf8(bytes);  // the mark stays, as U+FEFF
+  if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes, false);
+  if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes, true);
+  // The structural check lets overlong forms and surrogates pass; they decode to U+FFFD.
+  if (IsValidUtf8(bytes)) return MakeValidUtf8(bytes);
+  return DecodeLegacyCodePage(bytes);
+}
+
+std::string SanitizeTextFile(const std::string& AFileName) {
+  if (AFileName.empty()) return {};
+  try {
+    const auto data = ReadWholeFile(PathFromUtf8(AFileName));
+    if (!data) return {};
+    return DecodeTextBytes(*data);
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace tarvok

@@ -1,0 +1,88 @@
+#pragma once
+// Conversation types shared by every layer. They are values: a copy is never
+// affected by later changes to the original. Attachment data can be hundreds of
+// megabytes, so it is held in TSharedText, whose copies share one immutable buffer.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok {
+
+// Days since 1899-12-30 00:00 local time; the fraction is the time of day.
+using TDateTime = double;
+
+// An immutable, shared string: copying costs a reference count, not the bytes.
+class TSharedText {
+ public:
+  TSharedText() = default;
+  TSharedText(std::string AText)  // NOLINT(google-explicit-constructor): a value like a string
+      : FData(AText.empty() ? nullptr : std::make_shared<const std::string>(std::move(AText))) {}
+  TSharedText(const char* AText) : TSharedText(std::string(AText)) {}
+  TSharedText(std::string_view AText) : TSharedText(std::string(AText)) {}
+
+  const std::string& str() const { return FData ? *FData : Empty(); }
+  std::string_view view() const { return str(); }
+  operator const std::string&() const { return str(); }  // NOLINT
+  bool empty() const { return !FData || FData->empty(); }
+  std::size_t size() const { return FData ? FData->size() : 0; }
+  // True when both values share the same buffer (used to prove that snapshots do not copy).
+  bool SharesWith(const TSharedText& AOther) const { return FData && FData == AOther.FData; }
+
+  friend bool operator==(const TSharedText& A, const TSharedText& B) { return A.view() == B.view(); }
+  friend bool operator==(const TSharedText& A, std::string_view B) { return A.view() == B; }
+
+ private:
+  static const std::string& Empty() {
+    static const std::string kEmpty;
+    return kEmpty;
+  }
+  std::shared_ptr<const std::string> FData;
+};
+
+enum class TPartType : std::uint8_t { ptText = 0, ptInlineData = 1 };
+enum class TRequestType : std::uint8_t { rtGenerateContent = 0, rtGenerateImage = 1 };
+
+struct TContentPart {
+  TPartType PartType = TPartType::ptText;
+  std::string Text;        // ptText: the text; inline text attachment: decoded file text (never sent)
+  std::string MimeType;    // ptInlineData only
+  TSharedText Base64Data;  // ptInlineData only: standard Base64, no line breaks
+  std::string FileName;    // full path of an attached file; empty otherwise
+
+  friend bool operator==(const TContentPart&, const TContentPart&) = default;
+};
+using TContentParts = std::vector<TContentPart>;
+
+struct THistoryItem {
+  std::string Role;  // "user" or "model"
+  TContentParts Parts;
+  std::int32_t TokenCount = 0;
+  TDateTime Timestamp = 0;
+  std::string ModelName;
+  std::string Duration;
+
+  friend bool operator==(const THistoryItem&, const THistoryItem&) = default;
+};
+using TChatHistory = std::vector<THistoryItem>;
+
+struct TTokenUsage {
+  std::int32_t PromptTokens = 0;
+  std::int32_t CandidatesTokens = 0;
+  std::int32_t TotalTokens = 0;
+  friend bool operator==(const TTokenUsage&, const TTokenUsage&) = default;
+};
+
+// Completion of a request; always invoked on the main thread. std::function holds its
+// captured state by value, and workers hold it through a shared_ptr so the state lives
+// until the last holder lets go.
+using TStringCallback = std::shared_ptr<const std::function<void(const std::string& AResult, const TTokenUsage& AUsage)>>;
+
+inline TStringCallback MakeCallback(std::function<void(const std::string&, const TTokenUsage&)> AFn) {
+  return std::make_shared<const std::function<void(const std::string&, const TTokenUsage&)>>(std::move(AFn));
+}
+
+}  // namespace tarvok

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include "core/DateTime.h"
+#include "core/JsonWriter.h"
+#include "core/Text.h"
+
+using namespace tarvok;
+
+TEST(JsonEscape, EscapesAsTheStoredFormWants) {
+  struct { const char* name; std::string in; std::string out; } cases[] = {
+      {"plain", "Hi", "Hi"},
+      {"quote backslash slash", "a\"b\\c/d", "a\\\"b\\\\c\\/d"},
+      {"short escapes", "\b\t\n\f\r", "\\b\\t\\n\\f\\r"},
+      {"other controls", std::string("\x01\x1f\x7f", 3), "\\u0001\\u001F\\u007F"},
+      {"nul", std::string("a\0b", 3), "a\\u0000b"},
+      {"cyrillic", "\xD0\xB0", "\\u0430"},
+      {"emoji as surrogates", "\xF0\x9F\x98\x80", "\\uD83D\\uDE00"},
+      {"invalid byte", "\xFF", "\\uFFFD"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJsonEscaped(out, c.in);
+    EXPECT_EQ(out, c.out) << c.name;
+  }
+}
+
+TEST(JsonWriter, CompactWithWholeDoubles) {
+  std::string out;
+  TJsonWriter w(out);
+  w.BeginObject().Key("t").Double(0).Key("p").Double(1).Key("x").Double(0.2).Key("a").BeginArray().EndArray()
+      .Key("o").BeginObject().EndObject().Key("b").Base64String("ab/c/").Key("n").Int(-5).EndObject();
+  EXPECT_EQ(out, R"({"t":0.0,"p":1.0,"x":0.2,"a":[],"o":{},"b":"ab\/c\/","n":-5})");
+}
+
+TEST(Utf16, LengthsAndCutsNeverSplitAPair) {
+  EXPECT_EQ(Utf16Length("abc"), 3u);
+  EXPECT_EQ(Utf16Length("\xD0\x9F\xD1\x80"), 2u);
+  EXPECT_EQ(Utf16Length("\xF0\x9F\x98\x80"), 2u);
+  EXPECT_EQ(Utf16Left("a\xF0\x9F\x98\x80", 2), "a");
+  EXPECT_EQ(Utf16Left("a\xF0\x9F\x98\x80", 3), "a\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xD0\x9F\xF0\x9F\x98\x80")), "\xD0\x9F\xF0\x9F\x98\x80");
+}
+
+TEST(Text, LowerCaseCoversCyrillic) {
+  EXPECT_EQ(LowerCase("\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2 World"), "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 world");
+  EXPECT_TRUE(StartsWithNoCase("\xD0\x9E\xD0\xA8\xD0\x98\xD0\x91\xD0\x9A\xD0\x90: x", "\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0"));
+}
+
+TEST(DateTime, EncodesDecodesAndFormats) {
+  const TDateTime t = EncodeDateTime({2025, 3, 14, 10, 59, 7, 42});
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t), "2025-03-14 10:59:07.042");
+  EXPECT_DOUBLE_EQ(EncodeDateTime({1899, 12, 30}), 0.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime({1900, 1, 1, 12}), 2.5);
+}
