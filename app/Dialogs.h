@@ -1,0 +1,28 @@
+#pragma once
+// Every modal question and message goes through this interface, so that tests can
+// answer questions and record messages. QtDialogs is the real one.
+
+#include <QString>
+#include <QStringList>
+
+namespace tarvok {
+
+class Dialogs {
+ public:
+  enum class Icon { None, Information, Warning, Error, Question };
+  virtual ~Dialogs() = default;
+
+  virtual void ShowMessage(const QString& AText) = 0;  // a plain message box with OK
+  virtual void ShowError(const QString& AText) = 0;    // the general error report
+  // Yes/No question; true only for Yes.
+  virtual bool AskYesNo(const QString& AText, const QString& ACaption, Icon AIcon = Icon::Question) = 0;
+  // An input box; false when cancelled. AValue holds the start value and receives the answer.
+  virtual bool InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) = 0;
+  // Open dialog for several files; empty when cancelled. AFilter is in the toolkit's form.
+  virtual QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) = 0;
+  // Save dialog; empty when cancelled.
+  virtual QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,
+                           const QString& AFilter, const QString& ADefaultSuffix) = 0;
+};
+
+}  // namespace tarvok
