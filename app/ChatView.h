@@ -1,0 +1,66 @@
+#pragma once
+// The chat pane's behaviour for the window: bubbles, token footers, error marks,
+// scrolling and the page's save-code command. It works on any IChatPage.
+
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ChatPage.h"
+#include "app/Dialogs.h"
+#include "core/Types.h"
+
+namespace tarvok {
+
+class TChatView {
+ public:
+  TChatView(IChatPage& APage, Dialogs& ADialogs);
+
+  // Receives every status-bar text ("Файл сохранен: ...").
+  std::function<void(const QString& AText)> OnStatusText;
+
+  // Folder of the last saved code file, with its trailing separator; "LastSaveDir" in config.ini.
+  std::string FLastSaveDir;
+  // A save dialog is open; further save commands are dropped.
+  bool FIsSaving = false;
+
+  IChatPage& Page() { return FPage; }
+
+  // Page only: the window's own ResetChatView also clears the prompt and the files.
+  void ResetChatView() { FPage.ResetChatView(); }
+  void EnsureBaseHtmlLoaded() { FPage.EnsureBaseHtmlLoaded(); }
+  void AppendChatHtml(const std::string& AHtml) { FPage.AppendChatHtml(AHtml); }
+  void ExecutePageScript(const std::string& AScript) { FPage.ExecutePageScript(AScript); }
+
+  void UpdateMessageTokens(const std::string& AMessageId, int ATokenCount);
+  void MarkMessageSendError(const std::string& AMessageId);
+  void ScrollChatBy(int APixels) { FPage.ScrollChatBy(APixels); }
+  void ScrollChatToBottom() { FPage.ScrollChatToBottom(); }
+  void DownButClick() { ScrollChatToBottom(); }
+
+  // Routes the page's title changes to WebBrowser1TitleChange (done once, after the first reset).
+  void AttachTitleHandler();
+  // The save-code command: clipboard text to a UTF-8 file with byte-order mark.
+  void WebBrowser1TitleChange(const QString& ATitle);
+
+  // The key-help page, and whether the pane shows it.
+  void ShowHelpPage(const QString& AFilePath) { FPage.ShowLocalFile(AFilePath); }
+  bool ShowsHelpPage() const;
+
+  // Returns the new message's id. ATokenCount -1 asks for the estimate; other negatives show no footer.
+  std::string AddUserMessage(const std::string& AText, const std::vector<std::string>& AFiles, int ATokenCount);
+  void AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
+                       const std::string& ADuration);
+  void AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data);
+  // One bubble per stored turn; the caller has emptied the page before.
+  void RenderChatHistory(const TChatHistory& AHistory);
+
+ private:
+  QString InitialSaveDir() const;
+
+  IChatPage& FPage;
+  Dialogs& FDialogs;
+};
+
+}  // namespace tarvok

@@ -1,0 +1,53 @@
+#pragma once
+// The HTML of each message bubble. The class names and nesting are what the page's
+// style sheet and its copyCode/downloadCode scripts rely on (PageTemplate.h).
+// Everything that can come from a chat file (file names, MIME types, model names,
+// durations) is escaped; the user's text follows the page's long-standing escaping.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Types.h"
+#include "view/Markdown.h"
+
+namespace tarvok {
+
+// "msg_" + yyyymmddhhnnsszzz of ATime.
+std::string MakeMessageId(TDateTime ATime);
+// "hh:nn:ss - dd.mm.yyyy", or empty for a time of zero or less (or not a date at all).
+std::string FormatMessageTimestamp(TDateTime ATime);
+// The footer's time text: "37с", or "%dмин %dс" from 60 seconds on.
+std::string FormatDurationText(std::string_view ADuration);
+// First character upper-cased when it is a..z; "Gemini" when empty. Not escaped.
+std::string DisplayModelName(std::string_view AModelName);
+// &, <, >, " and ' as entities.
+std::string EscapeHtml(std::string_view AText);
+// The user's text as the page shows it: "<" and ">" as entities, CR LF as <br>.
+std::string EscapeUserText(std::string_view AText);
+// The name part of a path (after the last '/', '\\' or ':').
+std::string FileNameOfPath(std::string_view APath);
+// True for type/subtype made of letters, digits and !#$-^_.+ (what may go into a data: URL).
+bool LooksLikeMimeType(std::string_view AMimeType);
+
+// Wraps every "<pre>...</pre>" in the code-block container with its copy and save buttons.
+std::string WrapCodeBlocks(std::string_view AHtml);
+
+// AFiles are paths; the bubble lists their file names.
+std::string RenderUserMessage(std::string_view AText, const std::vector<std::string>& AFiles, TDateTime ATimestamp,
+                              std::string_view AMessageId, int ATokenCount);
+// The same with the names to list given as they are (a stored turn lists MIME types whole).
+std::string RenderUserMessageNames(std::string_view AText, const std::vector<std::string>& ANames,
+                                   TDateTime ATimestamp, std::string_view AMessageId, int ATokenCount);
+// AText is Markdown, or the image payload {"mime_type":..., "base64_data":...}.
+// AConvert replaces the Markdown converter (tests use it to show the failure fallback).
+std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
+                               int ATokenCount, std::string_view ADuration,
+                               const TMarkdownConverter& AConvert = {});
+// A MIME type that does not look like one, or data that is not Base64, shows no picture.
+std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);
+
+// The bubble of one stored turn, or empty for a role other than "user"/"model".
+std::string RenderHistoryItem(const THistoryItem& AItem);
+
+}  // namespace tarvok
