@@ -1,0 +1,68 @@
+#pragma once
+// A Gemini REST API emulator on 127.0.0.1 for tests, benchmarks and the demo.
+// Tests script its answers one by one and read back exactly what it received;
+// with nothing scripted it answers like the real service, echoing the request.
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::emulator {
+
+struct TScriptedReply {
+  int Status = 200;
+  std::string Body;                         // sent exactly as given
+  std::string ContentType = "application/json; charset=UTF-8";
+  int DelayMs = 0;                          // wait before answering at all
+  long long CloseAfterBytes = -1;           // >= 0: send only this many body bytes, then drop the connection
+  int StallMs = 0;                          // after the headers (and CloseAfterBytes bytes if set) stall this long, sending nothing
+  std::vector<std::string> SseEvents;       // non-empty: answer text/event-stream, each event as "data: <event>\r\n\r\n"
+  std::vector<std::pair<std::string, std::string>> Headers;  // extra response headers
+};
+
+struct TRecordedRequest {
+  std::string Method, Path, Query;          // Query without '?', exactly as received (e.g. "key=abc" or "alt=sse")
+  std::vector<std::pair<std::string, std::string>> Headers;
+  std::string Body;                         // exact bytes
+
+  // The value of a header by case-insensitive name; empty when absent.
+  std::string Header(const std::string& AName) const;
+};
+
+class TGeminiEmulator {
+ public:
+  explicit TGeminiEmulator(bool ATls = false);
+  ~TGeminiEmulator();                       // stops; a stalled handler does not block the stop for long
+  TGeminiEmulator(const TGeminiEmulator&) = delete;
+  TGeminiEmulator& operator=(const TGeminiEmulator&) = delete;
+
+  void Start();                             // 127.0.0.1, free port, serves on its own threads; returns when listening
+  void Start(int APort);                    // a given port; 0 picks a free one. Throws std::runtime_error when it cannot listen
+  void Stop();
+  int Port() const;
+  std::string BaseUrl() const;              // "http://127.0.0.1:<port>" or "https://127.0.0.1:<port>"
+  std::string UrlPattern() const;           // BaseUrl() + "/v1beta/models/%s:%s?key="
+  std::string CaCertFile() const;           // TLS: PEM CA certificate that signed the server's certificate (for CURLOPT_CAINFO)
+  void Enqueue(TScriptedReply AReply);      // next answers in order, for generateContent and streamGenerateContent alike
+  void ClearQueue();
+  std::size_t QueuedReplies() const;
+  std::vector<TRecordedRequest> Requests() const;
+  void ClearRequests();
+  bool WaitForRequests(std::size_t ACount, std::chrono::milliseconds ATimeout) const;  // condition variable, no polling sleeps
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
+
+// A file of the recorded answers (fixtures/gemini-responses) by name. The folder comes
+// from SetFixturesDir, else the TARVOK_FIXTURES_DIR environment variable, else the
+// TARVOK_FIXTURES_DIR the build defined; any of them may name the fixtures folder or
+// its gemini-responses subfolder. Throws std::runtime_error when the file is missing.
+std::string ReadFixture(const std::string& AName);
+void SetFixturesDir(const std::string& ADir);
+
+}  // namespace tarvok::emulator
