@@ -1,0 +1,87 @@
+#pragma once
+// Answering a chat turn through the Gemini CLI: GenerateContentCLI records the user turn
+// and starts a TGeminiCLIThread, which writes the conversation and its attachments into a
+// fresh working folder, runs the CLI there and reads its JSON answer back.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/Types.h"
+
+namespace tarvok {
+
+class TGeminiDM;
+
+// The key text under which CLI requests are counted.
+inline constexpr const char* kGeminiCliKey = "GeminiCLI";
+
+// The CLI twin of TGeminiDM::GenerateContent. Returns at once; ACallback runs later on the
+// main thread with the result text and the token counts.
+void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const std::string& AModelName,
+                        const TContentParts& AParts, bool AUseGoogleSearch, TStringCallback ACallback,
+                        bool AAddToHistory);
+
+// Result texts the CLI completion treats as failures: "ОШИБКА:", "Ошибка", "Error" (any case).
+bool IsCliFailureResult(std::string_view AResult);
+// What the completion hands on: a result that holds no answer (empty, or the invalid-answer
+// text) becomes a failure text, so it is neither recorded nor shown as the model's answer.
+std::string CliCompletionResult(const std::string& AResult);
+
+// One request as the worker sees it: everything copied when the worker was created.
+struct TCliRequest {
+  std::string ApiKey;
+  std::string ModelName;
+  TChatHistory History;
+  bool UseGoogleSearch = false;
+  int TimeoutSeconds = 0;
+};
+struct TCliOutcome {
+  std::string Result;
+  TTokenUsage Usage;
+};
+
+// The worker thread. It starts when created and frees itself after calling its completion.
+class TGeminiCLIThread {
+ public:
+  static void Create(const std::string& AApiKey, const std::string& AModelName, const TChatHistory& AHistory,
+                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+
+ private:
+  TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+  void Execute();
+
+  TCliRequest FRequest;
+  TGeminiDM& FGeminiDM;
+  TStringCallback FCallback;
+  std::string FResult;
+  TTokenUsage FTokenUsage;
+};
+
+// The worker's run without its two main-thread steps (counting and completion): working
+// folder, prompt and attachments, the CLI run, the answer, the clean-up.
+TCliOutcome RunCliRequest(const TCliRequest& ARequest);
+
+// Pieces of the run, exposed for tests.
+// "GeminiCLI_<thread id>_<tick>" in the temporary folder.
+std::filesystem::path MakeCliWorkDir();
+// The text after the last '\\', '/' or ':' (the whole text when there is none).
+std::string ExtractFileNamePart(std::string_view AFileName);
+// "file_<n>_<name>" for a part with a file name, else "file_<n>" + an extension by MIME type.
+std::string CliAttachmentName(int ANumber, const TContentPart& APart);
+// The prompt text of the whole conversation; attachments are written into AWorkDir.
+std::string BuildCliPrompt(const TChatHistory& AHistory, const std::filesystem::path& AWorkDir);
+// Result text and token counts from the runner's result (the CLI's output).
+TCliOutcome InterpretCliOutput(const std::string& ARunnerResult, const std::string& APromptText);
+
+// The command line that runs the CLI on the prompt file in the system's shell. Empty, with
+// AError set, when the model name or path cannot be quoted safely for that shell.
+std::string MakeCliCommandLine(const std::string& AModelName, bool AUseGoogleSearch,
+                               const std::string& APromptFile, std::string& AError);
+// The two systems' forms, both shared code so both are tested everywhere.
+std::string MakeCliCommandLineWindows(const std::string& AModelName, bool AUseGoogleSearch,
+                                      const std::string& APromptFile, std::string& AError);
+std::string MakeCliCommandLinePosix(const std::string& AModelName, bool AUseGoogleSearch,
+                                    const std::string& APromptFile, std::string& AError);
+
+}  // namespace tarvok

@@ -1,0 +1,34 @@
+#pragma once
+// Runs one console command with its standard output and error captured as one text.
+// Every outcome is a string: the output, an error text, or empty.
+
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+class TGeminiDM;
+
+// ACommand is a whole command line; its first word names the program. AInput, when not
+// empty, is written to the child's standard input (which is then closed). AWorkDir empty
+// keeps the caller's folder. ATimeoutSeconds <= 0 means 300. At the limit the child and
+// every process it started are ended and the result is the time-out text.
+std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
+                              int ATimeoutSeconds);
+// The service's member form; the runner uses none of the service's state.
+std::string RunConsoleCommand(TGeminiDM& AGeminiDM, const std::string& ACommand, const std::string& AInput,
+                              const std::string& AWorkDir, int ATimeoutSeconds);
+
+// Splits a command line into arguments by the shell's quoting rules ('...' literal,
+// "..." with \ escaping " \ $ ` and newline, \ outside quotes escaping the next character),
+// without expanding anything. False when a quote is left open.
+bool SplitCommandLine(const std::string& ALine, std::vector<std::string>& AArgs);
+// Quotes one argument so that SplitCommandLine and /bin/sh both read it back unchanged.
+std::string ShellQuote(const std::string& AArg);
+
+// Captured bytes as text: UTF-8 when they are valid UTF-8, else the legacy code page.
+std::string DecodeConsoleOutput(const std::string& ABytes);
+
+inline constexpr int kDefaultConsoleTimeoutSeconds = 300;
+
+}  // namespace tarvok
