@@ -1,0 +1,41 @@
+#pragma once
+// The chat file: a UTF-8 byte-order mark and the compact ASCII JSON of a history.
+// A save replaces the file atomically; a load never fails loudly (a damaged file gives
+// an empty or partly filled history).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/GeminiDM.h"
+#include "core/Types.h"
+
+namespace tarvok {
+
+// The whole file content (byte-order mark included) for a history.
+std::string ChatFileContent(const TChatHistory& AHistory);
+
+// Writes the history to AFileName through WriteFileAtomic. Raises TFileError when the
+// folder is missing or the file cannot be written; the earlier file then stays whole.
+void WriteChatFile(const std::string& AFileName, const TChatHistory& AHistory);
+
+// Reads a chat file into AHistory and ATokens. A missing file returns false and
+// changes nothing. Otherwise the history is replaced: unreadable or unparsable text
+// leaves it empty; an element that cannot be read ends the load, the turns before it
+// keep their content and it and the later ones stay empty; ATokens is the history's
+// total only when the whole file was read, else 0.
+bool ReadChatFile(const std::string& AFileName, TChatHistory& AHistory, std::int32_t& ATokens);
+// The same for text already in memory (a leading byte-order mark is skipped).
+void ParseChatFileText(std::string_view AText, TChatHistory& AHistory, std::int32_t& ATokens);
+
+// The service's operations on its own history.
+void SaveHistoryToFile(TGeminiDM& AService, const std::string& AFileName);
+void LoadHistoryFromFile(TGeminiDM& AService, const std::string& AFileName);
+
+// A stored "timestamp": ISO 8601 date and time. The writer's form (ending in "Z") comes
+// back as the same wall-clock time; an explicit offset is subtracted. False when the text
+// is not such a date-time.
+bool ParseIsoTimestamp(std::string_view AText, TDateTime& AValue);
+std::string FormatIsoTimestamp(TDateTime AValue);
+
+}  // namespace tarvok
