@@ -1,0 +1,66 @@
+// Runs the Gemini API emulator until SIGINT or SIGTERM, for the demo and benchmarks.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "tools/gemini-emulator/GeminiEmulator.h"
+
+namespace {
+
+int Usage(const char* AProgram) {
+  std::fprintf(stderr,
+               "usage: %s [--port N] [--tls] [--print-port]\n"
+               "Serves the Gemini API emulator on 127.0.0.1 (port 0 or none: a free port).\n"
+               "Prints \"listening <base url>\"; with --tls then \"ca <file>\", the CA to trust;\n"
+               "with --print-port then the bare port number.\n",
+               AProgram);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int port = 0;
+  bool tls = false, printPort = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--port" && i + 1 < argc) {
+      char* end = nullptr;
+      const long value = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || value < 0 || value > 65535) return Usage(argv[0]);
+      port = static_cast<int>(value);
+    } else if (arg == "--tls") {
+      tls = true;
+    } else if (arg == "--print-port") {
+      printPort = true;
+    } else {
+      return Usage(argv[0]);
+    }
+  }
+
+  // Block the signals before any server thread exists, so only sigwait sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  try {
+    tarvok::emulator::TGeminiEmulator emulator(tls);
+    emulator.Start(port);
+    std::printf("listening %s\n", emulator.BaseUrl().c_str());
+    if (tls) std::printf("ca %s\n", emulator.CaCertFile().c_str());
+    if (printPort) std::printf("%d\n", emulator.Port());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+    emulator.Stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "gemini-emulator: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
