@@ -36,7 +36,16 @@ std::string MakeSafeFileName(std::string_view AText);
 // "_20" unless it starts the name, "_" shown as " ".
 std::string ChatDisplayName(std::string_view AFileName);
 
-// Main chat files (*.json in "chats" without "_part_"), newest creation time first.
+// A main chat file and its creation time (nanoseconds since 1970, for ordering only).
+struct TChatFileInfo {
+  std::string Path;
+  std::int64_t CreationDate = 0;
+};
+// Main chat files: *.json directly in "chats" whose name holds no "_part_", unordered.
+std::vector<TChatFileInfo> ListChatFiles();
+// The chat list's entries for those files, newest first (equal times by path).
+std::vector<TChatEntry> ChatListEntries(std::vector<TChatFileInfo> AFiles);
+// Both together (creates "chats" when missing).
 std::vector<TChatEntry> LoadChatList();
 // The file's creation time (birth time where the file system keeps one, else the
 // modification time) as nanoseconds since 1970; 0 when it cannot be read.

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include <sys/resource.h>
+
+#include "core/DateTime.h"
+#include "core/Files.h"
+#include "core/TokenEstimate.h"
+#include "storage/ChatFile.h"
+#include "TestFolder.h"
+
+namespace tarvok {
+namespace {
+
+using test::TTestFolder;
+
+TContentPart TextPart(std::string AText) {
+  TContentPart p;
+  p.Text = std::move(AText);
+  return p;
+}
+
+TContentPart FilePart(std::string AMime, std::string AData, std::string AFileName, std::string AText = {}) {
+  TContentPart p;
+  p.PartType = TPartType::ptInlineData;
+  p.MimeType = std::move(AMime);
+  p.Base64Data = TSharedText(std::move(AData));
+  p.FileName = std::move(AFileName);
+  p.Text = std::move(AText);
+  return p;
+}
+
+THistoryItem Turn(std::string ARole, TContentParts AParts, int ATokens = 0, TDateTime AStamp = 0,
+                  std::string AModel = {}, std::string ADuration = {}) {
+  THistoryItem item;
+  item.Role = std::move(ARole);
+  item.Parts = std::move(AParts);
+  item.TokenCount = ATokens;
+  item.Timestamp = AStamp;
+  item.ModelName = std::move(AModel);
+  item.Duration = std::move(ADuration);
+  return item;
+}
+
+const TDateTime kStamp = EncodeDateTime({2024, 3, 5, 7, 8, 9, 123});
+
+TEST(ChatFile, SavesTheExactCompactAsciiForm) {
+  struct Case {
+    const char* Name;
+    TChatHistory History;
+    std::string Json;
+  } cases[] = {
+      {"empty history", {}, R"({"contents":[]})"},
+      {"Cyrillic text, no tokens, no stamp",
+       {Turn("user", {TextPart("Привет")})},
+       R"({"contents":[{"role":"user","parts":[{"text":"\u041F\u0440\u0438\u0432\u0435\u0442"}]}]})"},
+      {"emoji as a surrogate pair",
+       {Turn("model", {TextPart("\xF0\x9F\x98\x80!")}, 3)},
+       R"({"contents":[{"role":"model","parts":[{"text":"\uD83D\uDE00!"}],"token_count":3}]})"},
+      {"every escape class",
+       {Turn("user", {TextPart(std::string("q\"b\\s/\b\t\n\f\r\x01\x1f", 13) + std::string(1, '\0'))}, 1)},
+       R"({"contents":[{"role":"user","parts":[{"text":"q\"b\\s\/\b\t\n\f\r\u0001\u001F\u0000"}],"token_count":1}]})"},
+      {"attachment with a Windows path; its decoded text is not stored",
+       {Turn("user", {TextPart("see"), FilePart("text/plain", "aGk/+w==", "C:\\Users\\Ира\\a.txt", "hi")}, 12, kStamp)},
+       R"({"contents":[{"role":"user","parts":[{"text":"see"},{"inline_data":{"mime_type":"text\/plain","data":"aGk\/+w=="},)"
+       R"("file_name":"C:\\Users\\\u0418\u0440\u0430\\a.txt"}],"token_count":12,"timestamp":"2024-03-05T07:08:09.123Z"}]})"},
+      {"generated picture without a file name",
+       {Turn("model", {FilePart("image/png", "iVBO", "")}, 5)},
+       R"({"contents":[{"role":"model","parts":[{"inline_data":{"mime_type":"image\/png","data":"iVBO"}}],"token_count":5}]})"},
+      {"model name and duration present",
+       {Turn("model", {TextPart("ok")}, 7, kStamp, "gemini-2.5-pro", "14")},
+       R"({"contents":[{"role":"model","parts":[{"text":"ok"}],"token_count":7,"timestamp":"2024-03-05T07:08:09.123Z",)"
+       R"("model_name":"gemini-2.5-pro","duration":"14"}]})"},
+      {"a turn without parts, zeros in the stamp",
+       {Turn("user", {}, 0, EncodeDateTime({2001, 1, 2, 0, 0, 0, 5}))},
+       R"({"contents":[{"role":"user","parts":[],"timestamp":"2001-01-02T00:00:00.005Z"}]})"},
+      {"a stamp before 1899-12-30 is not written", {Turn("user", {}, 0, -2.5)}, R"({"contents":[{"role":"user","parts":[]}]})"},
+      {"data that is not Base64 is still escaped",
+       {Turn("model", {FilePart("image/png", "a\"b", "")}, 1)},
+       R"({"contents":[{"role":"model","parts":[{"inline_data":{"mime_type":"image\/png","data":"a\"b"}}],"token_count":1}]})"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChatFileContent(c.History), std::string(kUtf8Bom) + c.Json) << c.Name;
+}
+
+TEST(ChatFile, SaveThenLoadGivesBackEveryField) {
+  TTestFolder folder;
+  const std::string picture = folder.Write("cat.png", "not really a picture");
+  TChatHistory history = {
+      Turn("user", {TextPart("Привет, \xF0\x9F\x98\x80 C:\\tmp/x\r\n\ttab"), FilePart("image/png", "iVBORw0K/+==", picture)}, 300,
+           kStamp),
+      Turn("model", {TextPart("Ответ")}, 0, kStamp + 1.5, "gemini-2.5-flash", "3"),
+      Turn("user", {FilePart("text/plain", "aGk=", "/home/u/a.txt", "hi")}, 9, EncodeDateTime({2025, 12, 31, 23, 59, 59, 999})),
+  };
+  const std::string path = folder.File("chat.json");
+  WriteChatFile(path, history);
+
+  TChatHistory loaded;
+  std::int32_t tokens = -1;
+  ASSERT_TRUE(ReadChatFile(path, loaded, tokens));
+  TChatHistory expected = history;
+  expected[1].TokenCount = CountTokens(expected[1].Parts);  // 0 is stored as absent and recounted
+  ASSERT_GT(expected[1].TokenCount, 0);
+  expected[2].Parts[0].Text.clear();  // the decoded text of an attachment is not stored
+  EXPECT_EQ(loaded, expected);
+  EXPECT_EQ(tokens, CountTokensForHistory(expected));
+  EXPECT_EQ(loaded[0].Parts[1].Base64Data.view(), "iVBORw0K/+==");
+}
+
+TEST(ChatFile, LoadingAMissingFileChangesNothing) {
+  TTestFolder folder;
+  TChatHistory history = {Turn("user", {TextPart("kept")}, 4)};
+  std::int32_t tokens = 4;
+  EXPECT_FALSE(ReadChatFile(folder.File("nothing-here.json"), history, tokens));
+  EXPECT_FALSE(ReadChatFile(folder.Path().string(), history, tokens)) << "a folder is not a chat file";
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].Parts[0].Text, "kept");
+  EXPECT_EQ(tokens, 4);
+}
+
+std::string Repeat(std::string_view AText, std::size_t ACount) {
+  std::string s;
+  s.reserve(AText.size() * ACount);
+  for (std::size_t i = 0; i < ACount; ++i) s += AText;
+  return s;
+}
+
+// Damaged and foreign files: each row gives the roles read ("" for an empty turn) and the total.
+TEST(ChatFile, LoadsDamagedFilesAsFarAsTheyCanBeRead) {
+  const std::string a = R"({"role":"user","parts":[{"text":"a"}],"token_count":5})";
+  const std::string b = R"({"role":"model","parts":[{"text":"b"}],"token_count":7})";
+  struct Case {
+    const char* Name;
+    std::string Text;
+    std::vector<std::string> Roles;
+    std::int32_t Tokens;
+  } cases[] = {
+      {"not JSON", "hello", {}, 0},
+      {"empty file", "", {}, 0},
+      {"array at the top", "[" + a + "]", {}, 0},
+      {"two values", R"({"contents":[]}{"contents":[]})", {}, 0},
+      {"contents null", R"({"contents":null})", {}, 0},
+      {"contents missing", R"({"other":[1]})", {}, 0},
+      {"contents empty", R"({"contents":[]})", {}, 0},
+      {"whole file without a byte-order mark", R"({"contents":[)" + a + "," + b + "]}", {"user", "model"}, 12},
+      {"an element that is not an object in the middle", R"({"contents":[)" + a + ",5," + b + "]}", {"user", "", ""}, 0},
+      {"role holding an object", R"({"contents":[)" + a + R"(,{"role":{"x":1},"parts":[]},)" + b + "]}", {"user", "", ""}, 0},
+      {"a part that is not an object", R"({"contents":[)" + a + R"(,{"role":"model","parts":["x"],"token_count":1}]})",
+       {"user", ""}, 0},
+      {"token count as text that is a number", R"({"contents":[{"role":"user","parts":[],"token_count":"12"}]})", {"user"}, 12},
+      {"token count as text that is not a number", R"({"contents":[{"role":"user","parts":[],"token_count":"x"}]})", {""}, 0},
+      {"token count beyond 32 bits", R"({"contents":[{"role":"user","parts":[],"token_count":99999999999}]})", {""}, 0},
+      {"null members read as empty", R"({"contents":[{"role":null,"parts":null,"token_count":null,"model_name":null}]})", {""}, 0},
+      {"a number out of range", R"({"contents":[{"role":"user","x":1e999}]})", {}, 0},
+      {"an integer of 40 digits", R"({"contents":[{"role":"user","x":1234567890123456789012345678901234567890}]})", {}, 0},
+      {"deep nesting", R"({"contents":[{"role":"user","x":)" + Repeat("[", 100000) + Repeat("]", 100000) + "}]}", {}, 0},
+      {"unclosed deep nesting", Repeat("{\"a\":[", 200000), {}, 0},
+      {"contents of over a million elements", R"({"contents":[{})" + Repeat(",{}", 1'000'000) + "]}", {}, 0},
+  };
+  for (const Case& c : cases) {
+    for (const bool bom : {false, true}) {
+      TChatHistory h = {Turn("user", {TextPart("old")}, 1)};
+      std::int32_t tokens = 99;
+      ParseChatFileText((bom ? std::string(kUtf8Bom) : std::string()) + c.Text, h, tokens);
+      std::vector<std::string> roles;
+      for (const THistoryItem& item : h) roles.push_back(item.Role);
+      EXPECT_EQ(roles, c.Roles) << c.Name << (bom ? " (with BOM)" : "");
+      EXPECT_EQ(tokens, c.Tokens) << c.Name << (bom ? " (with BOM)" : "");
+      for (std::size_t i = 0; i < h.size() && i < c.Roles.size(); ++i) {
+        if (c.Roles[i].empty()) {
+          EXPECT_TRUE(h[i].Parts.empty() && h[i].TokenCount == 0 && h[i].Timestamp == 0) << c.Name << " turn " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST(ChatFile, ReadsValuesInTheirLenientForms) {
+  SetClockForTests([] { return EncodeDateTime({2030, 1, 1, 12, 0, 0, 0}); });
+  TChatHistory h;
+  std::int32_t tokens = 0;
+  ParseChatFileText(
+      "{\"contents\":[{\"role\":\"user\",\"parts\":[{\"text\":\"bad\xFF" "byte\"},{\"inline_data\":{\"mime_type\":\"image/png\"},"
+      "\"text\":\"ignored\"},{\"inline_data\":\"not an object\",\"text\":\"t\"}],\"token_count\":2,\"timestamp\":\"yesterday\","
+      "\"duration\":15},{\"role\":\"model\",\"token_count\":3,\"timestamp\":\"2024-03-05T10:08:09.5+03:00\"}]}",
+      h, tokens);
+  SetClockForTests({});
+  ASSERT_EQ(h.size(), 2u);
+  ASSERT_EQ(h[0].Parts.size(), 3u);
+  EXPECT_EQ(h[0].Parts[0].Text, "bad\xEF\xBF\xBD" "byte") << "an invalid byte reads as U+FFFD";
+  EXPECT_EQ(h[0].Parts[1].PartType, TPartType::ptInlineData);
+  EXPECT_EQ(h[0].Parts[1].MimeType, "image/png");
+  EXPECT_TRUE(h[0].Parts[1].Base64Data.empty() && h[0].Parts[1].Text.empty());
+  EXPECT_EQ(h[0].Parts[2].PartType, TPartType::ptText);
+  EXPECT_EQ(h[0].Parts[2].Text, "t");
+  EXPECT_EQ(h[0].Timestamp, EncodeDateTime({2030, 1, 1, 12, 0, 0, 0})) << "a bad stamp is the time of loading";
+  EXPECT_EQ(h[0].Duration, "15");
+  EXPECT_EQ(h[0].TokenCount, 2);
+  EXPECT_TRUE(h[1].Parts.empty()) << "a turn without parts has none";
+  EXPECT_EQ(h[1].Timestamp, EncodeDateTime({2024, 3, 5, 7, 8, 9, 500}));
+  EXPECT_EQ(tokens, 5);
+}
+
+TEST(ChatFile, ParsesTimestamps) {
+  struct Case {
+    std::string_view Text;
+    bool Ok;
+    TDateTimeParts Parts;
+  } cases[] = {
+      {"2024-03-05T07:08:09.123Z", true, {2024, 3, 5, 7, 8, 9, 123}},
+      {"2024-03-05T07:08:09Z", true, {2024, 3, 5, 7, 8, 9, 0}},
+      {"2024-03-05T07:08:09.1234567", true, {2024, 3, 5, 7, 8, 9, 123}},
+      {"2024-03-05T07:08", true, {2024, 3, 5, 7, 8, 0, 0}},
+      {"2024-03-05", true, {2024, 3, 5, 0, 0, 0, 0}},
+      {"2024-03-05T01:00:00-02:30", true, {2024, 3, 5, 3, 30, 0, 0}},
+      {"2024-02-29T00:00:00Z", true, {2024, 2, 29, 0, 0, 0, 0}},
+      {"2023-02-29T00:00:00Z", false, {}},
+      {"2024-13-01T00:00:00Z", false, {}},
+      {"2024-03-05T24:00:00Z", false, {}},
+      {"2024-03-05T07:08:09.Z", false, {}},
+      {"2024-03-05T07:08:09Zjunk", false, {}},
+      {"05.03.2024 07:08", false, {}},
+      {"", false, {}},
+  };
+  for (const Case& c : cases) {
+    TDateTime value = -1;
+    EXPECT_EQ(ParseIsoTimestamp(c.Text, value), c.Ok) << c.Text;
+    if (c.Ok) {
+      EXPECT_EQ(FormatIsoTimestamp(value), FormatIsoTimestamp(EncodeDateTime(c.Parts))) << c.Text;
+    }
+  }
+}
+
+// A save that fails at any point leaves the earlier file whole and no temporary file behind.
+class ChatFileSave : public ::testing::Test {
+ protected:
+  TTestFolder FFolder;
+  TChatHistory FOld = {Turn("user", {TextPart("old chat")}, 3)};
+  TChatHistory FNew = {Turn("user", {TextPart(std::string(200000, 'n'))}, 3)};
+
+  std::vector<std::string> FolderNames() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(FFolder.Path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(ChatFileSave, ADiskThatFillsMidWriteKeepsTheOldFile) {
+  const std::string path = FFolder.File("chat.json");
+  WriteChatFile(path, FOld);
+  const std::string before = FFolder.Read("chat.json");
+
+  // A file size limit makes the write fail part-way, as a full disk does.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = 65536;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool raised = false;
+  try {
+    WriteChatFile(path, FNew);
+  } catch (const TFileError&) {
+    raised = true;
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(FFolder.Read("chat.json"), before);
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"chat.json"});
+  WriteChatFile(path, FNew);
+  EXPECT_EQ(FFolder.Read("chat.json"), ChatFileContent(FNew));
+}
+
+TEST_F(ChatFileSave, AFailedRenameOrAMissingFolderRaises) {
+  // A folder standing where the file goes makes the final rename fail.
+  std::filesystem::create_directories(FFolder.Path() / "taken.json" / "inside");
+  EXPECT_THROW(WriteChatFile(FFolder.File("taken.json"), FNew), TFileError);
+  EXPECT_TRUE(std::filesystem::is_directory(FFolder.Path() / "taken.json" / "inside"));
+  EXPECT_THROW(WriteChatFile(FFolder.File("no-such-folder/chat.json"), FNew), TFileError);
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"taken.json"});
+}
+
+}  // namespace
+}  // namespace tarvok
