@@ -1,0 +1,128 @@
+#include "app/ChatView.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "core/DateTime.h"
+#include "core/Files.h"
+#include "core/Platform.h"
+#include "core/TokenEstimate.h"
+#include "storage/Attachments.h"
+#include "view/MessageRender.h"
+#include "view/PageTemplate.h"
+
+namespace tarvok {
+namespace {
+
+constexpr const char* kSaveTitle = "Сохранить код как...";
+// Kept in the form the window's other file dialogs are written in; the dialog takes the part before '|'.
+constexpr std::string_view kSaveFilter = "Все файлы (*.*)|*.*";
+constexpr const char* kSavedStatus = "Файл сохранен: ";
+constexpr const char* kSaveError = "Ошибка сохранения: ";
+
+bool IsFolder(const std::filesystem::path& APath) {
+  std::error_code error;
+  return !APath.empty() && std::filesystem::is_directory(APath, error);
+}
+
+}  // namespace
+
+TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {}
+
+void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
+  const std::string script = UpdateMessageTokensScript(AMessageId, ATokenCount);
+  if (!script.empty()) FPage.ExecutePageScript(script);
+}
+
+void TChatView::MarkMessageSendError(const std::string& AMessageId) {
+  const std::string script = MarkMessageSendErrorScript(AMessageId);
+  if (!script.empty()) FPage.ExecutePageScript(script);
+}
+
+void TChatView::AttachTitleHandler() {
+  FPage.SetTitleChangedHandler([this](const QString& ATitle) { WebBrowser1TitleChange(ATitle); });
+}
+
+bool TChatView::ShowsHelpPage() const { return FPage.CurrentUrl().contains(QStringLiteral("AddKey.html")); }
+
+QString TChatView::InitialSaveDir() const {
+  const std::filesystem::path last = PathFromUtf8(FLastSaveDir);
+  if (!FLastSaveDir.empty() && IsFolder(last)) return QString::fromStdString(FLastSaveDir);
+  // The profile folder: USERPROFILE where the system has it, the home folder elsewhere.
+  const char* profile = std::getenv("USERPROFILE");
+  if (!profile || !*profile) profile = std::getenv("HOME");
+  if (profile && *profile) {
+    const std::filesystem::path downloads = PathFromUtf8(profile) / "Downloads";
+    if (IsFolder(downloads)) return QString::fromStdString(PathToUtf8(downloads));
+  }
+  return QString::fromStdString(PathToUtf8(ProgramDir()));
+}
+
+void TChatView::WebBrowser1TitleChange(const QString& ATitle) {
+  if (FIsSaving || !IsSaveCodeCommand(ATitle.toStdString())) return;
+  FIsSaving = true;
+  struct TSavingGuard {
+    bool& Flag;
+    ~TSavingGuard() { Flag = false; }
+  } guard{FIsSaving};
+
+  const QString code = QGuiApplication::clipboard()->text();
+  const std::string_view filter = kSaveFilter.substr(0, kSaveFilter.find('|'));
+  const QString fileName = FDialogs.SaveFile(QString::fromUtf8(kSaveTitle), InitialSaveDir(), QStringLiteral("code.txt"),
+                                             QString::fromUtf8(filter.data(), static_cast<int>(filter.size())), QString());
+  if (fileName.isEmpty()) return;
+
+  const std::filesystem::path path = PathFromUtf8(fileName.toStdString());
+  std::string folder = PathToUtf8(path.parent_path());
+  if (!folder.empty() && folder.back() != '/' && folder.back() != static_cast<char>(std::filesystem::path::preferred_separator))
+    folder += static_cast<char>(std::filesystem::path::preferred_separator);
+  FLastSaveDir = folder;
+
+  try {
+    std::string content(kUtf8Bom);
+    content += code.toStdString();
+    WriteFileAtomic(path, content);
+  } catch (const std::exception& e) {
+    FDialogs.ShowMessage(QString::fromUtf8(kSaveError) + QString::fromStdString(e.what()));
+    return;
+  }
+  if (OnStatusText) OnStatusText(QString::fromUtf8(kSavedStatus) + fileName);
+}
+
+std::string TChatView::AddUserMessage(const std::string& AText, const std::vector<std::string>& AFiles,
+                                      int ATokenCount) {
+  int tokens = ATokenCount;
+  if (tokens == -1) {
+    // The estimate of what the send will post: the text, then each file by its type.
+    TContentParts parts;
+    parts.push_back({TPartType::ptText, AText, "", {}, ""});
+    for (const std::string& file : AFiles)
+      parts.push_back({TPartType::ptInlineData, "", GetMimeTypeFromFileExt(file), {}, file});
+    tokens = CountTokens(parts);
+  }
+  const std::string id = MakeMessageId(Now());
+  FPage.AppendChatHtml(RenderUserMessage(AText, AFiles, Now(), id, tokens));
+  return id;
+}
+
+void TChatView::AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
+                                const std::string& ADuration) {
+  FPage.AppendChatHtml(RenderModelMessage(AText, AModelName, Now(), ATokenCount, ADuration));
+}
+
+void TChatView::AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data) {
+  FPage.AppendChatHtml(RenderImageMessage(AMimeType, ABase64Data, Now()));
+}
+
+void TChatView::RenderChatHistory(const TChatHistory& AHistory) {
+  FPage.EnsureBaseHtmlLoaded();
+  for (const THistoryItem& item : AHistory) {
+    const std::string html = RenderHistoryItem(item);
+    if (!html.empty()) FPage.AppendChatHtml(html);
+  }
+}
+
+}  // namespace tarvok

@@ -1,0 +1,207 @@
+#include "app/WebChatPage.h"
+
+#include <QDesktopServices>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+#include <atomic>
+#include <mutex>
+
+#include "view/PageTemplate.h"
+
+namespace tarvok {
+
+namespace {
+
+bool IsInertScheme(const QUrl& AUrl) {
+  const QString scheme = AUrl.scheme();
+  return scheme == QLatin1String("data") || scheme == QLatin1String("about");
+}
+
+}  // namespace
+
+// Refuses every request of the page but data:, about: and the one local file allowed
+// (the help page): answers may carry images on remote addresses, and loading them would
+// tell a stranger what is being discussed.
+class TRequestBlocker : public QWebEngineUrlRequestInterceptor {
+ public:
+  using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
+  void interceptRequest(QWebEngineUrlRequestInfo& AInfo) override {
+    const QUrl url = AInfo.requestUrl();
+    if (IsInertScheme(url) || IsAllowedFile(url)) return;
+    ++FBlocked;
+    AInfo.block(true);
+  }
+
+  void AllowFile(const QUrl& AUrl) {
+    std::lock_guard lock(FLock);
+    FAllowedFile = AUrl.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery);
+  }
+  bool IsAllowedFile(const QUrl& AUrl) {
+    std::lock_guard lock(FLock);
+    return AUrl.isLocalFile() && !FAllowedFile.isEmpty() &&
+           AUrl.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery) == FAllowedFile;
+  }
+  int Blocked() const { return FBlocked.load(); }
+
+ private:
+  std::mutex FLock;
+  QUrl FAllowedFile;
+  std::atomic<int> FBlocked{0};
+};
+
+namespace {
+
+// Links never replace the chat: web and mail links go to the system's programs, and
+// the page cannot navigate itself anywhere but to what the host loads.
+class TChatWebEnginePage : public QWebEnginePage {
+ public:
+  TChatWebEnginePage(QWebEngineProfile* AProfile, TRequestBlocker* ABlocker)
+      : QWebEnginePage(AProfile, nullptr), FBlocker(ABlocker) {}
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& AUrl, NavigationType AType, bool AIsMainFrame) override {
+    if (AType == NavigationTypeLinkClicked) {
+      const QString scheme = AUrl.scheme();
+      if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
+        QDesktopServices::openUrl(AUrl);
+      return false;
+    }
+    if (!AIsMainFrame) return false;
+    return IsInertScheme(AUrl) || FBlocker->IsAllowedFile(AUrl);
+  }
+
+ private:
+  TRequestBlocker* FBlocker;
+};
+
+}  // namespace
+
+WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
+  FProfile = new QWebEngineProfile(this);  // off the record: nothing kept on disk
+  FBlocker = new TRequestBlocker(this);
+  FProfile->setUrlRequestInterceptor(FBlocker);
+  FPage = new TChatWebEnginePage(FProfile, FBlocker);
+
+  QWebEngineSettings* settings = FPage->settings();
+  settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, true);  // the copy buttons
+  settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+  settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+  settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+
+  connect(FPage, &QWebEnginePage::loadFinished, this, [this](bool) {
+    FLoading = false;
+    Drain();
+  });
+  connect(FPage, &QWebEnginePage::titleChanged, this, [this](const QString& ATitle) {
+    if (FTitleHandler) FTitleHandler(ATitle);
+  });
+
+  FView = new QWebEngineView();
+  FView->setPage(FPage);
+  FView->setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+WebChatPage::~WebChatPage() {
+  // The page must go before its profile, and the view before the page.
+  delete FView.data();
+  delete FPage;
+}
+
+QWidget* WebChatPage::Widget() { return FView.data(); }
+QWebEnginePage* WebChatPage::WebPage() const { return FPage; }
+int WebChatPage::BlockedRequestCount() const { return FBlocker->Blocked(); }
+
+void WebChatPage::SetTitleChangedHandler(std::function<void(const QString&)> AHandler) {
+  FTitleHandler = std::move(AHandler);
+}
+
+void WebChatPage::Enqueue(std::function<bool()> ACommand) {
+  FQueue.push_back(std::move(ACommand));
+  Drain();
+}
+
+void WebChatPage::Drain() {
+  if (FDraining) return;
+  FDraining = true;
+  while (!FLoading && !FQueue.empty()) {
+    std::function<bool()> command = std::move(FQueue.front());
+    FQueue.pop_front();
+    // Set before the command runs: a load may report its end before the call returns.
+    FLoading = true;
+    if (!command()) FLoading = false;
+  }
+  FDraining = false;
+  if (IsIdle()) emit Idle();
+}
+
+void WebChatPage::EnsureBaseHtmlLoaded() {
+  if (FBaseHtmlLoaded) return;
+  FBaseHtmlLoaded = true;
+  FUrl = QStringLiteral("about:blank");
+  Enqueue([this] {
+    FPage->setHtml(QString::fromStdString(BaseHtmlTemplate()), QUrl(QStringLiteral("about:blank")));
+    return true;
+  });
+}
+
+void WebChatPage::ResetChatView() {
+  FBaseHtmlLoaded = false;
+  FUrl = QStringLiteral("about:blank");
+  Enqueue([this] {
+    FPage->setUrl(QUrl(QStringLiteral("about:blank")));
+    return true;
+  });
+}
+
+void WebChatPage::ShowLocalFile(const QString& AFilePath) {
+  const QUrl url = QUrl::fromLocalFile(AFilePath);
+  FUrl = url.toString();
+  Enqueue([this, url] {
+    FBlocker->AllowFile(url);
+    FPage->setUrl(url);
+    return true;
+  });
+}
+
+void WebChatPage::RunScript(const std::string& AScript) {
+  Enqueue([this, script = QString::fromStdString(AScript)] {
+    FPage->runJavaScript(script);
+    return false;
+  });
+}
+
+void WebChatPage::AppendChatHtml(const std::string& AHtml) {
+  EnsureBaseHtmlLoaded();
+  // Only the new fragment is parsed: the cost of an append does not grow with the chat.
+  std::string script = "(function(){var c=document.getElementById(\"chat-container\");if(c)c.insertAdjacentHTML(\"beforeend\",\"";
+  script += JsStringBody(AHtml);
+  script += "\");})();";
+  RunScript(script);
+}
+
+void WebChatPage::ExecutePageScript(const std::string& AScript) { RunScript(AScript); }
+
+void WebChatPage::ScrollChatBy(int ADeltaY) {
+  RunScript("if(document.getElementById(\"chat-container\"))window.scrollBy(0," + std::to_string(ADeltaY) + ");");
+}
+
+void WebChatPage::ScrollChatToBottom() {
+  RunScript("(function(){var c=document.getElementById(\"chat-container\");if(c)window.scrollTo(0,c.scrollHeight);})();");
+}
+
+void WebChatPage::EvaluateScript(const std::string& AScript, std::function<void(const QVariant&)> AResult) {
+  Enqueue([this, script = QString::fromStdString(AScript), result = std::move(AResult)] {
+    FPage->runJavaScript(script, [result](const QVariant& AValue) {
+      if (result) result(AValue);
+    });
+    return false;
+  });
+}
+
+}  // namespace tarvok

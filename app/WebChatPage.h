@@ -1,0 +1,71 @@
+#pragma once
+// The chat pane on Qt WebEngine. Operations form a queue applied in order: while a
+// document loads, later ones wait for loadFinished instead of spinning an event loop.
+// The page never reaches the network: its profile blocks every request but data: and
+// about: (and the help page), and clicked links open in the system browser.
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QVariant>
+#include <deque>
+#include <functional>
+
+#include "app/ChatPage.h"
+
+class QWebEngineView;
+class QWebEnginePage;
+class QWebEngineProfile;
+
+namespace tarvok {
+
+class TRequestBlocker;
+
+class WebChatPage : public QObject, public IChatPage {
+  Q_OBJECT
+ public:
+  explicit WebChatPage(QObject* AParent = nullptr);
+  ~WebChatPage() override;
+
+  void EnsureBaseHtmlLoaded() override;
+  void ResetChatView() override;
+  void AppendChatHtml(const std::string& AHtml) override;
+  void ExecutePageScript(const std::string& AScript) override;
+  void ScrollChatBy(int ADeltaY) override;
+  void ScrollChatToBottom() override;
+  void SetTitleChangedHandler(std::function<void(const QString& ATitle)> AHandler) override;
+  void ShowLocalFile(const QString& AFilePath) override;
+  QString CurrentUrl() const override { return FUrl; }
+  QWidget* Widget() override;
+
+  // Runs a script in its turn and hands its result back (for callers that need a value).
+  void EvaluateScript(const std::string& AScript, std::function<void(const QVariant&)> AResult);
+  QWebEnginePage* WebPage() const;
+  // Requests the profile refused so far.
+  int BlockedRequestCount() const;
+  // Nothing queued and no document loading.
+  bool IsIdle() const { return !FLoading && FQueue.empty(); }
+
+ signals:
+  void Idle();
+
+ private:
+  // A command returns true when it started loading a document.
+  void Enqueue(std::function<bool()> ACommand);
+  void Drain();
+  void RunScript(const std::string& AScript);
+
+  QWebEngineProfile* FProfile = nullptr;
+  TRequestBlocker* FBlocker = nullptr;
+  QWebEnginePage* FPage = nullptr;
+  QPointer<QWebEngineView> FView;
+  std::deque<std::function<bool()>> FQueue;
+  bool FLoading = false;
+  bool FDraining = false;
+  // As of the last queued command: the template is (or will be) in the document.
+  bool FBaseHtmlLoaded = false;
+  QString FUrl = QStringLiteral("about:blank");
+  std::function<void(const QString&)> FTitleHandler;
+};
+
+}  // namespace tarvok

@@ -1,0 +1,53 @@
+#pragma once
+// An IChatPage that records what the window asks of the chat pane, in order.
+
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ChatPage.h"
+
+namespace tarvok {
+
+class RecordingChatPage : public IChatPage {
+ public:
+  enum class OpKind { EnsureBase, Reset, Append, Script, ScrollBy, ScrollToBottom, ShowFile };
+  struct Op {
+    OpKind Kind;
+    std::string Text;  // the fragment, the script or the file; the pixels for ScrollBy
+  };
+
+  std::vector<Op> Ops;
+
+  void EnsureBaseHtmlLoaded() override { Ops.push_back({OpKind::EnsureBase, {}}); }
+  void ResetChatView() override;
+  void AppendChatHtml(const std::string& AHtml) override { Ops.push_back({OpKind::Append, AHtml}); }
+  void ExecutePageScript(const std::string& AScript) override { Ops.push_back({OpKind::Script, AScript}); }
+  void ScrollChatBy(int ADeltaY) override { Ops.push_back({OpKind::ScrollBy, std::to_string(ADeltaY)}); }
+  void ScrollChatToBottom() override { Ops.push_back({OpKind::ScrollToBottom, {}}); }
+  void SetTitleChangedHandler(std::function<void(const QString& ATitle)> AHandler) override {
+    FTitleHandler = std::move(AHandler);
+  }
+  void ShowLocalFile(const QString& AFilePath) override;
+  QString CurrentUrl() const override { return FUrl; }
+  QWidget* Widget() override { return nullptr; }
+
+  // As the page would report a new document title.
+  void FireTitleChanged(const QString& ATitle) {
+    if (FTitleHandler) FTitleHandler(ATitle);
+  }
+  bool HasTitleHandler() const { return static_cast<bool>(FTitleHandler); }
+
+  // The texts of the operations of one kind, in order.
+  std::vector<std::string> Texts(OpKind AKind) const;
+  // Every fragment appended since the last reset, joined.
+  std::string ChatHtml() const;
+  void Clear() { Ops.clear(); }
+
+ private:
+  std::function<void(const QString&)> FTitleHandler;
+  QString FUrl = QStringLiteral("about:blank");
+};
+
+}  // namespace tarvok
