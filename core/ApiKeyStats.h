@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/Types.h"
 
@@ -12,6 +14,10 @@ namespace tarvok {
 TDateTime GetStatsDay();  // the counter day (a whole date)
 int GetRequestCount(const std::string& AKey, const std::string& AModel);
 int IncrementRequestCount(const std::string& AKey, const std::string& AModel);
+
+// The fields of a counter line: split at ';' and at runs of blanks and control
+// characters, a stretch in double quotes being one field ("" inside it is one quote).
+std::vector<std::string> SplitDelimitedLine(std::string_view ALine);
 
 // Folder of the counter files: ApiStats in ProgramDir().
 std::filesystem::path ApiStatsDir();

@@ -18,6 +18,9 @@
 namespace tarvok {
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath) {
+  // A folder opens as a stream on some systems and reports a nonsense size.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(APath, ec)) return std::nullopt;
   std::ifstream in(APath, std::ios::binary);
   if (!in) return std::nullopt;
   std::string data;

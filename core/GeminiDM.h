@@ -21,6 +21,8 @@ struct TGeminiSettings {
   std::int32_t TopK = 1;
   double TopP = 1.0;
   std::int32_t MaxOutputTokens = 500000;
+  // CA certificates for TLS; empty means the system's store.
+  std::string CaInfoFile;
 };
 
 inline constexpr const char* kDefaultGeminiApiUrlBase =
@@ -43,6 +45,8 @@ class TGeminiDM {
   std::string GeminiApiUrlBase = kDefaultGeminiApiUrlBase;
   std::string MethodGenerate = "generateContent";
   std::int32_t TimeOut1 = 0;
+  // CA certificates for TLS (a test or local server); empty means the system's store.
+  std::string CaInfoFile;
 
   TChatHistory& ChatHistory() { return FChatHistory; }
   std::int32_t& ActualHistoryTokens() { return FActualHistoryTokens; }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include <stb/stb_image.h>
@@ -51,6 +52,16 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return Utf16ToUtf8(units);
 }
 
+// BMP, JPEG, PNG and GIF by their signatures. The decoder also guesses TGA, which has
+// none, and would take arbitrary bytes for a picture.
+bool IsKnownPicture(const unsigned char (&h)[8]) {
+  static constexpr unsigned char kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  if (std::memcmp(h, kPng, 8) == 0) return true;
+  if (h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF) return true;
+  if (std::memcmp(h, "GIF87a", 6) == 0 || std::memcmp(h, "GIF89a", 6) == 0) return true;
+  return h[0] == 'B' && h[1] == 'M';
+}
+
 }  // namespace
 
 bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight) {
@@ -62,8 +73,11 @@ bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight)
   std::FILE* f = std::fopen(AFileName.c_str(), "rb");
 #endif
   if (!f) return false;
+  unsigned char head[8] = {};
+  const std::size_t got = std::fread(head, 1, sizeof head, f);
   int w = 0, h = 0, comp = 0;
-  const int ok = stbi_info_from_file(f, &w, &h, &comp);
+  const int ok = got == sizeof head && IsKnownPicture(head) && std::fseek(f, 0, SEEK_SET) == 0 &&
+                 stbi_info_from_file(f, &w, &h, &comp);
   std::fclose(f);
   if (!ok || w <= 0 || h <= 0) return false;
   AWidth = w;

@@ -1,0 +1,49 @@
+#pragma once
+// A main thread without a window toolkit, for tests of every layer: the thread that
+// creates it runs the steps that workers post, inside ProcessUntil.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "core/MainThread.h"
+
+namespace tarvok {
+
+class TLoopMainThread : public TMainThread {
+ public:
+  TLoopMainThread();
+  // Steps still waiting are dropped and their workers released.
+  ~TLoopMainThread() override;
+
+  // Posts the step and waits until ProcessUntil has run it; on the owning thread it
+  // runs at once. An exception raised by the step is raised again here.
+  void Synchronize(const std::function<void()>& AStep) override;
+
+  // Runs posted steps until APredicate holds or ATimeout passes (a safety net against a
+  // hang, not a measurement); returns whether APredicate holds. The predicate may look
+  // at state other threads change: it is checked again after every step and at least
+  // every few milliseconds.
+  bool ProcessUntil(const std::function<bool()>& APredicate,
+                    std::chrono::milliseconds ATimeout = std::chrono::seconds(60));
+
+ private:
+  struct TTask {
+    const std::function<void()>* Step;
+    bool Done = false;
+    bool Dropped = false;
+    std::exception_ptr Error;
+  };
+  std::thread::id FOwner;
+  std::mutex FLock;
+  std::condition_variable FPosted;    // a step arrived
+  std::condition_variable FFinished;  // a step was run or dropped
+  std::deque<TTask*> FQueue;
+  bool FClosed = false;
+};
+
+}  // namespace tarvok

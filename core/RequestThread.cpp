@@ -1,0 +1,259 @@
+#include "core/RequestThread.h"
+
+#include <curl/curl.h>
+#include <simdjson.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "core/ApiKeyStats.h"
+#include "core/CoreTexts.h"
+#include "core/Text.h"
+#include "core/WireFormat.h"
+
+namespace tarvok {
+namespace {
+
+std::atomic<int> GActiveWorkers{0};
+std::once_flag GCurlInit;
+
+constexpr long kConnectTimeoutMs = 10000;
+constexpr std::size_t kMaxReserve = 512u << 20;  // a hostile Content-Length must not reserve gigabytes
+
+struct THttpResponse {
+  long Status = 0;
+  std::string StatusLine;
+  std::string Body;
+};
+
+// A status outside the success range; carries what the failure text needs.
+struct THttpStatusError {
+  long Status;
+  std::string StatusLine;
+  std::string Body;
+};
+
+struct TTransfer {
+  THttpResponse* Response;
+  bool OutOfMemory = false;
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<TTransfer*>(user);
+  const std::size_t n = size * count;
+  try {
+    std::string& body = t->Response->Body;
+    // Keep room for the JSON parser's padding so that it reads the buffer in place.
+    if (body.capacity() < body.size() + n + simdjson::SIMDJSON_PADDING)
+      body.reserve(std::max(body.capacity() * 2, body.size() + n + simdjson::SIMDJSON_PADDING));
+    body.append(data, n);
+  } catch (...) {
+    t->OutOfMemory = true;
+    return 0;  // makes libcurl stop with a write error
+  }
+  return n;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<TTransfer*>(user);
+  const std::size_t n = size * count;
+  try {
+    const std::string_view line = Trim(std::string_view(data, n));
+    // Every response of the exchange (an interim 100 Continue included) starts anew.
+    if (line.starts_with("HTTP/")) {
+      t->Response->StatusLine = std::string(line);
+    } else if (line.size() > 15 && LowerCase(line.substr(0, 15)) == "content-length:") {
+      std::uint64_t length = 0;
+      for (char c : Trim(line.substr(15))) {
+        if (c < '0' || c > '9') { length = 0; break; }
+        length = length * 10 + static_cast<unsigned>(c - '0');
+        if (length > kMaxReserve) break;
+      }
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kMaxReserve)) + simdjson::SIMDJSON_PADDING;
+      if (t->Response->Body.capacity() < want) t->Response->Body.reserve(want);
+    }
+  } catch (...) {
+    t->OutOfMemory = true;
+    return 0;
+  }
+  return n;
+}
+
+struct TCurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct TSlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// One POST with its own handle. The body goes out from ABody itself, without a copy.
+THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGeminiSettings& ASettings) {
+  std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
+  if (!curl) throw TRequestError("TTransportError", "libcurl could not create a handle");
+  THttpResponse response;
+  TTransfer transfer{&response};
+  char errors[CURL_ERROR_SIZE] = {};
+  std::unique_ptr<curl_slist, TSlistDeleter> headers(curl_slist_append(nullptr, "Content-Type: application/json"));
+  // Without this libcurl waits for "100 Continue" before sending a large body.
+  headers.reset(curl_slist_append(headers.release(), "Expect:"));
+  const long readTimeoutSeconds = ASettings.TimeOut1 > 0 ? ASettings.TimeOut1 : 60;
+
+  CURL* c = curl.get();
+  curl_easy_setopt(c, CURLOPT_URL, AUrl.c_str());
+  curl_easy_setopt(c, CURLOPT_POST, 1L);
+  curl_easy_setopt(c, CURLOPT_POSTFIELDS, ABody.data());
+  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.size()));
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(c, CURLOPT_USERAGENT, "Tarvok/2.0");
+  curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  // The read time-out bounds silence, not the whole answer: a long answer that keeps
+  // arriving is never cut, a server that stops sending (before or after its headers) is.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, readTimeoutSeconds);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
+  if (!ASettings.CaInfoFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ASettings.CaInfoFile.c_str());
+  else curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));  // Windows' own store
+
+  const CURLcode code = curl_easy_perform(c);
+  if (code != CURLE_OK) {
+    if (transfer.OutOfMemory) throw TRequestError("TOutOfMemory", "the answer does not fit in memory");
+    std::string message = curl_easy_strerror(code);
+    if (errors[0] != '\0' && message != errors) message += std::string(": ") + Trim(errors).data();
+    throw TRequestError("TTransportError", message);
+  }
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.Status);
+  if (response.Status < 200 || response.Status > 299)
+    throw THttpStatusError{response.Status, std::move(response.StatusLine), std::move(response.Body)};
+  return response;
+}
+
+std::string HttpErrorText(const THttpStatusError& AError) {
+  const std::string message = ExtractErrorMessage(AError.Body);
+  const std::string_view format = texts::kHttpErrorFormat;
+  const std::string values[] = {AError.StatusLine, std::to_string(AError.Status), message.empty() ? AError.Body : message};
+  std::string out;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 's' || format[i + 1] == 'd') && next < 3) {
+      out += values[next++];
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  if (AError.Status == 429) out.insert(0, texts::kRateLimitMarker);
+  return out;
+}
+
+}  // namespace
+
+std::string RedactApiKey(std::string AText, const std::string& AApiKey) {
+  // Shorter texts are no real key, and masking them would garble the message.
+  if (AApiKey.size() < 4) return AText;
+  for (std::size_t at = AText.find(AApiKey); at != std::string::npos; at = AText.find(AApiKey, at + 3))
+    AText.replace(at, AApiKey.size(), "***");
+  return AText;
+}
+
+int TGeminiRequestThread::ActiveCount() { return GActiveWorkers.load(); }
+
+TGeminiRequestThread::TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName,
+                                           TGeminiDM& AGeminiDM, TStringCallback ACallback)
+    : FApiKey(AApiKey),
+      FModelName(AModelName),
+      FCallback(std::move(ACallback)),
+      FSettings(AGeminiDM.Settings()),
+      FMainThread(AGeminiDM.MainThread()) {}
+
+void TGeminiRequestThread::Create(const std::string& AApiKey, const std::string& AModelName, TChatHistory AHistory,
+                                  bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback) {
+  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback));
+  worker->FHistory = std::move(AHistory);
+  worker->FUseGoogleSearch = AUseGoogleSearch;
+  worker->FRequestType = TRequestType::rtGenerateContent;
+  Start(worker);
+}
+
+void TGeminiRequestThread::CreateForImage(const std::string& AApiKey, const std::string& AModelName,
+                                          const std::string& APrompt, TGeminiDM& AGeminiDM, TStringCallback ACallback) {
+  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback));
+  worker->FPrompt = APrompt;
+  worker->FUseGoogleSearch = false;
+  worker->FRequestType = TRequestType::rtGenerateImage;
+  Start(worker);
+}
+
+void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
+  std::call_once(GCurlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::unique_ptr<TGeminiRequestThread> owned(AWorker);
+  ++GActiveWorkers;
+  try {
+    std::thread([worker = owned.get()] {
+      std::unique_ptr<TGeminiRequestThread> self(worker);
+      self->Execute();
+      self.reset();  // releases the completion and its captured state
+      --GActiveWorkers;
+    }).detach();
+    owned.release();
+  } catch (...) {
+    // No thread could be made: the completion still runs once, here on the main thread.
+    --GActiveWorkers;
+    owned->FResult = std::string(texts::kExceptionPrefix) + "TThreadError - a worker thread could not be started";
+    owned->DeliverResult();
+  }
+}
+
+void TGeminiRequestThread::RegisterRequest() { IncrementRequestCount(FApiKey, FModelName); }
+
+void TGeminiRequestThread::DeliverResult() {
+  if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage);
+}
+
+void TGeminiRequestThread::Execute() {
+  FResult.clear();
+  FTokenUsage = {};
+  std::string error;
+  try {
+    FMainThread.Synchronize([this] { RegisterRequest(); });
+  } catch (...) {
+    // The count is a side matter; the request still goes out.
+  }
+  try {
+    const std::string url = BuildRequestUrl(FSettings, FModelName, FApiKey);
+    const std::string body = FRequestType == TRequestType::rtGenerateImage
+                                 ? BuildImageBody(FPrompt)
+                                 : BuildChatBody(FHistory, FSettings, FUseGoogleSearch);
+    const THttpResponse response = Post(url, body, FSettings);
+    FResult.clear();
+    ReadResponseBody(response.Body, FResult, FTokenUsage);
+  } catch (const THttpStatusError& e) {
+    FTokenUsage = {};
+    error = HttpErrorText(e);
+  } catch (const TRequestError& e) {
+    error = std::string(texts::kExceptionPrefix) + e.TypeName() + " - " + e.what();
+  } catch (const std::bad_alloc&) {
+    error = std::string(texts::kExceptionPrefix) + "TOutOfMemory - the request does not fit in memory";
+  } catch (const std::exception& e) {
+    error = std::string(texts::kExceptionPrefix) + "TError - " + e.what();
+  } catch (...) {
+    error = std::string(texts::kExceptionPrefix) + "TError - unknown error";
+  }
+  if (!error.empty()) FResult = std::move(error);
+  if (IsRestFailureResult(FResult)) FResult = RedactApiKey(std::move(FResult), FApiKey);
+  try {
+    FMainThread.Synchronize([this] { DeliverResult(); });
+  } catch (...) {
+    // A completion that raised has still been called once; nothing is left to tell.
+  }
+}
+
+}  // namespace tarvok

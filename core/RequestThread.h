@@ -1,0 +1,55 @@
+#pragma once
+// One generate-content request over HTTPS on a thread of its own. The worker counts
+// the request and hands the result back on the main thread, calls its completion
+// exactly once, and frees itself; the creator does not keep it.
+
+#include <string>
+
+#include "core/GeminiDM.h"
+#include "core/Types.h"
+
+namespace tarvok {
+
+class TGeminiRequestThread {
+ public:
+  // A chat turn. The service's settings and main-thread link are copied now, so the
+  // service may change its settings (or go away) while the request runs.
+  static void Create(const std::string& AApiKey, const std::string& AModelName, TChatHistory AHistory,
+                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+  // An image: the prompt alone, never history or tools.
+  static void CreateForImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,
+                             TGeminiDM& AGeminiDM, TStringCallback ACallback);
+
+  // Workers whose thread has not finished yet (after their completion they still
+  // release their state); a shutdown or a test waits for 0.
+  static int ActiveCount();
+
+  TGeminiRequestThread(const TGeminiRequestThread&) = delete;
+  TGeminiRequestThread& operator=(const TGeminiRequestThread&) = delete;
+
+ private:
+  TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName, TGeminiDM& AGeminiDM,
+                       TStringCallback ACallback);
+  static void Start(TGeminiRequestThread* AWorker);
+  void Execute();
+  void RegisterRequest();
+  void DeliverResult();
+
+  std::string FApiKey;
+  std::string FModelName;
+  TChatHistory FHistory;
+  std::string FPrompt;
+  TStringCallback FCallback;
+  TRequestType FRequestType = TRequestType::rtGenerateContent;
+  std::string FResult;
+  TTokenUsage FTokenUsage;
+  bool FUseGoogleSearch = false;
+  TGeminiSettings FSettings;
+  TMainThread& FMainThread;
+};
+
+// The result text with every occurrence of the API key masked (libcurl messages and
+// error bodies can carry the request address).
+std::string RedactApiKey(std::string AText, const std::string& AApiKey);
+
+}  // namespace tarvok

@@ -1,0 +1,276 @@
+#include "core/WireFormat.h"
+
+#include <simdjson.h>
+
+#include <limits>
+
+#include "core/CoreTexts.h"
+#include "core/GeminiDM.h"
+#include "core/JsonWriter.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+constexpr const char* kSafetyCategories[] = {
+    "HARM_CATEGORY_HARASSMENT",
+    "HARM_CATEGORY_HATE_SPEECH",
+    "HARM_CATEGORY_SEXUALLY_EXPLICIT",
+    "HARM_CATEGORY_DANGEROUS_CONTENT",
+};
+
+void WriteSafetySettings(TJsonWriter& w) {
+  w.Key("safetySettings").BeginArray();
+  for (const char* category : kSafetyCategories)
+    w.BeginObject().Key("category").String(category).Key("threshold").String("BLOCK_NONE").EndObject();
+  w.EndArray();
+}
+
+// Room for the escaped form: Base64 grows only by its '/' (about one in 64 characters),
+// text at most threefold for letters outside ASCII; a rare overflow merely reallocates.
+std::size_t EstimateBodySize(const TChatHistory& history) {
+  std::size_t size = 1024;
+  for (const THistoryItem& item : history) {
+    size += 48 + item.Role.size();
+    for (const TContentPart& part : item.Parts) {
+      if (part.PartType == TPartType::ptText) size += 16 + part.Text.size() * 3;
+      else size += 64 + part.MimeType.size() * 3 + part.Base64Data.size() + part.Base64Data.size() / 16;
+    }
+  }
+  return size;
+}
+
+[[noreturn]] void Unreadable(const char* what) {
+  throw TRequestError("TResponseFormatError", std::string("the member \"") + what + "\" of the answer cannot be read");
+}
+
+std::int32_t ReadCount(simdjson::dom::object usage, const char* name) {
+  simdjson::dom::element e;
+  if (usage.at_key(name).get(e) != simdjson::SUCCESS) return 0;
+  switch (e.type()) {
+    case simdjson::dom::element_type::NULL_VALUE: return 0;
+    case simdjson::dom::element_type::INT64: {
+      const std::int64_t v = e.get_int64().value_unsafe();
+      if (v > std::numeric_limits<std::int32_t>::max() || v < std::numeric_limits<std::int32_t>::min()) Unreadable(name);
+      return static_cast<std::int32_t>(v);
+    }
+    case simdjson::dom::element_type::UINT64: Unreadable(name);
+    case simdjson::dom::element_type::DOUBLE: {
+      const double v = e.get_double().value_unsafe();
+      if (!(v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())) Unreadable(name);
+      return static_cast<std::int32_t>(v);
+    }
+    default: Unreadable(name);
+  }
+}
+
+// A string member: absent or null gives AFallback; any other kind is unreadable.
+std::string_view ReadOptionalString(simdjson::dom::object obj, const char* name, std::string_view AFallback,
+                                    bool& APresent) {
+  APresent = false;
+  simdjson::dom::element e;
+  if (obj.at_key(name).get(e) != simdjson::SUCCESS) return AFallback;
+  if (e.is_null()) return AFallback;
+  std::string_view s;
+  if (e.get_string().get(s) != simdjson::SUCCESS) Unreadable(name);
+  APresent = true;
+  return s;
+}
+
+std::string_view StringMember(simdjson::dom::object obj, const char* name) {
+  std::string_view s;
+  if (obj.at_key(name).get_string().get(s) != simdjson::SUCCESS) return {};
+  return s;
+}
+
+// The picture of a part: the request spelling first, then the one the service writes.
+bool FindInlineData(simdjson::dom::object part, simdjson::dom::object& AData, bool& ACamelCase) {
+  if (part.at_key("inline_data").get_object().get(AData) == simdjson::SUCCESS) { ACamelCase = false; return true; }
+  if (part.at_key("inlineData").get_object().get(AData) == simdjson::SUCCESS) { ACamelCase = true; return true; }
+  return false;
+}
+
+std::string ImageResultFrom(simdjson::dom::object data, bool camelCase) {
+  bool present = false;
+  std::string_view mime = ReadOptionalString(data, camelCase ? "mimeType" : "mime_type", {}, present);
+  if (!present) mime = ReadOptionalString(data, camelCase ? "mime_type" : "mimeType", "image/png", present);
+  const std::string_view base64 = ReadOptionalString(data, "data", {}, present);
+  return MakeImageResultText(mime, base64);
+}
+
+std::string_view ErrorMessageOf(simdjson::dom::element doc) {
+  std::string_view message;
+  if (doc["error"]["message"].get_string().get(message) != simdjson::SUCCESS) return {};
+  return message;
+}
+
+bool IsThought(simdjson::dom::object part) {
+  bool thought = false;
+  return part.at_key("thought").get_bool().get(thought) == simdjson::SUCCESS && thought;
+}
+
+void ReadCandidate(simdjson::dom::element first, std::string& AResult) {
+  simdjson::dom::object candidate;
+  if (first.get_object().get(candidate) != simdjson::SUCCESS)
+    throw TRequestError("TResponseFormatError", "the first candidate of the answer is not an object");
+  simdjson::dom::array parts;
+  bool gotPicture = false;
+  std::string gathered;
+  simdjson::dom::object content;
+  if (candidate.at_key("content").get_object().get(content) == simdjson::SUCCESS &&
+      content.at_key("parts").get_array().get(parts) == simdjson::SUCCESS) {
+    for (simdjson::dom::element item : parts) {
+      simdjson::dom::object part;
+      if (item.get_object().get(part) != simdjson::SUCCESS) continue;
+      simdjson::dom::object data;
+      bool camelCase = false;
+      if (FindInlineData(part, data, camelCase)) {
+        AResult = ImageResultFrom(data, camelCase);
+        gotPicture = true;
+        break;
+      }
+      // Reasoning summaries are not the answer; the request never asks for them.
+      if (IsThought(part)) continue;
+      std::string_view text;
+      if (part.at_key("text").get_string().get(text) == simdjson::SUCCESS) gathered += text;
+    }
+  }
+  if (gotPicture) return;
+  AResult = std::move(gathered);
+  if (!AResult.empty()) return;
+  // Stopped before any output: a blank answer recorded as a success would lose the prompt.
+  const std::string_view reason = StringMember(candidate, "finishReason");
+  if (!reason.empty() && reason != "STOP")
+    AResult = std::string(texts::kNoAnswerHead) + std::string(reason) + texts::kNoAnswerTail;
+}
+
+}  // namespace
+
+std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view AModelName, std::string_view AApiKey) {
+  const std::string_view pattern = ASettings.GeminiApiUrlBase;
+  const std::string_view values[] = {AModelName, ASettings.MethodGenerate};
+  std::string url;
+  url.reserve(pattern.size() + AModelName.size() + ASettings.MethodGenerate.size() + AApiKey.size());
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      if (pattern[i + 1] == '%') { url += '%'; ++i; continue; }
+      if (pattern[i + 1] == 's') {
+        if (next >= 2) throw TRequestError("TFormatError", "the request address pattern asks for more than two values");
+        url += values[next++];
+        ++i;
+        continue;
+      }
+    }
+    url += pattern[i];
+  }
+  url += AApiKey;
+  return url;
+}
+
+std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch) {
+  std::string body;
+  body.reserve(EstimateBodySize(AHistory));
+  TJsonWriter w(body);
+  w.BeginObject().Key("contents").BeginArray();
+  for (const THistoryItem& item : AHistory) {
+    w.BeginObject().Key("role").String(item.Role).Key("parts").BeginArray();
+    for (const TContentPart& part : item.Parts) {
+      w.BeginObject();
+      if (part.PartType == TPartType::ptText) {
+        w.Key("text").String(part.Text);
+      } else {
+        w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data").Base64String(
+            part.Base64Data.view()).EndObject();
+      }
+      w.EndObject();
+    }
+    w.EndArray().EndObject();
+  }
+  w.EndArray();
+  w.Key("generationConfig").BeginObject()
+      .Key("temperature").Double(ASettings.Temperature)
+      .Key("topK").Int(ASettings.TopK)
+      .Key("topP").Double(ASettings.TopP)
+      .Key("maxOutputTokens").Int(ASettings.MaxOutputTokens)
+      .Key("stopSequences").BeginArray().EndArray()
+      .EndObject();
+  WriteSafetySettings(w);
+  if (AUseGoogleSearch) w.Key("tools").BeginArray().BeginObject().Key("googleSearch").BeginObject().EndObject().EndObject().EndArray();
+  w.EndObject();
+  return body;
+}
+
+std::string BuildImageBody(std::string_view APrompt) {
+  std::string body;
+  body.reserve(512 + APrompt.size() * 3);
+  TJsonWriter w(body);
+  w.BeginObject().Key("contents").BeginArray().BeginObject().Key("role").String("user").Key("parts").BeginArray()
+      .BeginObject().Key("text").String(APrompt).EndObject().EndArray().EndObject().EndArray();
+  w.Key("generationConfig").BeginObject().EndObject();
+  WriteSafetySettings(w);
+  w.EndObject();
+  return body;
+}
+
+std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABase64Data) {
+  std::string out;
+  out.reserve(40 + AMimeType.size() * 3 + ABase64Data.size() + ABase64Data.size() / 16);
+  TJsonWriter w(out);
+  w.BeginObject().Key("mime_type").String(AMimeType).Key("base64_data").Base64String(ABase64Data).EndObject();
+  return out;
+}
+
+void ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element doc;
+  // The text is decoded as UTF-8 first: stray bytes become U+FFFD instead of failing the parse.
+  // The parser keeps its own copy of every string, so the repaired text may go at once.
+  if (!simdjson::validate_utf8(ABody.data(), ABody.size())) {
+    if (parser.parse(MakeValidUtf8(ABody)).get(doc) != simdjson::SUCCESS) return;
+  } else if (parser.parse(ABody).get(doc) != simdjson::SUCCESS) {
+    return;
+  }
+  simdjson::dom::object root;
+  if (doc.get_object().get(root) != simdjson::SUCCESS) return;
+
+  simdjson::dom::object usage;
+  if (root.at_key("usageMetadata").get_object().get(usage) == simdjson::SUCCESS) {
+    AUsage.PromptTokens = ReadCount(usage, "promptTokenCount");
+    AUsage.CandidatesTokens = ReadCount(usage, "candidatesTokenCount");
+    AUsage.TotalTokens = ReadCount(usage, "totalTokenCount");
+  }
+
+  simdjson::dom::array candidates;
+  simdjson::dom::element first;
+  if (root.at_key("candidates").get_array().get(candidates) == simdjson::SUCCESS && candidates.at(0).get(first) == simdjson::SUCCESS) {
+    ReadCandidate(first, AResult);
+    return;
+  }
+
+  const std::string_view message = ErrorMessageOf(doc);
+  if (!message.empty()) { AResult = texts::kErrorPrefix + std::string(message); return; }
+  simdjson::dom::object feedback;
+  std::string_view blockReason;
+  if (root.at_key("promptFeedback").get_object().get(feedback) == simdjson::SUCCESS &&
+      !(blockReason = StringMember(feedback, "blockReason")).empty()) {
+    AResult = std::string(texts::kBlockedHead) + std::string(blockReason) + texts::kBlockedTail;
+    return;
+  }
+  AResult = texts::kEmptyAnswer;
+}
+
+std::string ExtractErrorMessage(std::string_view ABody) {
+  if (Trim(ABody).empty()) return {};
+  try {
+    simdjson::dom::parser parser;
+    const simdjson::padded_string padded = simdjson::padded_string(MakeValidUtf8(ABody));
+    simdjson::dom::element doc;
+    if (parser.parse(padded).get(doc) != simdjson::SUCCESS) return {};
+    return std::string(ErrorMessageOf(doc));
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace tarvok
