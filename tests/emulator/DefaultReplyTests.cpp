@@ -78,11 +78,11 @@ class DefaultReplyTest : public ::testing::Test {
   TGeminiEmulator FEmu;
 };
 
-// A two-turn chat whose last turn holds Cyrillic text, a line break and a picture,
+// A chat whose last turn holds context, then Cyrillic text with a line break, and a picture,
 // written as the client writes it (ASCII with \u escapes, snake_case inline data).
 const std::string kChat =
     R"({"contents":[{"role":"user","parts":[{"text":"first"}]},{"role":"model","parts":[{"text":"ok"}]},)"
-    R"({"role":"user","parts":[{"text":"\u041f\u0440\u0438\u0432\u0435\u0442\r\nline two"},)"
+    R"({"role":"user","parts":[{"text":"some context"},{"text":"\u041f\u0440\u0438\u0432\u0435\u0442\r\nline two"},)"
     R"({"inline_data":{"mime_type":"image/png","data":"iVBORw0KGgo="}}]}],)"
     R"("generationConfig":{"temperature":1.0,"topK":40,"topP":0.95,"maxOutputTokens":8192,"stopSequences":[]}})";
 
@@ -93,6 +93,7 @@ TEST_F(DefaultReplyTest, ChatAnswerEchoesTheLastTurnWithUsage) {
   const TAnswerRead a = ReadAnswer(r.Body);
   EXPECT_NE(a.Text.find("> Привет\n> line two\n"), std::string::npos) << a.Text;
   EXPECT_EQ(a.Text.find("first"), std::string::npos) << "quotes an older turn";
+  EXPECT_EQ(a.Text.find("context"), std::string::npos) << "quotes more than the prompt";
   EXPECT_NE(a.Text.find("вложений: 1"), std::string::npos) << a.Text;
   EXPECT_NE(a.Text.find("image/png"), std::string::npos) << a.Text;
   EXPECT_NE(a.Text.find("\n```cpp\n"), std::string::npos) << a.Text;
@@ -154,7 +155,8 @@ TEST_F(DefaultReplyTest, JsonOutputFollowsTheRequestedSchema) {
       R"({"contents":[{"role":"user","parts":[{"text":"who speaks next?"}]}],"generationConfig":{)"
       R"("responseMimeType":"application/json","responseJsonSchema":{"type":"object","properties":{)"
       R"("reasoning":{"type":"string"},"next_speaker":{"type":"string","enum":["user","model"]},)"
-      R"("steps":{"type":"array","items":{"type":"integer"}}},"required":["reasoning","next_speaker"]}}})";
+      R"("steps":{"type":"array","items":{"type":"integer"}},"score":{"type":"integer","minimum":5,"maximum":100}},)"
+      R"("required":["reasoning","next_speaker"]}}})";
   const auto r = CurlRequest(Url("gemini-2.5-flash:generateContent"), request);
   ASSERT_EQ(r.Status, 200);
   const std::string text = ReadAnswer(r.Body).Text;
@@ -164,6 +166,7 @@ TEST_F(DefaultReplyTest, JsonOutputFollowsTheRequestedSchema) {
   EXPECT_EQ(std::string_view(value["next_speaker"]), "user") << text;
   EXPECT_TRUE(value["reasoning"].is_string()) << text;
   EXPECT_TRUE(value["steps"].is_array()) << text;
+  EXPECT_EQ(int64_t(value["score"]), 5) << text;
 }
 
 TEST_F(DefaultReplyTest, CountTokensAndErrors) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -80,8 +82,9 @@ void ReadContents(element AContents, TRequestSummary& ASummary) {
         if (auto t = Member(part, "text"); t && t->is_string()) {
           const std::string_view s = StringOf(t);
           ASummary.PromptTokens += EstimateTokens(s);
-          if (textParts++ > 0) text += "\n";
-          text += s;
+          ++textParts;
+          // Callers put context first and the prompt last.
+          if (!s.empty()) text = s;
         } else if (auto d = Member(part, "inlineData", "inline_data")) {
           const std::string_view mime = StringOf(Member(*d, "mimeType", "mime_type"));
           const std::string_view data = StringOf(Member(*d, "data"));
@@ -178,12 +181,32 @@ void SchemaInstance(element ASchema, TServiceJson& AOut, int ADepth) {
     AOut.EndObject();
   } else if (type == "array") {
     AOut.BeginArray();
-    if (auto items = Member(ASchema, "items")) SchemaInstance(*items, AOut, ADepth + 1);
+    uint64_t count = 1;
+    if (auto m = Member(ASchema, "minItems"); m && m->get_uint64().get(count) == simdjson::SUCCESS)
+      count = std::clamp<uint64_t>(count, 1, 64);
+    if (auto items = Member(ASchema, "items"))
+      for (uint64_t i = 0; i < count; ++i) SchemaInstance(*items, AOut, ADepth + 1);
     AOut.EndArray();
   } else if (type == "string") {
-    AOut.String("эмулятор");
+    std::string text = "эмулятор";
+    uint64_t minLength = 0;
+    if (auto m = Member(ASchema, "minLength"); m && m->get_uint64().get(minLength) == simdjson::SUCCESS)
+      while (text.size() < minLength && text.size() < 4096) text += " эмулятор";
+    AOut.String(text);
   } else if (type == "integer" || type == "number") {
-    AOut.Number(0);
+    // The smallest allowed whole number; 1 when unbounded, since callers often
+    // read scores and counts that start at 1 without saying so in the schema.
+    double low = 1;
+    if (auto m = Member(ASchema, "minimum"); m && m->get_double().get(low) == simdjson::SUCCESS) {
+      low = std::ceil(low);
+      bool exclusive = false;
+      if (auto e = Member(ASchema, "exclusiveMinimum"); e && e->get_bool().get(exclusive) == simdjson::SUCCESS &&
+                                                       exclusive)
+        low += 1;
+    }
+    if (auto m = Member(ASchema, "exclusiveMinimum"); m && m->is_number()) low = std::floor(double(*m)) + 1;
+    if (auto m = Member(ASchema, "maximum"); m && m->is_number()) low = std::min(low, std::floor(double(*m)));
+    AOut.Number(static_cast<long long>(low));
   } else if (type == "boolean") {
     AOut.Bool(false);
   } else {

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -52,6 +53,8 @@ struct TGeminiEmulator::TImpl {
   bool Stopping = false;
   std::deque<TScriptedReply> Queue;
   std::vector<TRecordedRequest> Recorded;
+  std::function<void(const TRecordedRequest&)> Observer;
+  bool RecordBodies = true;
 
   ~TImpl() {
     if (!CertFolder.empty()) {
@@ -96,8 +99,10 @@ struct TGeminiEmulator::TImpl {
       }
     }
     if (!reply) reply = MakeDefaultReply(rec, AReq.path);
+    if (Observer) Observer(rec);
     {
       std::lock_guard lock(Mutex);
+      if (!RecordBodies) rec.Body = {};
       Recorded.push_back(std::move(rec));
     }
     Changed.notify_all();
@@ -220,6 +225,10 @@ void TGeminiEmulator::Start(int APort) {
   auto plain = [&d](const httplib::Request& AReq, httplib::Response& ARes) { d.Handle(AReq, ARes, {}); };
   auto withBody = [&d](const httplib::Request& AReq, httplib::Response& ARes, const httplib::ContentReader& AReader) {
     std::string body;
+    // Room for the whole body plus the padding the JSON parser needs, so neither
+    // growing nor parsing copies a large request.
+    const auto length = AReq.get_header_value<std::uint64_t>("Content-Length");
+    if (length > 0 && length < (std::uint64_t(1) << 34)) body.reserve(length + 64);
     AReader([&body](const char* AData, std::size_t ASize) {
       body.append(AData, ASize);
       return true;
@@ -302,6 +311,15 @@ void TGeminiEmulator::ClearRequests() {
 bool TGeminiEmulator::WaitForRequests(std::size_t ACount, std::chrono::milliseconds ATimeout) const {
   std::unique_lock lock(FImpl->Mutex);
   return FImpl->Changed.wait_for(lock, ATimeout, [this, ACount] { return FImpl->Recorded.size() >= ACount; });
+}
+
+void TGeminiEmulator::SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver) {
+  FImpl->Observer = std::move(AObserver);
+}
+
+void TGeminiEmulator::SetRecordBodies(bool ARecord) {
+  std::lock_guard lock(FImpl->Mutex);
+  FImpl->RecordBodies = ARecord;
 }
 
 // ---- fixtures --------------------------------------------------------------------

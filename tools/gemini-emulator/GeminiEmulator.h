@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -52,6 +53,10 @@ class TGeminiEmulator {
   std::vector<TRecordedRequest> Requests() const;
   void ClearRequests();
   bool WaitForRequests(std::size_t ACount, std::chrono::milliseconds ATimeout) const;  // condition variable, no polling sleeps
+  // Called on a server thread with each request once it is recorded; set it before Start().
+  void SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver);
+  // Off: requests are still recorded, without their bodies (a long-running demo).
+  void SetRecordBodies(bool ARecord);
 
  private:
   struct TImpl;

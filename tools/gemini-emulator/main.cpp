@@ -12,10 +12,10 @@ namespace {
 
 int Usage(const char* AProgram) {
   std::fprintf(stderr,
-               "usage: %s [--port N] [--tls] [--print-port]\n"
+               "usage: %s [--port N] [--tls] [--print-port] [--log]\n"
                "Serves the Gemini API emulator on 127.0.0.1 (port 0 or none: a free port).\n"
                "Prints \"listening <base url>\"; with --tls then \"ca <file>\", the CA to trust;\n"
-               "with --print-port then the bare port number.\n",
+               "with --print-port then the bare port number. --log writes each request to stderr.\n",
                AProgram);
   return 2;
 }
@@ -24,7 +24,7 @@ int Usage(const char* AProgram) {
 
 int main(int argc, char** argv) {
   int port = 0;
-  bool tls = false, printPort = false;
+  bool tls = false, printPort = false, log = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--port" && i + 1 < argc) {
@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
       tls = true;
     } else if (arg == "--print-port") {
       printPort = true;
+    } else if (arg == "--log") {
+      log = true;
     } else {
       return Usage(argv[0]);
     }
@@ -50,6 +52,13 @@ int main(int argc, char** argv) {
 
   try {
     tarvok::emulator::TGeminiEmulator emulator(tls);
+    if (log) {
+      emulator.SetRequestObserver([](const tarvok::emulator::TRecordedRequest& ARequest) {
+        std::fprintf(stderr, "%s %s%s%s (%zu bytes)\n", ARequest.Method.c_str(), ARequest.Path.c_str(),
+                     ARequest.Query.empty() ? "" : "?", ARequest.Query.c_str(), ARequest.Body.size());
+      });
+    }
+    emulator.SetRecordBodies(false);
     emulator.Start(port);
     std::printf("listening %s\n", emulator.BaseUrl().c_str());
     if (tls) std::printf("ca %s\n", emulator.CaCertFile().c_str());
