@@ -1,0 +1,85 @@
+#include "app/ListFile.h"
+
+#include "core/Files.h"
+#include "core/Platform.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+    const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+    units.push_back(static_cast<char16_t>(lo | (hi << 8)));
+  }
+  return Utf16ToUtf8(units);
+}
+
+std::string Utf8ToUtf16Bytes(std::string_view text, bool bigEndian) {
+  std::string out;
+  for (char16_t u : Utf8ToUtf16(text)) {
+    const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool LoadListFile(const std::filesystem::path& APath, TListFile& AList) {
+  auto data = ReadWholeFile(APath);
+  if (!data) return false;
+  std::string_view bytes = *data;
+  std::string text;
+  if (bytes.substr(0, 3) == kUtf8Bom) {
+    AList.Encoding = TListEncoding::Utf8Bom;
+    text = MakeValidUtf8(bytes.substr(3));
+  } else if (bytes.substr(0, 2) == "\xFF\xFE") {
+    AList.Encoding = TListEncoding::Utf16LE;
+    text = Utf16BytesToUtf8(bytes.substr(2), false);
+  } else if (bytes.substr(0, 2) == "\xFE\xFF") {
+    AList.Encoding = TListEncoding::Utf16BE;
+    text = Utf16BytesToUtf8(bytes.substr(2), true);
+  } else {
+    AList.Encoding = TListEncoding::Legacy;
+    text = DecodeLegacyCodePage(bytes);
+  }
+  // Lines end in CR LF, LF or CR; a break after the last line adds no entry.
+  AList.Lines.clear();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      AList.Lines.push_back(text.substr(start));
+      break;
+    }
+    AList.Lines.push_back(text.substr(start, end - start));
+    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  }
+  return true;
+}
+
+void SaveListFile(const std::filesystem::path& APath, const TListFile& AList) {
+  std::string text;
+  for (const auto& line : AList.Lines) text += line + "\r\n";
+  std::string out;
+  switch (AList.Encoding) {
+    case TListEncoding::Utf8Bom: out = std::string(kUtf8Bom) + text; break;
+    case TListEncoding::Utf16LE: out = "\xFF\xFE" + Utf8ToUtf16Bytes(text, false); break;
+    case TListEncoding::Utf16BE: out = "\xFE\xFF" + Utf8ToUtf16Bytes(text, true); break;
+    case TListEncoding::Legacy: out = EncodeLegacyCodePage(text); break;
+  }
+  WriteFileAtomic(APath, out);
+}
+
+int IndexOfNoCase(const std::vector<std::string>& ALines, std::string_view AText) {
+  for (std::size_t i = 0; i < ALines.size(); ++i)
+    if (SameTextNoCase(ALines[i], AText)) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace tarvok

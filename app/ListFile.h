@@ -1,0 +1,27 @@
+#pragma once
+// The key and model list files: one entry per line, CR LF line ends, read in the
+// encoding the byte-order mark names (the legacy code page without one) and written
+// back in the same encoding.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarvok {
+
+enum class TListEncoding { Legacy, Utf8Bom, Utf16LE, Utf16BE };
+
+struct TListFile {
+  std::vector<std::string> Lines;  // UTF-8
+  TListEncoding Encoding = TListEncoding::Legacy;
+};
+
+// False when the file cannot be read.
+bool LoadListFile(const std::filesystem::path& APath, TListFile& AList);
+// Atomic; raises TFileError on failure.
+void SaveListFile(const std::filesystem::path& APath, const TListFile& AList);
+
+// Index of the first entry equal to AText without regard to letter case, or -1.
+int IndexOfNoCase(const std::vector<std::string>& ALines, std::string_view AText);
+
+}  // namespace tarvok

@@ -1,0 +1,77 @@
+#include "app/QtDialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tarvok {
+
+QString ToQtFileFilter(const QString& APairs) {
+  const QStringList items = APairs.split('|');
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < items.size(); i += 2) {
+    QStringList patterns = items[i + 1].split(';', Qt::SkipEmptyParts);
+    for (auto& p : patterns)
+      if (p == "*.*") p = "*";
+    filters << items[i] + " (" + patterns.join(' ') + ")";
+  }
+  return filters.join(";;");
+}
+
+namespace {
+QString Caption() { return QApplication::applicationDisplayName(); }
+}  // namespace
+
+void TQtDialogs::ShowMessage(const QString& AText) {
+  QMessageBox box(QMessageBox::NoIcon, Caption(), AText, QMessageBox::Ok, FParent);
+  box.exec();
+}
+
+void TQtDialogs::ShowError(const QString& AText) {
+  QMessageBox box(QMessageBox::Critical, Caption(), AText, QMessageBox::Ok, FParent);
+  box.exec();
+}
+
+bool TQtDialogs::AskYesNo(const QString& AText, const QString& ACaption, Icon AIcon) {
+  QMessageBox::Icon icon = QMessageBox::Question;
+  switch (AIcon) {
+    case Icon::None: icon = QMessageBox::NoIcon; break;
+    case Icon::Information: icon = QMessageBox::Information; break;
+    case Icon::Warning: icon = QMessageBox::Warning; break;
+    case Icon::Error: icon = QMessageBox::Critical; break;
+    case Icon::Question: icon = QMessageBox::Question; break;
+  }
+  QMessageBox box(icon, ACaption.isEmpty() ? Caption() : ACaption, AText, QMessageBox::NoButton, FParent);
+  QPushButton* yes = box.addButton(QString::fromUtf8("Да"), QMessageBox::YesRole);
+  box.addButton(QString::fromUtf8("Нет"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
+bool TQtDialogs::InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) {
+  bool ok = false;
+  const QString value = QInputDialog::getText(FParent, ACaption, APrompt, QLineEdit::Normal, AValue, &ok);
+  if (ok) AValue = value;
+  return ok;
+}
+
+QStringList TQtDialogs::OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) {
+  return QFileDialog::getOpenFileNames(FParent, ATitle, ADir, AFilter);
+}
+
+QString TQtDialogs::SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,
+                             const QString& AFilter, const QString& ADefaultSuffix) {
+  QFileDialog dialog(FParent, ATitle, ADir, AFilter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+  if (!ADefaultSuffix.isEmpty()) dialog.setDefaultSuffix(ADefaultSuffix);
+  if (!AFileName.isEmpty()) dialog.selectFile(AFileName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+}  // namespace tarvok

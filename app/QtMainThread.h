@@ -1,0 +1,37 @@
+#pragma once
+// Worker steps on the Qt main thread. A step is queued to the main event loop and the
+// worker waits for it; once Close() has run, every waiting or later step is dropped,
+// so a request that outlives the window neither hangs nor reaches freed objects.
+
+#include <QObject>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "core/MainThread.h"
+
+namespace tarvok {
+
+class TQtMainThread : public TMainThread {
+ public:
+  // Constructed on the main thread. Workers keep a reference, so the object must live
+  // as long as any worker can: the program keeps one for its whole run.
+  TQtMainThread();
+  ~TQtMainThread() override;
+
+  void Synchronize(const std::function<void()>& AStep) override;
+  // Main thread only: from now on steps are dropped and waiting workers are released.
+  void Close();
+  bool Closed() const;
+
+ private:
+  struct TState {
+    mutable std::mutex Lock;
+    std::condition_variable Done;
+    bool Closed = false;
+  };
+  std::shared_ptr<TState> FState;
+  std::unique_ptr<QObject> FReceiver;
+};
+
+}  // namespace tarvok

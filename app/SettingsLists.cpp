@@ -1,0 +1,158 @@
+#include "app/SettingsLists.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <filesystem>
+
+#include "app/IniFile.h"
+#include "app/IntText.h"
+#include "app/MainWindow.h"
+#include "app/QtText.h"
+#include "app/UiTexts.h"
+#include "core/ApiKeyStats.h"
+
+namespace tarvok {
+namespace {
+
+constexpr const char* kSection = "Settings";
+constexpr const char* kKeysFile = "Keys.txt";
+constexpr const char* kModelsFile = "Models.txt";
+
+std::vector<std::string> Entries(const QComboBox* ABox) {
+  std::vector<std::string> out;
+  for (int i = 0; i < ABox->count(); ++i) out.push_back(S(ABox->itemText(i)));
+  return out;
+}
+
+}  // namespace
+
+TCreativity CreativityLevel(int ALevel) {
+  static constexpr TCreativity kLevels[] = {{0.0, 1, 1.0},  {0.3, 3, 0.95},  {0.6, 10, 0.9},
+                                            {0.8, 25, 0.85}, {1.0, 50, 0.8}, {1.2, 100, 0.75}};
+  return kLevels[ALevel < 0 || ALevel > 5 ? 0 : ALevel];
+}
+
+void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
+  if (!std::filesystem::exists(AFileName)) {
+    SaveSettings(AFileName);
+    return;
+  }
+  TIniFile ini(AFileName);
+  TGeminiDM& dm = F.GeminiDM();
+  dm.MaxInputTextLength = ini.ReadInteger(kSection, "MaxInputTextLength", 30020);
+  dm.MaxContextTokens = ini.ReadInteger(kSection, "MaxContextTokens", 80000);
+  dm.MaxOutputTokens = ini.ReadInteger(kSection, "MaxOutputTokens", 300000);
+  dm.GeminiApiUrlBase = ini.ReadString(kSection, "GeminiApiUrlBase", kDefaultGeminiApiUrlBase);
+  dm.MethodGenerate = ini.ReadString(kSection, "MethodGenerate", "generateContent");
+  const QString level = Q(ini.ReadString(kSection, "CreativityLevel", "0"));
+  if (F.KreaEdit->text() == level) KreaEditChange();  // no change signal for the same text
+  else F.KreaEdit->setText(level);
+  F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
+}
+
+void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
+  TIniFile ini(AFileName);
+  const TGeminiDM& dm = F.GeminiDM();
+  ini.WriteInteger(kSection, "MaxInputTextLength", dm.MaxInputTextLength);
+  ini.WriteInteger(kSection, "MaxContextTokens", dm.MaxContextTokens);
+  ini.WriteInteger(kSection, "MaxOutputTokens", dm.MaxOutputTokens);
+  ini.WriteString(kSection, "GeminiApiUrlBase", dm.GeminiApiUrlBase);
+  ini.WriteString(kSection, "MethodGenerate", dm.MethodGenerate);
+  ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
+  ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
+  ini.UpdateFile();
+}
+
+void TSettingsLists::KreaEditChange() {
+  const auto level = TryStrToInt(S(F.KreaEdit->text()));
+  if (!level) {
+    F.KreaEdit->setText("0");
+  } else if (*level < 0 || *level > 5) {
+    F.Dlg().ShowMessage(Q(ui::kMsgKreaRange));
+    F.KreaEdit->setText("0");
+  }
+  const TCreativity c = CreativityLevel(TryStrToInt(S(F.KreaEdit->text())).value_or(0));
+  TGeminiDM& dm = F.GeminiDM();
+  dm.Temperature = c.Temperature;
+  dm.TopK = c.TopK;
+  dm.TopP = c.TopP;
+}
+
+void TSettingsLists::TimeOutEditChange() {
+  TGeminiDM& dm = F.GeminiDM();
+  try {
+    auto minutes = TryStrToInt(S(F.TimeOutEdit->text()));
+    if (minutes && (*minutes < 1 || *minutes > 60)) {
+      F.Dlg().ShowMessage(Q(ui::kMsgTimeOutRange));
+      F.TimeOutEdit->setText("8");
+      minutes = 8;
+    }
+    dm.TimeOut1 = minutes.value_or(8) * 60;
+  } catch (...) {
+    dm.TimeOut1 = 480;
+  }
+}
+
+void TSettingsLists::MaxLimKontChange() {
+  if (const auto value = TryStrToInt(S(F.MaxLimKont->text()))) F.GeminiDM().MaxContextTokens = *value;
+  else F.Dlg().ShowMessage(Q(ui::kMsgMaxLimKontInvalid));
+}
+
+void TSettingsLists::LoadList(QComboBox* ABox, TListFile& AList, const char* AFileName) {
+  const QSignalBlocker block(ABox);
+  const QString shown = ABox->currentText();
+  if (std::filesystem::exists(AFileName) && LoadListFile(AFileName, AList)) {
+    ABox->clear();
+    for (const auto& line : AList.Lines) ABox->addItem(Q(line));
+  } else {
+    AList.Lines = Entries(ABox);
+    AList.Encoding = TListEncoding::Legacy;
+    SaveListFile(AFileName, AList);
+  }
+  if (ABox->count() > 0) ABox->setCurrentIndex(0);
+  else ABox->setEditText(shown);
+}
+
+void TSettingsLists::LoadLists() {
+  LoadList(F.cbModels, FModels, kModelsFile);
+  LoadList(F.editApiKey, FKeys, kKeysFile);
+}
+
+void TSettingsLists::AddEntry(QComboBox* ABox, TListFile& AList, const char* AFileName) {
+  const std::string text = S(ABox->currentText());
+  AList.Lines = Entries(ABox);
+  if (IndexOfNoCase(AList.Lines, text) >= 0) return;
+  const QSignalBlocker block(ABox);
+  ABox->addItem(Q(text));
+  ABox->setEditText(Q(text));
+  AList.Lines.push_back(text);
+  SaveListFile(AFileName, AList);
+}
+
+void TSettingsLists::DeleteEntry(QComboBox* ABox, TListFile& AList, const char* AFileName, const char* AQuestion) {
+  const std::string text = S(ABox->currentText());
+  AList.Lines = Entries(ABox);
+  const int index = IndexOfNoCase(AList.Lines, text);
+  if (index < 0) return;
+  if (!F.Dlg().AskYesNo(Q(AQuestion), QString(), Dialogs::Icon::Question)) return;
+  const QSignalBlocker block(ABox);
+  ABox->removeItem(index);
+  ABox->setEditText(Q(text));
+  AList.Lines.erase(AList.Lines.begin() + index);
+  SaveListFile(AFileName, AList);
+}
+
+void TSettingsLists::editApiKeyKeyUp() { AddEntry(F.editApiKey, FKeys, kKeysFile); }
+void TSettingsLists::cbModelsKeyUp() { AddEntry(F.cbModels, FModels, kModelsFile); }
+void TSettingsLists::N7Click() { DeleteEntry(F.editApiKey, FKeys, kKeysFile, ui::kAskDeleteKey); }
+void TSettingsLists::N8Click() { DeleteEntry(F.cbModels, FModels, kModelsFile, ui::kAskDeleteModel); }
+
+void TSettingsLists::RefreshCount() {
+  const std::string key = F.GeminiCliCheckBox->isChecked() ? std::string("GeminiCLI") : S(F.editApiKey->currentText());
+  F.CountLabel->setText(QString::number(GetRequestCount(key, S(F.cbModels->currentText()))));
+}
+
+}  // namespace tarvok

@@ -1,0 +1,38 @@
+// The program: the window first, then the generation service, then the message loop.
+#include <QApplication>
+#include <filesystem>
+#include <memory>
+
+#include "app/MainWindow.h"
+#include "app/QtDialogs.h"
+#include "app/QtMainThread.h"
+#include "app/WebChatPage.h"
+#include "core/Platform.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));
+
+  // Settings, chats and counters live beside the executable, and Keys.txt and
+  // Models.txt are opened by bare name, so the program works in its own folder.
+  const std::filesystem::path exeDir = tarvok::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString());
+  tarvok::SetProgramDir(exeDir);
+  std::error_code ec;
+  std::filesystem::current_path(exeDir, ec);
+
+  // Workers keep a reference to the main-thread link, so it lives for the whole process.
+  auto* mainThread = new tarvok::TQtMainThread;
+  tarvok::TQtDialogs dialogs;
+  tarvok::TGeminiDM geminiDM(*mainThread);
+  int result = 0;
+  {
+    tarvok::TForm1 form(geminiDM, dialogs, std::make_unique<tarvok::WebChatPage>());
+    dialogs.SetParent(&form);
+    form.show();
+    result = QApplication::exec();
+    // A request still pending has nowhere to report to: its steps are dropped from now on.
+    mainThread->Close();
+    dialogs.SetParent(nullptr);
+  }
+  return result;
+}
