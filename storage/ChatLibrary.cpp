@@ -17,8 +17,9 @@ namespace {
 
 constexpr std::string_view kPartInfix = "_part_";
 constexpr std::string_view kJsonExt = ".json";
-// Longest file name, in bytes, that the common file systems take.
-constexpr std::size_t kMaxFileNameBytes = 255;
+// Longest file name, in bytes, that the common file systems take (255), less room for
+// the temporary name an atomic write uses beside it.
+constexpr std::size_t kMaxFileNameBytes = 240;
 
 bool EndsWithJson(std::string_view name) {
   if (name.size() < kJsonExt.size()) return false;
