@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarvok {
 
@@ -69,6 +70,9 @@ class TCliEnvironment {
   std::filesystem::path ScriptPath(const std::string& ABaseName) const;  // "gemini_check" -> .bat/.sh
 
  private:
+  void RunOnUi(const std::function<void()>& AStep);
+  void WriteScript(const std::string& ABaseName, const std::vector<std::string>& ALines);
+
   TCliHost& FHost;
   TCliSystem FSystem;
 };

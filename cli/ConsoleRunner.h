@@ -29,6 +29,10 @@ std::string ShellQuote(const std::string& AArg);
 // Captured bytes as text: UTF-8 when they are valid UTF-8, else the legacy code page.
 std::string DecodeConsoleOutput(const std::string& ABytes);
 
+// The system's message for an error code, with trailing blanks, line breaks, other
+// characters below code 33 and full stops removed from its end.
+std::string TrimSystemMessage(std::string AMessage);
+
 inline constexpr int kDefaultConsoleTimeoutSeconds = 300;
 
 }  // namespace tarvok

@@ -1,0 +1,213 @@
+// The CLI environment flows: the box's check with its fast start, the install and
+// authorisation offers and the menu commands.
+#include "cli/CliEnvironment.h"
+
+#include <exception>
+#include <fstream>
+#include <mutex>
+
+#include "cli/CliSetup.h"
+#include "cli/CliTexts.h"
+#include "core/DateTime.h"
+#include "core/Files.h"
+#include "core/Platform.h"
+
+namespace tarvok {
+namespace {
+
+const char* Bool(bool AValue) { return AValue ? "True" : "False"; }
+
+bool Exists(const std::filesystem::path& APath) {
+  std::error_code ec;
+  return std::filesystem::exists(APath, ec);
+}
+
+std::mutex GLogLock;
+
+}  // namespace
+
+std::string FormatLogLine(double ANow, const std::string& AMessage) {
+  return "[" + FormatDateTime("dd.mm.yyyy hh:nn:ss", ANow) + "] " + AMessage + "\r\n";
+}
+
+void WriteLog(const std::string& AMessage) {
+  const std::string line = FormatLogLine(Now(), AMessage);
+  std::lock_guard lock(GLogLock);
+  std::ofstream file(ProgramDir() / "log.txt", std::ios::binary | std::ios::app);
+  file.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+TCliEnvironment::TCliEnvironment(TCliHost& AHost, TCliSystem ASystem) : FHost(AHost), FSystem(std::move(ASystem)) {}
+
+std::filesystem::path TCliEnvironment::LocalAuthFlag() const { return FSystem.ProgramDir / "auth_confirmed.flag"; }
+std::filesystem::path TCliEnvironment::CheckLogPath() const { return FSystem.ScriptDir / "gemini_check_log.txt"; }
+std::filesystem::path TCliEnvironment::ScriptPath(const std::string& ABaseName) const {
+  return FSystem.ScriptDir / PathFromUtf8(ABaseName + ScriptExtension());
+}
+
+// A step on the UI thread whose error ends the calling task, not the UI thread's loop.
+void TCliEnvironment::RunOnUi(const std::function<void()>& AStep) {
+  std::exception_ptr error;
+  FHost.RunOnUiThread([&] {
+    try {
+      AStep();
+    } catch (...) {
+      error = std::current_exception();
+    }
+  });
+  if (error) std::rethrow_exception(error);
+}
+
+void TCliEnvironment::UpdateCliStatus(const std::string& AText) {
+  FHost.RunOnUiThread([&] { FHost.SetStatusText(AText); });
+}
+
+void TCliEnvironment::GeminiCliCheckBoxClick() {
+  const bool checked = FHost.IsCliBoxChecked();
+  WriteLog(std::string("GeminiCliCheckBoxClick fired. State: ") + Bool(checked));
+  FHost.SetApiFieldsEnabled(!checked);
+  FHost.ModelsChanged();
+  CheckCliStatus();
+}
+
+void TCliEnvironment::CheckCliStatus() {
+  const bool checked = FHost.IsCliBoxChecked();
+  WriteLog(std::string("CheckCliStatus called. Checked: ") + Bool(checked));
+  if (!checked) {
+    WriteLog("CheckCliStatus: CheckBox is NOT checked. Exiting.");
+    return;
+  }
+  if (Exists(LocalAuthFlag())) {
+    WriteLog("AuthFlag found. Skipping system checks (Fast Start).");
+    FHost.SetStatusText(clitexts::kStatusFastStart);
+    return;
+  }
+  FHost.RunCliTask(clitexts::kStatusChecking, [this] { ComponentCheck(); });
+}
+
+void TCliEnvironment::WriteScript(const std::string& ABaseName, const std::vector<std::string>& ALines) {
+  WriteFileAtomic(ScriptPath(ABaseName), ScriptBytes(ALines));
+}
+
+void TCliEnvironment::ComponentCheck() {
+  UpdateCliStatus(clitexts::kStatusVisualCheck);
+  const std::filesystem::path log = CheckLogPath();
+  std::error_code ec;
+  std::filesystem::remove(log, ec);
+  WriteScript("gemini_check", CheckScriptLines(PathToUtf8(log)));
+  RunBatchAndWait(ScriptPath("gemini_check"));
+
+  WriteLog("Analyzing check log...");
+  TCheckLogResult found;
+  if (auto text = ReadCheckLog(log)) found = AnalyseCheckLog(*text);
+  WriteLog(std::string("Result: Node=") + Bool(found.Node) + ", Gemini=" + Bool(found.Gemini));
+  if (found.Node && found.Gemini) {
+    if (!Exists(LocalAuthFlag())) RunOnUi([this] { AuthorisationOffer(); });
+    WriteLog(std::string("CheckCliStatus done. AuthFlag: ") + Bool(Exists(LocalAuthFlag())));
+  } else {
+    RunOnUi([this] { InstallOffer(); });
+  }
+}
+
+void TCliEnvironment::PerformInstall() {
+  WriteLog("Starting Interactive PerformInstall (CMD/Batch)");
+  RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgInstallStart); });
+  UpdateCliStatus(clitexts::kStatusPreparingSetup);
+  WriteScript("gemini_setup", SetupScriptLines());
+  RunBatchAndWait(ScriptPath("gemini_setup"));
+  if (FSystem.RefreshPath) FSystem.RefreshPath();
+  UpdateCliStatus(clitexts::kStatusAfterInstall);
+  RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgInstallDone); });
+}
+
+void TCliEnvironment::N20Click() {
+  if (!FHost.AskYesNo(clitexts::kAskInstall)) return;
+  FHost.RunCliTask(clitexts::kStatusInstalling, [this] { PerformInstall(); });
+}
+
+void TCliEnvironment::InstallOffer() {
+  if (FHost.AskYesNo(clitexts::kAskInstallMissing)) {
+    PerformInstall();
+    CheckCliStatus();
+  } else {
+    FHost.UntickCliBox();
+  }
+}
+
+void TCliEnvironment::AuthorisationOffer() {
+  if (FHost.AskYesNo(clitexts::kAskAuthorise)) {
+    FHost.ShowMessage(clitexts::kMsgAuthConsole);
+    CLI1Click();
+    if (!FHost.AskYesNo(clitexts::kAskAuthDone)) return;
+  } else if (!FHost.AskYesNo(clitexts::kAskAuthSkip)) {
+    FHost.UntickCliBox();
+    return;
+  }
+  WriteFileAtomic(LocalAuthFlag(), "1");
+}
+
+void TCliEnvironment::N18Click() {
+  if (!FHost.AskYesNo(clitexts::kAskUpdate)) return;
+  FHost.RunCliTask(clitexts::kStatusUpdating, [this] {
+    UpdateCliStatus(clitexts::kStatusPreparingUpdate);
+    WriteScript("gemini_update", UpdateScriptLines());
+    RunBatchAndWait(ScriptPath("gemini_update"));
+    RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgUpdateDone); });
+  });
+}
+
+void TCliEnvironment::N19Click() {
+  if (!FHost.AskYesNo(clitexts::kAskUninstall)) return;
+  FHost.RunCliTask(clitexts::kStatusUninstalling, [this] {
+    UpdateCliStatus(clitexts::kStatusPreparingUninstall);
+    WriteScript("gemini_uninstall", UninstallScriptLines());
+    RunBatchAndWait(ScriptPath("gemini_uninstall"));
+    if (Exists(LocalAuthFlag())) {
+      std::error_code ec;
+      if (std::filesystem::remove(LocalAuthFlag(), ec)) WriteLog("AuthFlag deleted.");
+    }
+    RunOnUi([this] {
+      FHost.ShowMessage(clitexts::kMsgUninstallDone);
+      FHost.UntickCliBox();
+    });
+  });
+}
+
+void TCliEnvironment::CLI1Click() {
+  if (FSystem.OpenAuthConsole) FSystem.OpenAuthConsole();
+}
+
+void TCliEnvironment::gemini1Click() {
+  // Without a profile folder the path would be relative to the current folder: never
+  // clear a folder there.
+  const std::filesystem::path folder =
+      FSystem.UserProfile.empty() ? std::filesystem::path(".gemini") : FSystem.UserProfile / ".gemini";
+  std::error_code ec;
+  const std::string full = PathToUtf8(FSystem.UserProfile.empty() ? folder : std::filesystem::absolute(folder, ec));
+  if (FSystem.UserProfile.empty() || !std::filesystem::is_directory(folder, ec)) {
+    FHost.ShowMessage(std::string(clitexts::kMsgNoGeminiFolder) + full + ").");
+    return;
+  }
+  if (!FHost.AskYesNo(std::string(clitexts::kAskClearFolder) + full + "\"?\r\n" + clitexts::kAskClearFolderTail))
+    return;
+  try {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    if (std::filesystem::exists(LocalAuthFlag())) std::filesystem::remove(LocalAuthFlag());
+    FHost.UntickCliBox();
+    FHost.ShowMessage(clitexts::kMsgFolderCleared);
+  } catch (const std::exception& e) {
+    FHost.ShowMessage(std::string(clitexts::kMsgClearFailed) + e.what());
+  }
+}
+
+void TCliEnvironment::RunBatchAndWait(const std::filesystem::path& AScript) {
+  if (!Exists(AScript)) {
+    RunOnUi([&] { FHost.ShowMessage("Error: Batch file not generated: " + PathToUtf8(AScript)); });
+    return;
+  }
+  const std::string error = FSystem.RunScriptAndWait ? FSystem.RunScriptAndWait(AScript) : std::string();
+  if (!error.empty()) RunOnUi([&] { FHost.ShowMessage("Error executing batch: " + error); });
+}
+
+}  // namespace tarvok

@@ -1,0 +1,249 @@
+// GenerateContentCLI and its worker thread.
+#include "cli/CliRequest.h"
+
+#include <fstream>
+#include <thread>
+
+#include "cli/CliTexts.h"
+#include "cli/ConsoleRunner.h"
+#include "core/ApiKeyStats.h"
+#include "core/DateTime.h"
+#include "core/Files.h"
+#include "core/GeminiDM.h"
+#include "core/Platform.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+int Base64Value(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// Strict standard Base64 (the stored form). The storage layer has its own codec, but the
+// CLI layer sits beside it, not above it.
+bool DecodeBase64(std::string_view AText, std::string& ABytes) {
+  ABytes.clear();
+  if (AText.size() % 4 != 0) return false;
+  ABytes.reserve(AText.size() / 4 * 3);
+  for (std::size_t i = 0; i < AText.size(); i += 4) {
+    int v[4];
+    int pad = 0;
+    for (int k = 0; k < 4; ++k) {
+      const unsigned char c = static_cast<unsigned char>(AText[i + k]);
+      if (c == '=' && i + 4 == AText.size() && k >= 2) {
+        v[k] = 0;
+        ++pad;
+        continue;
+      }
+      if (pad > 0) return false;
+      v[k] = Base64Value(c);
+      if (v[k] < 0) return false;
+    }
+    const unsigned triple = (unsigned(v[0]) << 18) | (unsigned(v[1]) << 12) | (unsigned(v[2]) << 6) | unsigned(v[3]);
+    ABytes += static_cast<char>((triple >> 16) & 0xFF);
+    if (pad < 2) ABytes += static_cast<char>((triple >> 8) & 0xFF);
+    if (pad < 1) ABytes += static_cast<char>(triple & 0xFF);
+  }
+  return true;
+}
+
+void WriteBytes(const std::filesystem::path& APath, std::string_view AFirst, std::string_view ASecond = {}) {
+  std::ofstream file(APath, std::ios::binary | std::ios::trunc);
+  file.write(AFirst.data(), static_cast<std::streamsize>(AFirst.size()));
+  file.write(ASecond.data(), static_cast<std::streamsize>(ASecond.size()));
+  file.close();
+  if (!file) throw TFileError("cannot write " + PathToUtf8(APath));
+}
+
+std::string FormatText(const char* AFormat, std::initializer_list<std::string_view> AValues) {
+  std::string out;
+  auto value = AValues.begin();
+  for (const char* p = AFormat; *p; ++p) {
+    if (p[0] == '%' && p[1] == 's' && value != AValues.end()) {
+      out += *value++;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path MakeCliWorkDir() {
+  return TempDir() / ("GeminiCLI_" + std::to_string(CurrentThreadIdNumber()) + "_" +
+                      std::to_string(static_cast<std::uint32_t>(TickCountMs())));
+}
+
+std::string ExtractFileNamePart(std::string_view AFileName) {
+  const std::size_t cut = AFileName.find_last_of("\\/:");
+  return std::string(cut == std::string_view::npos ? AFileName : AFileName.substr(cut + 1));
+}
+
+std::string CliAttachmentName(int ANumber, const TContentPart& APart) {
+  const std::string prefix = "file_" + std::to_string(ANumber);
+  if (!APart.FileName.empty()) return prefix + "_" + ExtractFileNamePart(APart.FileName);
+  const std::string& mime = APart.MimeType;
+  if (mime == "image/png") return prefix + ".png";
+  if (mime == "image/jpeg") return prefix + ".jpg";
+  if (mime == "image/webp") return prefix + ".webp";
+  if (mime == "application/pdf") return prefix + ".pdf";
+  if (StartsWithNoCase(mime, "text/")) return prefix + ".txt";
+  if (mime == "application/json") return prefix + ".json";
+  if (mime == "application/xml") return prefix + ".xml";
+  return prefix + ".dat";
+}
+
+std::string BuildCliPrompt(const TChatHistory& AHistory, const std::filesystem::path& AWorkDir) {
+  std::string prompt;
+  int counter = 0;
+  std::string bytes;
+  for (const THistoryItem& item : AHistory) {
+    prompt += item.Role == "user" ? "User: " : "Model: ";
+    for (const TContentPart& part : item.Parts) {
+      if (part.PartType == TPartType::ptText) {
+        prompt += part.Text;
+        prompt += "\r\n";
+      } else if (part.PartType == TPartType::ptInlineData) {
+        if (!DecodeBase64(part.Base64Data.view(), bytes)) {
+          prompt += "[Error saving file attachment]\r\n";
+          continue;
+        }
+        ++counter;
+        try {
+          const std::string name = CliAttachmentName(counter, part);
+          WriteBytes(AWorkDir / PathFromUtf8(name), bytes);
+          if (!part.FileName.empty())
+            prompt += FormatText("[Attached file: \"%s\" (internal storage name: %s)]",
+                                 {ExtractFileNamePart(part.FileName), name});
+          else
+            prompt += FormatText("[Attached file: %s]", {name});
+          prompt += "\r\n";
+        } catch (const std::exception&) {
+          prompt += "[Error saving file attachment]\r\n";
+        }
+      }
+    }
+    prompt += "\r\n";
+  }
+  return prompt;
+}
+
+TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
+  TCliOutcome out;
+  const std::filesystem::path dir = MakeCliWorkDir();
+  const std::filesystem::path promptFile = dir / "gemini_prompt.txt";
+  try {
+    std::filesystem::create_directories(dir);
+    std::string prompt;
+    try {
+      prompt = BuildCliPrompt(ARequest.History, dir);
+    } catch (const std::exception& e) {
+      prompt = std::string("Error building prompt: ") + e.what();
+    }
+    WriteBytes(promptFile, kUtf8Bom, prompt);
+
+    std::string error;
+    const std::string command =
+        MakeCliCommandLine(ARequest.ModelName, ARequest.UseGoogleSearch, PathToUtf8(promptFile), error);
+    if (command.empty()) {
+      out.Result = error;
+    } else {
+      try {
+        out = InterpretCliOutput(RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds), prompt);
+      } catch (const std::exception& e) {
+        out.Result = std::string(clitexts::kCliExecutionError) + e.what();
+        out.Usage = {};
+      }
+    }
+  } catch (const std::exception&) {
+    // The folder or the prompt file could not be made: no run, an empty result.
+  }
+  std::error_code ec;
+  std::filesystem::remove(promptFile, ec);
+  std::filesystem::remove_all(dir, ec);
+  return out;
+}
+
+TGeminiCLIThread::TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, TStringCallback ACallback)
+    : FRequest(std::move(ARequest)), FGeminiDM(AGeminiDM), FCallback(std::move(ACallback)) {}
+
+void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AModelName,
+                              const TChatHistory& AHistory, bool AUseGoogleSearch, TGeminiDM& AGeminiDM,
+                              TStringCallback ACallback) {
+  TCliRequest request{AApiKey, AModelName, AHistory, AUseGoogleSearch, AGeminiDM.TimeOut1};
+  auto* worker = new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback));
+  std::thread([worker] {
+    worker->Execute();
+    delete worker;
+  }).detach();
+}
+
+void TGeminiCLIThread::Execute() {
+  FGeminiDM.MainThread().Synchronize([this] { IncrementRequestCount(FRequest.ApiKey, FRequest.ModelName); });
+  TCliOutcome outcome = RunCliRequest(FRequest);
+  FResult = std::move(outcome.Result);
+  FTokenUsage = outcome.Usage;
+  FGeminiDM.MainThread().Synchronize([this] {
+    if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage);
+  });
+}
+
+void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const std::string& AModelName,
+                        const TContentParts& AParts, bool AUseGoogleSearch, TStringCallback ACallback,
+                        bool AAddToHistory) {
+  THistoryItem userItem;
+  userItem.Role = "user";
+  userItem.Parts = AParts;
+  userItem.Timestamp = Now();
+  userItem.TokenCount = TGeminiDM::CountTokens(AParts);
+
+  TChatHistory toSend;
+  TGeminiDM::TrimHistoryToTokenLimit(AGeminiDM.FChatHistory, AParts, AGeminiDM.MaxContextTokens, toSend);
+  toSend.push_back(userItem);
+
+  TChatHistory before;
+  if (AAddToHistory) {
+    before = AGeminiDM.FChatHistory;
+    AGeminiDM.FChatHistory.push_back(userItem);
+    AGeminiDM.FActualHistoryTokens = TGeminiDM::CountTokensForHistory(AGeminiDM.FChatHistory);
+  }
+
+  TGeminiDM* dm = &AGeminiDM;
+  auto completion = MakeCallback([dm, ACallback, before = std::move(before), AAddToHistory](
+                                     const std::string& ARawResult, const TTokenUsage& AUsage) {
+    const std::string result = CliCompletionResult(ARawResult);
+    TTokenUsage usage = AUsage;
+    if (AAddToHistory) {
+      if (IsCliFailureResult(result)) {
+        dm->FChatHistory = before;
+      } else {
+        TContentPart modelPart;
+        modelPart.PartType = TPartType::ptText;
+        modelPart.Text = result;
+        THistoryItem modelItem;
+        modelItem.Role = "model";
+        modelItem.Parts = {modelPart};
+        modelItem.Timestamp = Now();
+        modelItem.TokenCount = usage.CandidatesTokens;
+        if (modelItem.TokenCount == 0) {
+          modelItem.TokenCount = TGeminiDM::CountTokens(modelItem.Parts);
+          usage.CandidatesTokens = modelItem.TokenCount;
+        }
+        dm->FChatHistory.push_back(std::move(modelItem));
+      }
+      dm->FActualHistoryTokens = TGeminiDM::CountTokensForHistory(dm->FChatHistory);
+    }
+    if (ACallback && *ACallback) (*ACallback)(result, usage);
+  });
+  TGeminiCLIThread::Create(AApiKey, AModelName, toSend, AUseGoogleSearch, AGeminiDM, std::move(completion));
+}
+
+}  // namespace tarvok

@@ -1,0 +1,57 @@
+#pragma once
+// The CLI environment's system-independent pieces: the script texts of both systems, the
+// check log's analysis and the PATH merging.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok {
+
+// Windows batch scripts, line by line (written in the ANSI code page with CR LF).
+std::vector<std::string> CheckScriptLinesWindows(const std::string& ALogPath);
+std::vector<std::string> SetupScriptLinesWindows();
+std::vector<std::string> UpdateScriptLinesWindows();
+std::vector<std::string> UninstallScriptLinesWindows();
+// The parameters of cmd.exe for the sign-in console.
+std::string AuthConsoleParametersWindows();
+// Every line followed by CR LF, in the ANSI code page.
+std::string WindowsScriptBytes(const std::vector<std::string>& ALines);
+
+// POSIX shell scripts with the same steps and the same log marker (UTF-8, LF).
+std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath);
+std::vector<std::string> SetupScriptLinesPosix();
+std::vector<std::string> UpdateScriptLinesPosix();
+std::vector<std::string> UninstallScriptLinesPosix();
+// The shell command of the sign-in console run in a terminal window.
+std::string AuthConsoleScriptPosix();
+std::string PosixScriptBytes(const std::vector<std::string>& ALines);
+
+// This system's scripts (chosen by the platform file) and their file extension.
+std::vector<std::string> CheckScriptLines(const std::string& ALogPath);
+std::vector<std::string> SetupScriptLines();
+std::vector<std::string> UpdateScriptLines();
+std::vector<std::string> UninstallScriptLines();
+std::string ScriptBytes(const std::vector<std::string>& ALines);
+std::string ScriptExtension();
+
+struct TCheckLogResult {
+  bool Node = false;
+  bool Gemini = false;
+};
+// AText is the log's text; CR LF pairs are made spaces here.
+TCheckLogResult AnalyseCheckLog(std::string_view AText);
+// The log decoded by its byte-order mark (else UTF-8 when valid, else the legacy code
+// page); nullopt when it does not exist or cannot be read.
+std::optional<std::string> ReadCheckLog(const std::filesystem::path& APath);
+
+// The new PATH from the registry's machine and user values: nullopt for a key that does
+// not open, "" for a missing value. nullopt result: leave PATH unchanged.
+std::optional<std::string> MergeRegistryPath(const std::optional<std::string>& AMachinePath,
+                                             const std::optional<std::string>& AUserPath);
+// PATH with each folder of AFolders appended when it is not there yet (':'-separated).
+std::string AppendToSearchPath(const std::string& APath, const std::vector<std::string>& AFolders);
+
+}  // namespace tarvok

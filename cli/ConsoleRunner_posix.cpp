@@ -1,0 +1,186 @@
+// POSIX runner: the program is started directly (no shell) in a process group of its own,
+// so that a time-out ends it together with everything it started.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+
+#include "cli/ConsoleRunner.h"
+
+extern char** environ;
+
+namespace tarvok {
+namespace {
+
+std::string SystemMessage(int AError) {
+  return TrimSystemMessage(std::error_code(AError, std::generic_category()).message());
+}
+
+class TFd {
+ public:
+  TFd() = default;
+  explicit TFd(int AFd) : FFd(AFd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() { Close(); }
+  int get() const { return FFd; }
+  void Reset(int AFd) {
+    Close();
+    FFd = AFd;
+  }
+  void Close() {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+  }
+
+ private:
+  int FFd = -1;
+};
+
+// Writes without letting a closed reader raise SIGPIPE in this process.
+ssize_t WriteNoSigPipe(int AFd, const char* AData, std::size_t ASize) {
+  sigset_t pipeSet, oldSet;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &oldSet);
+  ssize_t written = ::write(AFd, AData, ASize);
+  const int err = errno;
+  if (written < 0 && err == EPIPE) {
+    const timespec zero{0, 0};
+    while (sigtimedwait(&pipeSet, nullptr, &zero) > 0) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &oldSet, nullptr);
+  errno = err;
+  return written;
+}
+
+bool Readable(int AFd, int AWaitMs) {
+  pollfd p{AFd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, AWaitMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+void EndGroup(pid_t APid) {
+  ::kill(-APid, SIGKILL);
+  ::kill(APid, SIGKILL);
+  int status;
+  while (::waitpid(APid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
+                              int ATimeoutSeconds) {
+  std::vector<std::string> args;
+  if (!SplitCommandLine(ACommand, args) || args.empty())
+    return "Error creating process: " + SystemMessage(args.empty() ? ENOENT : EINVAL);
+
+  // Pipe ends are close-on-exec: the child gets only its dup2'd standard handles, so it
+  // sees the end of its input once the runner closes its end.
+  int outPipe[2], inPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return "";
+  TFd outRead(outPipe[0]), outWrite(outPipe[1]);
+  if (::pipe2(inPipe, O_CLOEXEC) != 0) return "";
+  TFd inRead(inPipe[0]), inWrite(inPipe[1]);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inRead.get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 2);
+  if (!AWorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, AWorkDir.c_str());
+
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t noSignals, defaults;
+  sigemptyset(&noSignals);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &noSignals);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  outWrite.Close();
+  inRead.Close();
+  if (spawnError != 0) return "Error creating process: " + SystemMessage(spawnError);
+
+  // The input goes out in pieces between reads, so a child that answers before it has read
+  // everything cannot block the runner.
+  std::size_t inputDone = 0;
+  if (AInput.empty())
+    inWrite.Close();
+  else
+    ::fcntl(inWrite.get(), F_SETFL, ::fcntl(inWrite.get(), F_GETFL) | O_NONBLOCK);
+
+  const int limit = ATimeoutSeconds <= 0 ? kDefaultConsoleTimeoutSeconds : ATimeoutSeconds;
+  const auto start = std::chrono::steady_clock::now();
+  std::string store;
+  char buffer[4096];
+  bool outputClosed = false;
+  bool reaped = false;
+
+  for (;;) {
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(static_cast<long long>(limit) * 1000)) {
+      EndGroup(pid);
+      return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";
+    }
+    if (inWrite.get() >= 0) {
+      const ssize_t w = WriteNoSigPipe(inWrite.get(), AInput.data() + inputDone, AInput.size() - inputDone);
+      if (w > 0) inputDone += static_cast<std::size_t>(w);
+      if (inputDone == AInput.size() || (w < 0 && errno != EAGAIN && errno != EINTR)) inWrite.Close();
+    }
+    if (!outputClosed && Readable(outRead.get(), 0)) {
+      const ssize_t got = ::read(outRead.get(), buffer, sizeof buffer);
+      if (got < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        EndGroup(pid);  // nobody listens any more
+        reaped = true;
+        break;
+      }
+      if (got == 0)
+        outputClosed = true;
+      else
+        store.append(buffer, static_cast<std::size_t>(got));
+      continue;
+    }
+    int status;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      reaped = true;
+      while (!outputClosed && Readable(outRead.get(), 0)) {
+        const ssize_t got = ::read(outRead.get(), buffer, sizeof buffer);
+        if (got <= 0) break;
+        store.append(buffer, static_cast<std::size_t>(got));
+      }
+      break;
+    }
+    // Nothing waits: sleep until output arrives or 50 ms pass.
+    if (outputClosed)
+      ::poll(nullptr, 0, 50);
+    else
+      Readable(outRead.get(), 50);
+  }
+  if (!reaped) EndGroup(pid);
+  return DecodeConsoleOutput(store);
+}
+
+}  // namespace tarvok
