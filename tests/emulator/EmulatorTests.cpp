@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -195,6 +196,11 @@ TEST(EmulatorProgram, PrintsItsUrlServesAndEndsOnSigterm) {
     _exit(127);
   }
   close(out[1]);
+  // A failed assertion below must not leave the server running.
+  std::unique_ptr<void, std::function<void(void*)>> reaper(reinterpret_cast<void*>(1), [pid](void*) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  });
   FILE* lines = fdopen(out[0], "r");
   char first[256] = {}, second[64] = {};
   ASSERT_TRUE(fgets(first, sizeof first, lines));
@@ -210,6 +216,7 @@ TEST(EmulatorProgram, PrintsItsUrlServesAndEndsOnSigterm) {
   kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  reaper.release();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   fclose(lines);
 }

@@ -28,7 +28,7 @@ constexpr std::size_t kWorkers = 16;
 
 bool EqualsNoCase(std::string_view A, std::string_view B) {
   return A.size() == B.size() &&
-         std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+         std::equal(A.begin(), A.end(), B.begin(), [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 }  // namespace
