@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/Files.h"
+#include "storage/ChatLibrary.h"
+#include "storage/ChatSearch.h"
+#include "TestFolder.h"
+
+namespace tarvok {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TTestFolder;
+using Words = std::vector<std::string>;
+
+TEST(ChatSearch, SplitsTheQueryIntoWords) {
+  struct Case {
+    std::string_view Query;
+    Words Expected;
+  } cases[] = {
+      {"привет мир", {"привет", "мир"}},
+      {"\"привет мир\" x", {"привет мир", "x"}},
+      {"a\tb\x01" "c\r\nd", {"a", "b", "c", "d"}},
+      {"a   b", {"a", "b"}},
+      {"\"\" a \"\"", {"a"}},
+      {"\"unterminated phrase", {"unterminated phrase"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"ab\"cd ef\"", {"ab\"cd", "ef\""}},
+      {"\"ab\"cd", {"ab", "cd"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitSearchQuery(c.Query), c.Expected) << c.Query;
+  EXPECT_EQ(NormaliseSearchQuery("  ПРИВЕТ Мир ЁЖ\t"), "привет мир ёж");
+  EXPECT_EQ(NormaliseSearchQuery(" \t "), "");
+}
+
+std::string Chat(std::string_view ATurns) { return std::string(kUtf8Bom) + R"({"contents":[)" + std::string(ATurns) + "]}"; }
+
+TEST(ChatSearch, MatchesTextMembersOnly) {
+  const std::string picture =
+      R"({"role":"user","parts":[{"inline_data":{"mime_type":"image\/png","data":"c2VjcmV0"},"file_name":"C:\\secret\\photo.png"}],)"
+      R"("model_name":"gemini-secret","timestamp":"2024-01-01T00:00:00.000Z"})";
+  struct Case {
+    const char* Name;
+    std::string File;
+    Words Query;
+    TChatMatch Expected;
+  } cases[] = {
+      {"any letter case", Chat(R"({"role":"user","parts":[{"text":"ПРИВЕТ всем"}]})"), {"привет", "мир"}, TChatMatch::Match},
+      {"the second word", Chat(R"({"role":"user","parts":[{"text":"Весь МИР"}]})"), {"привет", "мир"}, TChatMatch::Match},
+      {"substring, not whole words", Chat(R"({"parts":[{"text":"Приветствую"}]})"), {"привет"}, TChatMatch::Match},
+      {"escaped text", Chat(R"({"parts":[{"text":"\u041F\u0440\u0438\u0432\u0435\u0442"}]})"), {"привет"}, TChatMatch::Match},
+      {"no word present", Chat(R"({"role":"user","parts":[{"text":"hello"}]})"), {"привет", "мир"}, TChatMatch::NoMatch},
+      {"a phrase", Chat(R"({"parts":[{"text":"say hello world"}]})"), {"hello world"}, TChatMatch::Match},
+      {"a phrase apart", Chat(R"({"parts":[{"text":"hello there world"}]})"), {"hello world"}, TChatMatch::NoMatch},
+      {"parts are joined by a space", Chat(R"({"parts":[{"text":"abc"},{"text":"def"}]},{"parts":[{"text":"ghi"}]})"),
+       {"c d"}, TChatMatch::Match},
+      {"turns are joined by a space", Chat(R"({"parts":[{"text":"abc"}]},{"parts":[{"text":"def"}]})"), {"cdef"},
+       TChatMatch::NoMatch},
+      {"name, type, data, model and stamp are not text", Chat(picture),
+       {"secret", "photo", "png", "c2vjcmv0", "gemini", "2024", "user"}, TChatMatch::NoMatch},
+      {"role is not text", Chat(R"({"role":"model","parts":[]})"), {"model"}, TChatMatch::NoMatch},
+      {"a number in text reads as its digits", Chat(R"({"parts":[{"text":42}]})"), {"42"}, TChatMatch::Match},
+      {"odd elements are passed over", Chat(R"(5,{"parts":7},{"parts":[null,"x",{"text":null},{"text":"found"}]})"),
+       {"found"}, TChatMatch::Match},
+      {"no contents", R"({"other":[{"parts":[{"text":"found"}]}]})", {"found"}, TChatMatch::NoMatch},
+      {"not JSON", "found", {"found"}, TChatMatch::NotAChat},
+      {"array at the top", R"([{"contents":[{"parts":[{"text":"found"}]}]}])", {"found"}, TChatMatch::NotAChat},
+      {"broken after the match", Chat(R"({"parts":[{"text":"found"}]},{"parts":[{"text":"more"}])"), {"found"},
+       TChatMatch::NotAChat},
+      {"damage inside data it skips", Chat(R"({"parts":[{"text":"found"}]},{"x":[1,,2]})"), {"found"}, TChatMatch::NotAChat},
+      {"an invalid byte reads as U+FFFD", Chat("{\"parts\":[{\"text\":\"found \xFF\"}]}"), {"found \xEF\xBF\xBD"},
+       TChatMatch::Match},
+      {"invalid UTF-8 in a file that is no JSON", "\xFF found", {"found"}, TChatMatch::NotAChat},
+      {"text holding an object", Chat(R"({"parts":[{"text":{"a":"found"}}]})"), {"found"}, TChatMatch::BadText},
+      {"text holding an array in a broken file", Chat(R"({"parts":[{"text":["found"]}]},)"), {"found"}, TChatMatch::NotAChat},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchChatText(c.File, c.Query), c.Expected) << c.Name;
+}
+
+class ChatSearchFolder : public ::testing::Test {
+ protected:
+  std::string Write(const fs::path& APath, const std::string& AContent) {
+    WriteFileAtomic(APath, AContent);
+    return PathToUtf8(APath);
+  }
+  // The chat list's entries for these paths, in the chat list's order.
+  std::vector<TChatEntry> Listed(const std::vector<std::string>& APaths) {
+    std::vector<TChatEntry> out;
+    for (const TChatEntry& e : LoadChatList())
+      if (std::find(APaths.begin(), APaths.end(), e.Path) != APaths.end()) out.push_back(e);
+    return out;
+  }
+  void SetUp() override {
+    CreateChatFolders();
+    FChats = ChatsDir();
+  }
+  TTestFolder FFolder;
+  fs::path FChats;
+};
+
+TEST_F(ChatSearchFolder, FindsMainChatsInChatListOrder) {
+  const std::string a = Write(FChats / "a_2025-01-01_100000.json", Chat(R"({"parts":[{"text":"Привет, как дела?"}]})"));
+  const std::string b = Write(FChats / "b_2025-01-01_100000.json", Chat(R"({"parts":[{"text":"мир"}]})"));
+  Write(FChats / "c_2025-01-01_100000.json", Chat(R"({"parts":[{"text":"nothing here"}]})"));
+  Write(FChats / "привет_2025-01-01_100000.json", Chat(R"({"parts":[{"text":"only the name has it"}]})"));
+  Write(FChats / "subchats" / "c_2025-01-01_100000_part_01_x.json", Chat(R"({"parts":[{"text":"привет in a part"}]})"));
+  Write(FChats / "broken_2025-01-01_100000.json", Chat(R"({"parts":[{"text":"привет"}]})").substr(0, 40));
+  Write(FChats / "notes.txt", "привет");
+
+  const std::vector<TChatEntry> found = SearchChats(SplitSearchQuery(NormaliseSearchQuery("ПРИВЕТ Мир")));
+  EXPECT_EQ(found, Listed({a, b}));
+  EXPECT_TRUE(SearchChats({}).empty());
+  EXPECT_EQ(LoadChatList().size(), 5u) << "the full list still shows the broken file";
+}
+
+TEST_F(ChatSearchFolder, ABadTextMemberStopsTheSearchAfterTheMatchesBeforeIt) {
+  std::vector<std::string> matching;
+  for (int i = 0; i < 4; ++i)
+    matching.push_back(Write(FChats / ("ok" + std::to_string(i) + ".json"), Chat(R"({"parts":[{"text":"word"}]})")));
+  const std::string bad = Write(FChats / "bad.json", Chat(R"({"parts":[{"text":{"x":"word"}}]})"));
+
+  std::vector<TChatEntry> reported;
+  EXPECT_THROW(SearchChats({"word"}, [&](const TChatEntry& e) { reported.push_back(e); }), TFileError);
+  std::vector<TChatEntry> expected;
+  for (const TChatEntry& e : LoadChatList()) {
+    if (e.Path == bad) break;
+    expected.push_back(e);
+  }
+  EXPECT_EQ(reported, expected);
+}
+
+}  // namespace
+}  // namespace tarvok
