@@ -101,6 +101,10 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
   posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 2);
   if (!AWorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, AWorkDir.c_str());
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Handles other threads opened without close-on-exec stay out of the child as well.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
 
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "CliTestSupport.h"
+#include "cli/CliRequest.h"
+#include "cli/CliTexts.h"
+#include "core/ApiKeyStats.h"
+#include "core/GeminiDM.h"
+#include "core/LoopMainThread.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+using test::TTempDir;
+
+TContentPart Text(const std::string& AText) {
+  TContentPart p;
+  p.Text = AText;
+  return p;
+}
+TContentPart Inline(const std::string& AMime, const std::string& ABase64, const std::string& AFileName = "") {
+  TContentPart p;
+  p.PartType = TPartType::ptInlineData;
+  p.MimeType = AMime;
+  p.Base64Data = ABase64;
+  p.FileName = AFileName;
+  return p;
+}
+THistoryItem Turn(const std::string& ARole, TContentParts AParts) {
+  THistoryItem t;
+  t.Role = ARole;
+  t.Parts = std::move(AParts);
+  return t;
+}
+
+// A `gemini` first on PATH that records how it was run and prints the scripted output.
+class StandInCli : public ::testing::Test {
+ protected:
+  StandInCli() : FPath(FBin.Path()) {
+    const std::string rec = FRecord.Path().string();
+    const auto script = FBin.Write("gemini",
+                                   "#!/bin/sh\n"
+                                   "R='" + rec + "'\n"
+                                   "printf '%s\\n' \"$@\" > \"$R/args\"\n"
+                                   "cat > \"$R/stdin\"\n"
+                                   "pwd > \"$R/cwd\"\n"
+                                   "printf '%s' \"$GEMINI_CLI_TRUST_WORKSPACE\" > \"$R/trust\"\n"
+                                   "rm -rf \"$R/files\"; cp -r . \"$R/files\"\n"
+                                   "cat \"$R/output\"\n");
+    test::MakeExecutable(script);
+  }
+  void Output(const std::string& AText) { FRecord.Write("output", AText); }
+
+  TTempDir FBin, FRecord;
+  test::TPathPrefix FPath;
+};
+
+const TChatHistory kHello = {Turn("user", {Text("Hello")})};  // prompt "User: Hello\r\n\r\n", 15 units
+
+TEST_F(StandInCli, AnswerShapes) {
+  const std::string err = clitexts::kCliErrorPrefix;
+  const std::string invalid = clitexts::kCliInvalidAnswer;
+  const std::string parseFail = "Error: Failed to parse valid JSON response from Gemini CLI.\r\nRaw Output Start: ";
+  struct {
+    const char* Name;
+    std::string Output;
+    std::string Result;
+    TTokenUsage Usage;
+  } cases[] = {
+      {"text before the object", "Loaded cached credentials.\n{\"response\":\"Hi\"}\n", "Hi", {3, 0, 3}},
+      {"text after the object", "{\"response\":\"Hi\"} done\n", parseFail + "{\"response\":\"Hi\"} done\n",
+       {3, (79 + 23) / 4, 3 + (79 + 23) / 4}},
+      {"stats.tokens", R"({"response":"Hi","stats":{"tokens":{"prompt":10,"candidates":2,"total":12}}})", "Hi", {10, 2, 12}},
+      {"stats.models summed over models",
+       R"({"response":"Hi","stats":{"models":{"a":{"tokens":{"prompt":7,"candidates":3,"total":10}},"b":{"tokens":{"prompt":1,"candidates":1,"total":2}}}}})",
+       "Hi", {8, 4, 12}},
+      {"usageMetadata comes first",
+       R"({"response":"Hi","usageMetadata":{"promptTokenCount":5,"candidatesTokenCount":6,"totalTokenCount":11},"stats":{"tokens":{"prompt":1,"candidates":1,"total":1}}})",
+       "Hi", {5, 6, 11}},
+      {"counts that are not integers are estimated", R"({"response":"Hi","stats":{"tokens":{"prompt":"10","candidates":2.5,"total":12}}})",
+       "Hi", {3, 0, 12}},
+      {"only response", R"({"response":"Hi"})", "Hi", {3, 0, 3}},
+      {"error with message", R"({"error":{"message":"Quota exceeded","code":429}})", err + "Quota exceeded",
+       {3, 8, 11}},
+      {"error without message", R"({"error":{"code":429}})", err + R"({"code":429})", {3, 7, 10}},
+      {"error whose message is not a string", R"({"error":{"message":{"a":1}}})", err + R"({"message":{"a":1}})",
+       {3, 9, 12}},
+      {"error as a string", R"({"error":"boom"})", invalid + R"({"error":"boom"})", {3, 13, 16}},
+      {"non-ASCII in JSON text is escaped", "{\"error\":{\"status\":\"\xD0\xBE/\"}}",
+       err + R"({"status":"\u043E\/"})", {3, 10, 13}},
+      {"an object of other members is passed over", R"({"a":1} {"response":"Hi"})", "Hi", {3, 0, 3}},
+      {"inner objects are tried when the outer has no answer", R"({"wrap":{"response":"Hi"}})",
+       parseFail + R"({"wrap":{"response":"Hi"}})", {3, (79 + 26) / 4, 3 + (79 + 26) / 4}},
+      {"no output at all", "", "", {3, 0, 3}},
+      {"raw output is cut at 200 characters", std::string(300, 'x'), parseFail + std::string(200, 'x'),
+       {3, 279 / 4, 3 + 279 / 4}},
+  };
+  for (const auto& c : cases) {
+    Output(c.Output);
+    const TCliOutcome out = RunCliRequest({kGeminiCliKey, "gemini-2.5-flash", kHello, false, 30});
+    EXPECT_EQ(out.Result, c.Result) << c.Name;
+    EXPECT_EQ(out.Usage, c.Usage) << c.Name << ": " << out.Usage.PromptTokens << "," << out.Usage.CandidatesTokens
+                                  << "," << out.Usage.TotalTokens;
+  }
+}
+
+TEST_F(StandInCli, PromptFileAttachmentsCommandLineAndCleanUp) {
+  Output(R"({"response":"ok"})");
+  const TChatHistory history = {
+      Turn("user", {Text("Look"), Inline("image/png", "UE5HREFUQQ==", "C:\\a\\cat.png")}),
+      Turn("model", {Text("Nice"), Inline("image/png", "SU1HMg==")}),
+      Turn("assistant", {Inline("image/png", "@@not base64@@"), Inline("text/plain", "dGV4dA=="),
+                         Inline("application/x-thing", "AA==", "/home/u/notes.bin")}),
+      Turn("user", {Text("\xD0\x95\xD1\x89\xD1\x91")}),
+  };
+  const std::string model = "gemini-2.5-pro'; touch pwned; '";
+  const TCliOutcome out = RunCliRequest({kGeminiCliKey, model, history, true, 30});
+  EXPECT_EQ(out.Result, "ok");
+
+  EXPECT_EQ(FRecord.Read("stdin"),
+            "\xEF\xBB\xBF"
+            "User: Look\r\n[Attached file: \"cat.png\" (internal storage name: file_1_cat.png)]\r\n\r\n"
+            "Model: Nice\r\n[Attached file: file_2.png]\r\n\r\n"
+            "Model: [Error saving file attachment]\r\n[Attached file: file_3.txt]\r\n"
+            "[Attached file: \"notes.bin\" (internal storage name: file_4_notes.bin)]\r\n\r\n"
+            "User: \xD0\x95\xD1\x89\xD1\x91\r\n\r\n");
+  EXPECT_EQ(FRecord.Read("files/file_1_cat.png"), "PNGDATA");
+  EXPECT_EQ(FRecord.Read("files/file_2.png"), "IMG2");
+  EXPECT_EQ(FRecord.Read("files/file_3.txt"), "text");
+  EXPECT_EQ(FRecord.Read("files/file_4_notes.bin"), std::string(1, '\0'));
+  EXPECT_FALSE(std::filesystem::exists(FRecord.Path() / "files" / "pwned"));
+
+  EXPECT_EQ(FRecord.Read("args"),
+            "--model\n" + model + "\n--allowed-tools\ngoogleSearch\n--output-format\njson\n");
+  EXPECT_EQ(FRecord.Read("trust"), "true");
+  const std::string cwd(Trim(FRecord.Read("cwd")));
+  EXPECT_NE(cwd.find("GeminiCLI_"), std::string::npos) << cwd;
+  EXPECT_FALSE(std::filesystem::exists(cwd)) << "the working folder must be gone";
+
+  Output("not json");
+  RunCliRequest({kGeminiCliKey, "m", kHello, false, 30});
+  EXPECT_EQ(FRecord.Read("args"), "--model\nm\n--output-format\njson\n");
+  EXPECT_FALSE(std::filesystem::exists(std::string(Trim(FRecord.Read("cwd"))))) << "gone after a failure too";
+}
+
+TEST(CliRequest, AttachmentNamesAndCommandLines) {
+  struct {
+    const char* Mime;
+    const char* FileName;
+    const char* Expected;
+  } names[] = {
+      {"image/png", "", "file_7.png"},          {"image/jpeg", "", "file_7.jpg"},
+      {"image/webp", "", "file_7.webp"},        {"application/pdf", "", "file_7.pdf"},
+      {"TEXT/Markdown", "", "file_7.txt"},      {"application/json", "", "file_7.json"},
+      {"application/xml", "", "file_7.xml"},    {"Image/PNG", "", "file_7.dat"},
+      {"audio/mpeg", "", "file_7.dat"},         {"image/png", "D:\\x\\y.png", "file_7_y.png"},
+      {"image/png", "C:cat.png", "file_7_cat.png"}, {"image/png", "../../etc/passwd", "file_7_passwd"},
+  };
+  for (const auto& n : names)
+    EXPECT_EQ(CliAttachmentName(7, Inline(n.Mime, "", n.FileName)), n.Expected) << n.Mime << " " << n.FileName;
+
+  std::string error;
+  EXPECT_EQ(MakeCliCommandLineWindows("gemini-2.5-pro", true, "C:\\T\\gemini_prompt.txt", error),
+            "cmd.exe /c set GEMINI_CLI_TRUST_WORKSPACE=true&& gemini --model \"gemini-2.5-pro\" --allowed-tools "
+            "googleSearch --output-format json < \"C:\\T\\gemini_prompt.txt\"");
+  EXPECT_EQ(MakeCliCommandLineWindows("m", false, "p.txt", error),
+            "cmd.exe /c set GEMINI_CLI_TRUST_WORKSPACE=true&& gemini --model \"m\" --output-format json < \"p.txt\"");
+  for (const char* bad : {"a\"&calc&\"", "%PATH%", "a!b!", "a\r\nb"}) {
+    EXPECT_EQ(MakeCliCommandLineWindows(bad, false, "p.txt", error), "") << bad;
+    EXPECT_EQ(error, std::string(clitexts::kCliUnsafeName) + bad);
+  }
+  EXPECT_EQ(MakeCliCommandLinePosix("a\nb", false, "/tmp/p", error), "");
+  EXPECT_TRUE(IsCliFailureResult(error));
+}
+
+TEST(CliRequest, UnquotableModelNameIsRefusedWithoutRunning) {
+  const TCliOutcome out = RunCliRequest({kGeminiCliKey, "bad\nname", kHello, false, 30});
+  EXPECT_EQ(out.Result, std::string(clitexts::kCliUnsafeName) + "bad\nname");
+  EXPECT_TRUE(IsCliFailureResult(out.Result));
+}
+
+// GenerateContentCLI end to end with the stand-in: history, counts, counter, completion.
+class CliTurn : public StandInCli {
+ protected:
+  CliTurn() : FDM(FMain) { SetProgramDir(FProgram.Path()); }
+  ~CliTurn() override { SetProgramDir({}); }
+
+  struct TAnswer {
+    std::string Result;
+    TTokenUsage Usage;
+  };
+  TAnswer Send(const std::string& AText, bool AAddToHistory = true) {
+    std::atomic<bool> done = false;
+    TAnswer answer;
+    GenerateContentCLI(FDM, kGeminiCliKey, "gemini-2.5-flash", {Text(AText)}, false,
+                       MakeCallback([&](const std::string& R, const TTokenUsage& U) {
+                         answer = {R, U};
+                         done = true;
+                       }),
+                       AAddToHistory);
+    EXPECT_TRUE(FMain.ProcessUntil([&] { return done.load(); }));
+    return answer;
+  }
+
+  TTempDir FProgram;
+  TLoopMainThread FMain;
+  TGeminiDM FDM;
+};
+
+TEST_F(CliTurn, SuccessRecordsBothTurnsAndCountsUnderGeminiCli) {
+  Output(R"({"response":"Hi"})");
+  const TAnswer a = Send("Hello");
+  EXPECT_EQ(a.Result, "Hi");
+  ASSERT_EQ(FDM.FChatHistory.size(), 2u);
+  EXPECT_EQ(FDM.FChatHistory[1].Role, "model");
+  EXPECT_EQ(FDM.FChatHistory[1].Parts, (TContentParts{Text("Hi")}));
+  // "Hi" is 2/4 = 0 by the worker's estimate; the completion counts it instead and hands that on.
+  EXPECT_EQ(a.Usage.CandidatesTokens, 1);
+  EXPECT_EQ(FDM.FChatHistory[1].TokenCount, 1);
+  EXPECT_EQ(FDM.FActualHistoryTokens, FDM.FChatHistory[0].TokenCount + 1);
+  EXPECT_EQ(GetRequestCount(kGeminiCliKey, "gemini-2.5-flash"), 1);
+
+  // The next turn sends the earlier ones.
+  Output(R"({"response":"Again","stats":{"tokens":{"prompt":40,"candidates":4,"total":44}}})");
+  EXPECT_EQ(Send("More").Usage, (TTokenUsage{40, 4, 44}));
+  EXPECT_EQ(FRecord.Read("stdin"), "\xEF\xBB\xBFUser: Hello\r\n\r\nModel: Hi\r\n\r\nUser: More\r\n\r\n");
+  EXPECT_EQ(FDM.FChatHistory.size(), 4u);
+  EXPECT_EQ(FDM.FChatHistory[3].TokenCount, 4);
+  EXPECT_EQ(GetRequestCount(kGeminiCliKey, "gemini-2.5-flash"), 2);
+}
+
+TEST_F(CliTurn, ResultsWithoutAnAnswerTakeTheUserTurnBackOut) {
+  Output(R"({"response":"Hi"})");
+  Send("first");
+  const TChatHistory before = FDM.FChatHistory;
+  struct {
+    const char* Name;
+    std::string Output;
+    std::string Result;
+  } cases[] = {
+      {"error object", R"({"error":{"message":"Quota exceeded"}})", std::string(clitexts::kCliErrorPrefix) + "Quota exceeded"},
+      {"unparsable output", "boom", "Error: Failed to parse valid JSON response from Gemini CLI.\r\nRaw Output Start: boom"},
+      {"answer object without an answer", R"({"error":7})",
+       std::string(clitexts::kCliErrorPrefix) + clitexts::kCliInvalidAnswer + R"({"error":7})"},
+      {"no output", "", clitexts::kCliEmptyAnswer},
+  };
+  for (const auto& c : cases) {
+    Output(c.Output);
+    EXPECT_EQ(Send("second").Result, c.Result) << c.Name;
+    EXPECT_EQ(FDM.FChatHistory, before) << c.Name;
+    EXPECT_EQ(FDM.FActualHistoryTokens, TGeminiDM::CountTokensForHistory(before)) << c.Name;
+  }
+}
+
+TEST_F(CliTurn, WithoutAddToHistoryTheHistoryIsUntouched) {
+  Output(R"({"response":"Summary"})");
+  EXPECT_EQ(Send("summarise", false).Result, "Summary");
+  EXPECT_TRUE(FDM.FChatHistory.empty());
+  EXPECT_EQ(FDM.FActualHistoryTokens, 0);
+}
+
+}  // namespace
+}  // namespace tarvok
