@@ -1,0 +1,287 @@
+// The send flow against the Gemini API emulator on loopback.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <regex>
+
+#include "app/QtText.h"
+#include "app/SendFlow.h"
+#include "app/UiTexts.h"
+#include "core/ApiKeyStats.h"
+#include "core/RequestThread.h"
+#include "storage/ChatFile.h"
+#include "tests/app/support/WindowFixture.h"
+
+namespace tarvok {
+namespace {
+
+using SendTest = WindowTest;
+
+std::string FirstMessageId(const std::string& AHtml) {
+  std::smatch m;
+  return std::regex_search(AHtml, m, std::regex("id=\"(msg_[0-9]{17})\"")) ? m[1].str() : std::string();
+}
+
+TEST_F(SendTest, ASuccessfulSendShowsBothBubblesSavesTheChatAndFillsTheParts) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("**Hi** there", 42, 7));
+  OpenWindow();
+  Form().Timer1->setInterval(3600 * 1000);  // ticks come from the test below
+  Form().memoPrompt->setPlainText("Hello model");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(Form().RequestPending());
+  EXPECT_FALSE(Form().btnSend->isEnabled());
+  EXPECT_FALSE(Form().ListBox2->isEnabled());
+  EXPECT_FALSE(Form().btnNewChat->isEnabled());
+  EXPECT_FALSE(Form().TimeoutLabel->isHidden());
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << "the input is emptied once the request starts";
+  for (int i = 0; i < 37; ++i) Form().Timer1Timer();
+  ASSERT_TRUE(WaitForIdle());
+
+  ASSERT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_NE(Emulator.Requests()[0].Body.find("Hello model"), std::string::npos);
+  EXPECT_EQ(Emulator.Requests()[0].Query, "key=test-key");
+
+  const std::string html = Page().ChatHtml();
+  const std::string id = FirstMessageId(html);
+  ASSERT_FALSE(id.empty()) << html;
+  EXPECT_NE(html.find("footer_" + id), std::string::npos) << "the user bubble shows the estimate";
+  EXPECT_NE(html.find("<strong>Hi</strong>"), std::string::npos);
+  EXPECT_NE(html.find("gemini-2.5-pro"), std::string::npos);
+  EXPECT_NE(html.find("37"), std::string::npos);
+  const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+  ASSERT_EQ(scripts.size(), 1u);
+  EXPECT_NE(scripts[0].find(id), std::string::npos);
+  EXPECT_NE(scripts[0].find("42"), std::string::npos);
+
+  const auto& history = Dm().FChatHistory;
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[1].Role, "model");
+  EXPECT_EQ(history[1].ModelName, "gemini-2.5-pro");
+  EXPECT_EQ(history[1].Duration, "37");
+  EXPECT_EQ(history[1].TokenCount, 7);
+  EXPECT_EQ(S(Form().CountLabel->text()), "1");
+  EXPECT_EQ(Status(), ui::kStatusDone);
+  EXPECT_TRUE(Form().TimeoutLabel->isHidden());
+  EXPECT_TRUE(Form().btnSend->isEnabled());
+  EXPECT_TRUE(Form().ListBox2->isEnabled());
+
+  ASSERT_FALSE(Form().FCurrentChatFile.empty());
+  EXPECT_EQ(Form().FCurrentChatFile.find((FDir / "chats" / "Hello model_").string()), 0u) << Form().FCurrentChatFile;
+  TChatHistory saved;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, saved, tokens));
+  EXPECT_EQ(saved, history);
+  EXPECT_EQ(S(Form().ListBox2->item(0)->text()), "Hello model") << "the new chat's entry takes its name";
+  ASSERT_EQ(Form().GeminiListBox->count(), 1);
+  EXPECT_EQ(S(Form().GeminiListBox->item(0)->text()), ui::kPartsFirstEntry);
+  EXPECT_EQ(Form().GeminiListBox->currentRow(), 0);
+  EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(SendTest, ARateLimitedSendRestoresPromptAndFilesAndMarksTheUserBubble) {
+  UseEmulator();
+  emulator::TScriptedReply reply;
+  reply.Status = 429;
+  reply.Body = emulator::ReadFixture("06-error-429-no-details-raw.json");
+  Emulator.Enqueue(reply);
+  OpenWindow();
+  const std::string file = MakeFile("notes.txt", 10);
+  Form().FlbFiles1 = {file};
+  Form().ListBox1->addItem("notes.txt");
+  SendAndWait("Please answer");
+
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "Please answer");
+  EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});
+  ASSERT_EQ(Form().ListBox1->count(), 1);
+  EXPECT_EQ(Form().ListBox1->item(0)->text(), "notes.txt");
+  EXPECT_EQ(S(Form().lblFileLimits1->text()), "Файлы (1/16)");
+  EXPECT_EQ(Status(), ui::kStatusDone) << "the restore status is overwritten by the completion's last step";
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
+
+  const std::string html = Page().ChatHtml();
+  EXPECT_EQ(html.find("ERROR_CODE_429_FINAL:"), std::string::npos);
+  EXPECT_NE(html.find("429"), std::string::npos);
+  const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+  ASSERT_EQ(scripts.size(), 1u);
+  EXPECT_NE(scripts[0].find(FirstMessageId(html)), std::string::npos);
+  EXPECT_NE(scripts[0].find("#D32F2F"), std::string::npos);
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_TRUE(Form().FCurrentChatFile.empty());
+  EXPECT_TRUE(ChatFiles().empty()) << "a failed first send leaves no chat file";
+  EXPECT_TRUE(Form().btnSend->isEnabled());
+}
+
+TEST_F(SendTest, AnImageModelSendsThePromptAloneAndStoresThePicture) {
+  UseEmulator();
+  Emulator.Enqueue({200, emulator::ReadFixture("03-image-text-inline-trimmed.json")});
+  WriteText("Models.txt", "Gemini-2.5-Flash-IMAGE\r\n");
+  OpenWindow();
+  SendAndWait("a red cat");
+  ASSERT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_NE(Emulator.Requests()[0].Body.find("a red cat"), std::string::npos);
+  const auto& history = Dm().FChatHistory;
+  ASSERT_EQ(history.size(), 2u);
+  ASSERT_EQ(history[1].Parts.size(), 1u);
+  EXPECT_EQ(history[1].Parts[0].PartType, TPartType::ptInlineData);
+  EXPECT_EQ(history[1].Parts[0].MimeType, "image/png");
+  EXPECT_TRUE(history[1].ModelName.empty()) << "the image completion records no model name";
+  EXPECT_NE(Page().ChatHtml().find("data:image/png;base64,"), std::string::npos);
+  EXPECT_EQ(Form().GeminiListBox->count(), 1);
+  EXPECT_EQ(ChatFiles().size(), 1u);
+}
+
+TEST_F(SendTest, ValidationStopsASendBeforeAnyRequest) {
+  UseEmulator();
+  OpenWindow();
+  const std::string big = MakeFile("big.pdf", 20971521);
+  const std::string empty = MakeFile("empty.txt", 0);
+  struct {
+    const char* Name;
+    const char* Key;
+    const char* Model;
+    const char* Prompt;
+    std::vector<std::string> Files;
+    std::string Message;       // a message box, or empty
+    std::string ModelBubble;   // text of a failure bubble, or empty
+  } cases[] = {
+      {"no key", "  ", "gemini-2.5-pro", "hi", {}, ui::kMsgEnterApiKey, ""},
+      {"empty prompt", "k", "gemini-2.5-pro", " \n ", {}, ui::kMsgEnterPrompt, ""},
+      {"image model with files", "k", "x-IMAGE-y", "hi", {empty}, ui::kMsgImageNoFiles, ""},
+      {"file over 20 MiB", "k", "gemini-2.5-pro", "hi", {big}, ui::kMsgSendRestored,
+       std::string(ui::kErrFileTooBigStart) + "&quot;big.pdf&quot;" + ui::kErrFileTooBigEnd},
+      {"empty file", "k", "gemini-2.5-pro", "hi", {empty}, ui::kMsgSendRestored, std::string(ui::kErrFileEncode) + empty},
+  };
+  for (const auto& c : cases) {
+    Dialogs.Messages.clear();
+    Page().Clear();
+    Form().editApiKey->setEditText(c.Key);
+    Form().cbModels->setEditText(c.Model);
+    Form().memoPrompt->setPlainText(c.Prompt);
+    Form().FlbFiles1 = c.Files;
+    Form().btnSend->click();
+    EXPECT_FALSE(Form().RequestPending()) << c.Name;
+    ASSERT_FALSE(Dialogs.Messages.empty()) << c.Name;
+    EXPECT_EQ(S(Dialogs.Messages[0]), c.Message) << c.Name;
+    if (!c.ModelBubble.empty()) {
+      EXPECT_NE(Page().ChatHtml().find(c.ModelBubble), std::string::npos) << c.Name << "\n" << Page().ChatHtml();
+      EXPECT_EQ(S(Form().memoPrompt->toPlainText()), c.Prompt) << c.Name;
+      EXPECT_EQ(Form().FlbFiles1, c.Files) << c.Name;
+      EXPECT_EQ(Page().Texts(RecordingChatPage::OpKind::Script).size(), 1u) << c.Name << ": the user bubble is marked";
+      EXPECT_TRUE(Form().btnSend->isEnabled()) << c.Name;
+      EXPECT_TRUE(Form().TimeoutLabel->isHidden()) << c.Name;
+    }
+  }
+  EXPECT_TRUE(Emulator.Requests().empty());
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+}
+
+TEST_F(SendTest, AFileOfExactly20MiBIsSent) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("got it", 10, 2));
+  OpenWindow();
+  Form().FlbFiles1 = {MakeFile("edge.pdf", 20971520)};
+  SendAndWait("");
+  ASSERT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_GT(Emulator.Requests()[0].Body.size(), 20971520u * 4 / 3);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+}
+
+TEST_F(SendTest, WithoutAKeyTheHelpPageIsShownAndASendThenStartsANewChat) {
+  UseEmulator("");
+  OpenWindow();
+  Form().memoPrompt->setPlainText("hi");
+  Form().btnSend->click();
+  EXPECT_TRUE(Dialogs.Messages.size() == 2u && Dialogs.Messages[1].startsWith(Q(ui::kMsgCreateKeyAt)))
+      << "no AddKey.html beside the program: the key page's address";
+  WriteText("AddKey.html", "<html><body>help</body></html>");
+  Form().btnSend->click();
+  ASSERT_EQ(Page().Texts(RecordingChatPage::OpKind::ShowFile).size(), 1u);
+  EXPECT_TRUE(Page().CurrentUrl().contains("AddKey.html"));
+
+  Emulator.Enqueue(TextReply("fine", 5, 1));
+  Form().editApiKey->setEditText("k");
+  const std::string a = MakeFile("a.txt", 3), b = MakeFile("b.txt", 4);
+  Form().FlbFiles1 = {a, b};
+  const auto resetsBefore = Page().Texts(RecordingChatPage::OpKind::Reset).size();
+  SendAndWait("with files");
+  EXPECT_EQ(Page().Texts(RecordingChatPage::OpKind::Reset).size(), resetsBefore + 1) << "a new chat first";
+  const std::string html = Page().ChatHtml();
+  EXPECT_NE(html.find("a.txt"), std::string::npos);
+  EXPECT_NE(html.find("b.txt"), std::string::npos);
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Dm().FChatHistory[0].Parts.size(), 3u);
+}
+
+TEST_F(SendTest, OnlyCtrlEnterSendsAndNothingStartsWhileARequestIsPending) {
+  UseEmulator();
+  emulator::TScriptedReply slow = TextReply("first", 5, 1);
+  slow.DelayMs = 400;
+  Emulator.Enqueue(slow);
+  OpenWindow();
+  Form().memoPrompt->setPlainText("one");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return);
+  EXPECT_FALSE(Form().RequestPending());
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "one\n") << "Enter alone makes a new line";
+
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(Form().RequestPending());
+  Form().memoPrompt->setPlainText("two");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "two") << "the second prompt waits in the box";
+  EXPECT_FALSE(Form().GeminiListBox->isEnabled());
+  EXPECT_FALSE(Form().N6->isEnabled());
+  EXPECT_FALSE(Form().N13->isEnabled());
+  EXPECT_FALSE(Form().N14->isEnabled());
+  EXPECT_FALSE(Form().N17->isEnabled());
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_TRUE(Form().N14->isEnabled());
+}
+
+TEST_F(SendTest, ClosingTheWindowWithARequestPendingDropsItsLateAnswer) {
+  UseEmulator();
+  emulator::TScriptedReply slow = TextReply("late", 5, 1);
+  slow.DelayMs = 300;
+  Emulator.Enqueue(slow);
+  OpenWindow();
+  Form().memoPrompt->setPlainText("going away");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(Form().RequestPending());
+  CloseWindow();
+  const auto filesAtClose = ChatFiles();
+  ASSERT_TRUE(WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; }));
+  EXPECT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_EQ(ChatFiles(), filesAtClose) << "nothing is written for the dropped answer";
+  EXPECT_TRUE(Dialogs.Errors.empty());
+}
+
+TEST(SendFlowTextTest, FailureResultsAndTheRateLimitMarker) {
+  struct {
+    const char* Result;
+    bool Failure;
+    const char* Shown;
+  } cases[] = {
+      {"ERROR_CODE_429_FINAL:HTTP 429", true, "HTTP 429"},
+      {"error_code_429_final:x", true, "x"},
+      {"ОШИБКА: нет", true, "ОШИБКА: нет"},
+      {"ошибка сети", true, "ошибка сети"},
+      {"Исключение: x", false, "Исключение: x"},
+      {"All fine ERROR_CODE_429_FINAL:", false, "All fine ERROR_CODE_429_FINAL:"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsWindowFailureResult(c.Result), c.Failure) << c.Result;
+    EXPECT_EQ(WithoutRateLimitMarker(c.Result), c.Shown) << c.Result;
+  }
+}
+
+}  // namespace
+}  // namespace tarvok
