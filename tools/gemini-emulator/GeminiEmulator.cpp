@@ -55,6 +55,7 @@ struct TGeminiEmulator::TImpl {
   std::vector<TRecordedRequest> Recorded;
   std::function<void(const TRecordedRequest&)> Observer;
   bool RecordBodies = true;
+  int DefaultDelayMs = 0;
 
   ~TImpl() {
     if (!CertFolder.empty()) {
@@ -98,7 +99,11 @@ struct TGeminiEmulator::TImpl {
         Queue.pop_front();
       }
     }
-    if (!reply) reply = MakeDefaultReply(rec, AReq.path);
+    if (!reply) {
+      reply = MakeDefaultReply(rec, AReq.path);
+      std::lock_guard lock(Mutex);
+      reply->DelayMs = DefaultDelayMs;
+    }
     if (Observer) Observer(rec);
     {
       std::lock_guard lock(Mutex);
@@ -320,6 +325,11 @@ void TGeminiEmulator::SetRequestObserver(std::function<void(const TRecordedReque
 void TGeminiEmulator::SetRecordBodies(bool ARecord) {
   std::lock_guard lock(FImpl->Mutex);
   FImpl->RecordBodies = ARecord;
+}
+
+void TGeminiEmulator::SetDefaultDelay(std::chrono::milliseconds ADelay) {
+  std::lock_guard lock(FImpl->Mutex);
+  FImpl->DefaultDelayMs = static_cast<int>(ADelay.count());
 }
 
 // ---- fixtures --------------------------------------------------------------------

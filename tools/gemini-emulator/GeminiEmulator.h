@@ -57,6 +57,8 @@ class TGeminiEmulator {
   void SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver);
   // Off: requests are still recorded, without their bodies (a long-running demo).
   void SetRecordBodies(bool ARecord);
+  // A wait before every answer the emulator makes up itself (the demo shows a request running).
+  void SetDefaultDelay(std::chrono::milliseconds ADelay);
 
  private:
   struct TImpl;
