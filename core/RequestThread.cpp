@@ -4,6 +4,7 @@
 #include <simdjson.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -37,8 +38,33 @@ struct THttpStatusError {
 
 struct TTransfer {
   THttpResponse* Response;
+  CURL* Handle = nullptr;
   bool OutOfMemory = false;
+  // Read time-out: the longest silence allowed once the request is on its way.
+  std::chrono::steady_clock::duration IdleLimit{};
+  std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
+  curl_off_t LastDown = -1, LastUp = -1;
+  bool TimedOut = false;
 };
+
+// libcurl's own low-speed check averages over several seconds, so a read time-out of one
+// second would fire after six; the silence is measured here instead.
+int OnProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
+  auto* t = static_cast<TTransfer*>(user);
+  const auto now = std::chrono::steady_clock::now();
+  curl_off_t sending = 0;
+  curl_easy_getinfo(t->Handle, CURLINFO_PRETRANSFER_TIME_T, &sending);
+  // Connecting (the TLS handshake included) is bounded by the connect time-out.
+  if (sending == 0 || downNow != t->LastDown || upNow != t->LastUp) {
+    t->LastDown = downNow;
+    t->LastUp = upNow;
+    t->LastActivity = now;
+    return 0;
+  }
+  if (now - t->LastActivity < t->IdleLimit) return 0;
+  t->TimedOut = true;
+  return 1;
+}
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<TTransfer*>(user);
@@ -93,7 +119,7 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
   if (!curl) throw TRequestError("TTransportError", "libcurl could not create a handle");
   THttpResponse response;
-  TTransfer transfer{&response};
+  TTransfer transfer{&response, curl.get()};
   char errors[CURL_ERROR_SIZE] = {};
   std::unique_ptr<curl_slist, TSlistDeleter> headers(curl_slist_append(nullptr, "Content-Type: application/json"));
   // Without this libcurl waits for "100 Continue" before sending a large body.
@@ -113,6 +139,11 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   // The read time-out bounds silence, not the whole answer: a long answer that keeps
   // arriving is never cut, a server that stops sending (before or after its headers) is.
+  transfer.IdleLimit = std::chrono::seconds(readTimeoutSeconds);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+  // A backstop, and it makes libcurl look at a silent connection every second.
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, readTimeoutSeconds);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors);
@@ -126,6 +157,10 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   const CURLcode code = curl_easy_perform(c);
   if (code != CURLE_OK) {
     if (transfer.OutOfMemory) throw TRequestError("TOutOfMemory", "the answer does not fit in memory");
+    curl_off_t sending = 0;
+    curl_easy_getinfo(c, CURLINFO_PRETRANSFER_TIME_T, &sending);
+    if (transfer.TimedOut || (code == CURLE_OPERATION_TIMEDOUT && sending > 0))
+      throw TRequestError("TTimeoutError", "the server sent nothing for " + std::to_string(readTimeoutSeconds) + " s");
     std::string message = curl_easy_strerror(code);
     if (errors[0] != '\0' && message != errors) message += std::string(": ") + Trim(errors).data();
     throw TRequestError("TTransportError", message);

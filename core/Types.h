@@ -34,6 +34,7 @@ class TSharedText {
 
   friend bool operator==(const TSharedText& A, const TSharedText& B) { return A.view() == B.view(); }
   friend bool operator==(const TSharedText& A, std::string_view B) { return A.view() == B; }
+  friend bool operator==(const TSharedText& A, const char* B) { return A.view() == std::string_view(B); }
 
  private:
   static const std::string& Empty() {

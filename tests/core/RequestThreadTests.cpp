@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include "RequestHarness.h"
+#include "core/CoreTexts.h"
+
+using namespace tarvok;
+using tarvok::emulator::TScriptedReply;
+using tarvok::test::TRequestHarness;
+
+namespace {
+
+constexpr const char* kKey = "TESTKEY-1234567890";
+constexpr const char* kModel = "gemini-2.5-flash";
+
+std::string HttpError(const std::string& statusLine, int code, const std::string& answer) {
+  std::string text = texts::kHttpErrorFormat;
+  text.replace(text.find("%s"), 2, statusLine);
+  text.replace(text.find("%d"), 2, std::to_string(code));
+  text.replace(text.find("%s"), 2, answer);
+  return text;
+}
+
+constexpr const char* kSafety =
+    R"("safetySettings":[{"category":"HARM_CATEGORY_HARASSMENT","threshold":"BLOCK_NONE"},)"
+    R"({"category":"HARM_CATEGORY_HATE_SPEECH","threshold":"BLOCK_NONE"},)"
+    R"({"category":"HARM_CATEGORY_SEXUALLY_EXPLICIT","threshold":"BLOCK_NONE"},)"
+    R"({"category":"HARM_CATEGORY_DANGEROUS_CONTENT","threshold":"BLOCK_NONE"}])";
+
+TScriptedReply Reply(int status, std::string body, void (*tweak)(TScriptedReply&) = nullptr) {
+  TScriptedReply r;
+  r.Status = status;
+  r.Body = std::move(body);
+  if (tweak) tweak(r);
+  return r;
+}
+
+class Transport : public ::testing::TestWithParam<bool> {};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, Transport, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tls" : "Plain"; });
+
+TEST_P(Transport, SuccessRecordsTheAnswerAndItsCounts) {
+  TRequestHarness h(GetParam());
+  h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json")));
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+  ASSERT_TRUE(h.WaitForCompletions(1));
+
+  ASSERT_EQ(h.Completions.size(), 1u);
+  EXPECT_EQ(h.Completions[0].Result, "OK.");
+  EXPECT_EQ(h.Completions[0].Usage, (TTokenUsage{6, 2, 28}));
+  EXPECT_TRUE(h.Completions[0].OnMainThread);
+  ASSERT_EQ(h.Dm.FChatHistory.size(), 2u);
+  EXPECT_EQ(h.Dm.FChatHistory[1].Role, "model");
+  EXPECT_EQ(h.Dm.FChatHistory[1].Parts[0].Text, "OK.");
+  EXPECT_EQ(h.Dm.FChatHistory[1].TokenCount, 2);
+  EXPECT_EQ(h.Dm.FChatHistory[0].TokenCount, 6) << "the prompt count replaces the estimate";
+  EXPECT_EQ(h.Dm.FActualHistoryTokens, 8);
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
+
+  const auto requests = h.Server.Requests();
+  ASSERT_EQ(requests.size(), 1u) << "one attempt";
+  EXPECT_EQ(requests[0].Method, "POST");
+  EXPECT_EQ(requests[0].Path, "/v1beta/models/gemini-2.5-flash:generateContent");
+  EXPECT_EQ(requests[0].Query, std::string("key=") + kKey);
+  EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+}
+
+// Every failure arrives once, with zero counts, takes the user turn back out and was counted.
+TEST_P(Transport, FailuresBecomeResultTexts) {
+  const bool tls = GetParam();
+  const std::string exception = texts::kExceptionPrefix + std::string("TTransportError - ");
+  const std::string timeout = texts::kExceptionPrefix + std::string("TTimeoutError - ");
+  struct {
+    const char* name;
+    TScriptedReply reply;
+    std::string result;  // exact, or the beginning when prefixOnly
+    bool prefixOnly;
+    int timeOut1;
+  } cases[] = {
+      {"429 with an error body", Reply(429, R"({"error":{"code":429,"message":"Resource exhausted"}})"),
+       "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429, "Resource exhausted"), false, 0},
+      {"400 whose body is not JSON", Reply(400, "Bad Request: <oops>", [](TScriptedReply& r) { r.ContentType = "text/plain"; }),
+       HttpError("HTTP/1.1 400 Bad Request", 400, "Bad Request: <oops>"), false, 0},
+      {"error text carrying the key", Reply(403, std::string(R"({"error":{"message":"key )") + kKey + " blocked\"}}"),
+       HttpError("HTTP/1.1 403 Forbidden", 403, "key *** blocked"), false, 0},
+      {"body cut off in the middle", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.CloseAfterBytes = 40; }), exception, true, 0},
+      {"stall after the headers", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.StallMs = 5000; }), timeout, true, 1},
+      {"silence before the headers", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.DelayMs = 5000; }), timeout, true, 1},
+      {"finished before any output", Reply(200, emulator::ReadFixture("04-safety-empty-content.json")),
+       texts::kNoAnswerHead + std::string("SAFETY") + texts::kNoAnswerTail, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRequestHarness h(tls);
+    h.Dm.TimeOut1 = c.timeOut1;
+    h.Server.Enqueue(c.reply);
+    h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+    ASSERT_TRUE(h.WaitForCompletions(1));
+    ASSERT_EQ(h.Completions.size(), 1u);
+    const std::string& r = h.Completions[0].Result;
+    if (c.prefixOnly) {
+      EXPECT_TRUE(r.starts_with(c.result)) << r;
+    } else {
+      EXPECT_EQ(r, c.result);
+    }
+    EXPECT_EQ(r.find(kKey), std::string::npos);
+    if (std::string(c.name) != "finished before any output") {
+      EXPECT_EQ(h.Completions[0].Usage, TTokenUsage{});
+    }
+    EXPECT_TRUE(h.Dm.FChatHistory.empty());
+    EXPECT_EQ(h.Dm.FActualHistoryTokens, 0);
+    EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
+    EXPECT_EQ(h.Server.Requests().size(), 1u) << "no retry";
+  }
+}
+
+TEST_P(Transport, NoServerOrAnUntrustedOne) {
+  const bool tls = GetParam();
+  TRequestHarness h(tls);
+  int closedPort;
+  {
+    emulator::TGeminiEmulator gone;
+    gone.Start();
+    closedPort = gone.Port();
+  }
+  h.Dm.GeminiApiUrlBase = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(closedPort) +
+                          "/v1beta/models/%s:%s?key=";
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  EXPECT_TRUE(h.Completions[0].Result.starts_with(texts::kExceptionPrefix + std::string("TTransportError - ")))
+      << h.Completions[0].Result;
+  EXPECT_EQ(h.Completions[0].Result.find(kKey), std::string::npos);
+  EXPECT_TRUE(h.Dm.FChatHistory.empty());
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 1) << "counted though never sent";
+
+  if (!tls) return;
+  // The test certificate is not in the system's store.
+  h.Dm.GeminiApiUrlBase = h.Server.UrlPattern();
+  h.Dm.CaInfoFile.clear();
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+  ASSERT_TRUE(h.WaitForCompletions(2));
+  EXPECT_TRUE(h.Completions[1].Result.starts_with(texts::kExceptionPrefix + std::string("TTransportError - ")))
+      << h.Completions[1].Result;
+  EXPECT_TRUE(h.Server.Requests().empty());
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 2);
+}
+
+TEST(RequestBytes, TheServerReceivesExactlyTheDocumentedBody) {
+  TRequestHarness h(false);
+  h.Dm.Temperature = 0;
+  h.Dm.TopK = 1;
+  h.Dm.TopP = 1;
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), true, h.Recorder(), false);
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  h.Dm.Temperature = 0.2;
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("a\r\n\xD0\xB1\xF0\x9F\x98\x80"), false, h.Recorder(), false);
+  ASSERT_TRUE(h.WaitForCompletions(2));
+
+  const auto requests = h.Server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Body, std::string(R"({"contents":[{"role":"user","parts":[{"text":"Hi"}]}],"generationConfig":{"temperature":0.0,"topK":1,"topP":1.0,"maxOutputTokens":500000,"stopSequences":[]},)") +
+                                  kSafety + R"(,"tools":[{"googleSearch":{}}]})");
+  EXPECT_EQ(requests[1].Body, std::string(R"({"contents":[{"role":"user","parts":[{"text":"a\r\n\u0431\uD83D\uDE00"}]}],"generationConfig":{"temperature":0.2,"topK":1,"topP":1.0,"maxOutputTokens":500000,"stopSequences":[]},)") +
+                                  kSafety + "}");
+}
+
+TEST(RequestBytes, SettingsAreTakenWhenTheRequestStarts) {
+  TRequestHarness h(false);
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), false);
+  // Changed on the main thread while the worker has not yet built its body.
+  h.Dm.Temperature = 0.9;
+  h.Dm.MaxOutputTokens = 7;
+  h.Dm.GeminiApiUrlBase = "http://127.0.0.1:1/%s:%s?key=";
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  const auto requests = h.Server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].Body.find(R"("temperature":0.2,"topK":1,"topP":1.0,"maxOutputTokens":500000)"), std::string::npos);
+}
+
+TEST(RequestBytes, CountedOnTheMainThreadBeforeSending) {
+  TRequestHarness h(false);
+  h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json")));
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+  ASSERT_TRUE(h.Loop.ProcessUntil([&] { return !h.Server.Requests().empty(); }));
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 1) << "the count is written before the request goes out";
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
+}
+
+TEST(RedactApiKey, MasksEveryOccurrence) {
+  EXPECT_EQ(RedactApiKey("a KEY123 b KEY123", "KEY123"), "a *** b ***");
+  EXPECT_EQ(RedactApiKey("abc", ""), "abc");
+}
