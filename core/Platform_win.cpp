@@ -1,0 +1,90 @@
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/Platform.h"
+
+namespace tarvok {
+namespace {
+
+std::mutex GDirLock;
+std::filesystem::path GProgramDir;
+
+std::wstring Widen(std::string_view text, UINT codePage, DWORD flags) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring out(static_cast<std::size_t>(needed), L'\0');
+  MultiByteToWideChar(codePage, flags, text.data(), size, out.data(), needed);
+  return out;
+}
+
+std::string Narrow(std::wstring_view text, UINT codePage) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  // The legacy page takes '?' for what it cannot hold; UTF-8 holds everything.
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
+  const int needed = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, fallback, nullptr);
+  if (needed <= 0) return {};
+  std::string out(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), size, out.data(), needed, fallback, nullptr);
+  return out;
+}
+
+std::filesystem::path ModuleDir() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::filesystem::current_path();
+    if (length < buffer.size()) return std::filesystem::path(std::wstring(buffer.data(), length)).parent_path();
+    buffer.resize(buffer.size() * 2);  // the path was cut: try a larger buffer
+  }
+}
+
+}  // namespace
+
+std::filesystem::path ProgramDir() {
+  std::lock_guard lock(GDirLock);
+  if (GProgramDir.empty()) GProgramDir = ModuleDir();
+  return GProgramDir;
+}
+
+void SetProgramDir(const std::filesystem::path& ADir) {
+  std::lock_guard lock(GDirLock);
+  GProgramDir = ADir;
+}
+
+std::filesystem::path TempDir() {
+  wchar_t buffer[MAX_PATH + 2];
+  const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(buffer)), buffer);
+  if (length == 0 || length > std::size(buffer)) {
+    std::error_code ec;
+    auto p = std::filesystem::temp_directory_path(ec);
+    return ec ? std::filesystem::path(L"C:\\Windows\\Temp") : p;
+  }
+  return std::filesystem::path(std::wstring(buffer, length));
+}
+
+std::string DecodeLegacyCodePage(std::string_view ABytes) { return Narrow(Widen(ABytes, CP_ACP, 0), CP_UTF8); }
+
+std::string EncodeLegacyCodePage(std::string_view AUtf8) { return Narrow(Widen(AUtf8, CP_UTF8, 0), CP_ACP); }
+
+std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesystem::path(Widen(AUtf8, CP_UTF8, 0)); }
+
+std::string PathToUtf8(const std::filesystem::path& APath) { return Narrow(APath.native(), CP_UTF8); }
+
+unsigned long long TickCountMs() { return static_cast<unsigned long long>(GetTickCount64()); }
+
+unsigned long long CurrentThreadIdNumber() { return static_cast<unsigned long long>(GetCurrentThreadId()); }
+
+}  // namespace tarvok
