@@ -1,0 +1,109 @@
+// Chat search over a generated chat folder of a realistic mix: mostly Base64 pictures by
+// size, text in Russian and English. TARVOK_SEARCH_BENCH_FILES sets the number of chats
+// (default 2000, about 1 GB); the folder is kept in the temporary folder between runs.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/Files.h"
+#include "core/Platform.h"
+#include "storage/Base64.h"
+#include "storage/ChatFile.h"
+#include "storage/ChatLibrary.h"
+#include "storage/ChatSearch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarvok;
+
+const char* const kWords[] = {
+    "привет", "код", "функция", "ошибка", "данные", "файл", "список", "пример", "нужно", "можно", "сделать", "если",
+    "когда", "работает", "проект", "запрос", "ответ", "модель", "контекст", "история", "значение", "строка", "таблица",
+    "the", "function", "return", "value", "error", "string", "list", "file", "request", "response", "model", "build",
+    "test", "memory", "thread", "window", "button", "```cpp", "int", "main()", "{", "}", "//", "std::vector", "for",
+    "Москва", "погода", "рецепт", "книга", "идея", "план", "задача", "решение", "вопрос", "почему", "как", "что"};
+
+std::string Sentence(std::mt19937& rng, std::size_t AWords) {
+  std::string s;
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kWords) - 1);
+  for (std::size_t i = 0; i < AWords; ++i) {
+    if (i) s += (rng() % 12 == 0) ? "\n" : " ";
+    s += kWords[pick(rng)];
+  }
+  return s;
+}
+
+std::size_t GFolderBytes = 0;
+
+fs::path PrepareFolder() {
+  const char* env = std::getenv("TARVOK_SEARCH_BENCH_FILES");
+  const int files = env ? std::atoi(env) : 2000;
+  const fs::path root = TempDir() / ("tarvok-search-bench-" + std::to_string(files));
+  SetProgramDir(root);
+  const fs::path ready = root / "ready";
+  if (!fs::exists(ready)) {
+    fs::remove_all(root);
+    CreateChatFolders();
+    std::mt19937 rng(2024);
+    std::string picture;
+    for (int f = 0; f < files; ++f) {
+      TChatHistory history;
+      const int turns = 4 + static_cast<int>(rng() % 14);
+      for (int t = 0; t < turns; ++t) {
+        THistoryItem item;
+        item.Role = t % 2 ? "model" : "user";
+        item.Timestamp = 45000 + f + t / 100.0;
+        item.TokenCount = 100 + static_cast<int>(rng() % 900);
+        TContentPart text;
+        text.Text = Sentence(rng, t % 2 ? 80 + rng() % 700 : 10 + rng() % 120);
+        if (f % 100 == 7 && t == turns - 1) text.Text += " редкоеслово";
+        item.Parts.push_back(std::move(text));
+        // Pictures are where the bytes are: about two chats in three carry one or two.
+        if (t % 2 == 0 && rng() % 100 < 14) {
+          picture.resize(150'000 + rng() % 600'000);
+          for (char& c : picture) c = static_cast<char>(rng());
+          TContentPart part;
+          part.PartType = TPartType::ptInlineData;
+          part.MimeType = "image/jpeg";
+          part.Base64Data = TSharedText(Base64Encode(picture));
+          part.FileName = "C:\\Users\\user\\Pictures\\photo_" + std::to_string(f) + ".jpg";
+          item.Parts.push_back(std::move(part));
+        }
+        history.push_back(std::move(item));
+      }
+      WriteChatFile(PathToUtf8(root / "chats" / ("chat_" + std::to_string(f) + "_2025-01-01_120000.json")), history);
+    }
+    WriteFileAtomic(ready, "");
+  }
+  GFolderBytes = 0;
+  for (const auto& e : fs::directory_iterator(root / "chats"))
+    if (e.is_regular_file()) GFolderBytes += e.file_size();
+  return root;
+}
+
+void RunSearch(benchmark::State& AState, const std::vector<std::string>& AWords) {
+  static const fs::path root = PrepareFolder();
+  SetProgramDir(root);
+  std::size_t found = 0;
+  for (auto _ : AState) {
+    found = SearchChats(AWords).size();
+    benchmark::DoNotOptimize(found);
+  }
+  AState.counters["chats_found"] = static_cast<double>(found);
+  AState.counters["folder_MB"] = static_cast<double>(GFolderBytes) / 1e6;
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * GFolderBytes));
+}
+
+void BM_SearchRareWord(benchmark::State& AState) { RunSearch(AState, {"редкоеслово"}); }
+void BM_SearchMissingWord(benchmark::State& AState) { RunSearch(AState, {"несуществующее", "nowhere"}); }
+void BM_SearchCommonWord(benchmark::State& AState) { RunSearch(AState, {"привет"}); }
+BENCHMARK(BM_SearchRareWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SearchMissingWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SearchCommonWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
