@@ -38,8 +38,8 @@ std::string FindTerminal() {
     for (;;) {
       const std::size_t end = path.find(':', start);
       std::string dir = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (dir.empty()) dir = ".";
-      if (IsExecutable(dir + "/" + name)) return dir + "/" + name;
+      const std::string candidate = (std::filesystem::path(dir.empty() ? std::string(".") : dir) / name).string();
+      if (IsExecutable(candidate)) return candidate;
       if (end == std::string::npos) break;
       start = end + 1;
     }
