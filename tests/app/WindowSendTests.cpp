@@ -52,7 +52,7 @@ TEST_F(SendTest, ASuccessfulSendShowsBothBubblesSavesTheChatAndFillsTheParts) {
   ASSERT_FALSE(id.empty()) << html;
   EXPECT_NE(html.find("footer_" + id), std::string::npos) << "the user bubble shows the estimate";
   EXPECT_NE(html.find("<strong>Hi</strong>"), std::string::npos);
-  EXPECT_NE(html.find("gemini-2.5-pro"), std::string::npos);
+  EXPECT_NE(html.find("Gemini-2.5-pro"), std::string::npos) << "the answer's header names the model";
   EXPECT_NE(html.find("37"), std::string::npos);
   const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
   ASSERT_EQ(scripts.size(), 1u);
@@ -226,6 +226,7 @@ TEST_F(SendTest, OnlyCtrlEnterSendsAndNothingStartsWhileARequestIsPending) {
   Emulator.Enqueue(slow);
   OpenWindow();
   Form().memoPrompt->setPlainText("one");
+  Form().memoPrompt->moveCursor(QTextCursor::End);
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return);
   EXPECT_FALSE(Form().RequestPending());
