@@ -189,7 +189,13 @@ void TChatLibrary::N6Click() {
       delete F.ListBox2->takeItem(index);
       F.GeminiListBox->clear();
     }
-    if (affected) btnNewChatClick();
+    if (affected) {
+      // The open conversation belongs to the deleted files: saving it on the way to the
+      // new chat would bring the deleted file back.
+      F.GeminiDM().ClearHistory();
+      F.FCurrentChatFile.clear();
+      btnNewChatClick();
+    }
   } catch (const std::exception& e) {
     F.Dlg().ShowMessage(Q(ui::kMsgDeleteChatFailed) + Q(e.what()));
   }

@@ -1,0 +1,246 @@
+// Chat library, search and new parts through the window.
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/ChatLibrary.h"
+#include "app/QtText.h"
+#include "app/UiTexts.h"
+#include "core/DateTime.h"
+#include "storage/ChatFile.h"
+#include "storage/NewPart.h"
+#include "tests/app/support/WindowFixture.h"
+
+namespace tarvok {
+namespace {
+
+THistoryItem Turn(const std::string& ARole, const std::string& AText) {
+  THistoryItem item;
+  item.Role = ARole;
+  item.Parts.push_back(TContentPart{TPartType::ptText, AText, {}, {}, {}});
+  item.TokenCount = 3;
+  item.Timestamp = EncodeDateTime({2025, 1, 1, 12, 0, 0, 0});
+  return item;
+}
+
+class LibraryTest : public WindowTest {
+ protected:
+  // A chat file in "chats" (or a part in "chats/subchats") holding one exchange.
+  std::string WriteChat(const std::string& AName, const std::string& AUserText, const std::string& AAnswer = "answer") {
+    const std::string path = (FDir / "chats" / AName).string();
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteChatFile(path, {Turn("user", AUserText), Turn("model", AAnswer)});
+    return path;
+  }
+  int Row(QListWidget* AList, const std::string& AText) {
+    for (int i = 0; i < AList->count(); ++i)
+      if (S(AList->item(i)->text()) == AText) return i;
+    return -1;
+  }
+  std::vector<std::string> Texts(QListWidget* AList) {
+    std::vector<std::string> out;
+    for (int i = 0; i < AList->count(); ++i) out.push_back(S(AList->item(i)->text()));
+    return out;
+  }
+  // Opens a chat by clicking its entry in the chat list.
+  void Click(QListWidget* AList, const std::string& AText) {
+    const int row = Row(AList, AText);
+    ASSERT_GE(row, 0) << AText;
+    AList->setCurrentRow(row);
+  }
+};
+
+TEST_F(LibraryTest, ClickingAChatOpensItsLastPartAndPartsOpenOnClick) {
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question");
+  WriteChat("subchats/Alpha_2025-01-01_120000_part_01_Ideas.json", "first part text");
+  const std::string last = WriteChat("subchats/Alpha_2025-01-01_120000_part_02_Next_steps.json", "second part text");
+  WriteChat("Beta_2025-02-01_120000.json", "beta question");
+  OpenWindow();
+  EXPECT_EQ(Form().ListBox2->count(), 3);
+  Form().memoPrompt->setPlainText("typed before");
+
+  Click(Form().ListBox2, "Alpha");
+  EXPECT_EQ(Texts(Form().GeminiListBox),
+            (std::vector<std::string>{ui::kPartsFirstEntry, "1. Ideas", "2. Next steps"}));
+  EXPECT_EQ(Form().FCurrentChatFile, last);
+  EXPECT_EQ(Form().GeminiListBox->currentRow(), 2);
+  EXPECT_NE(Page().ChatHtml().find("second part text"), std::string::npos);
+  EXPECT_EQ(Status(), ui::kStatusChatLoaded + std::string("Alpha_2025-01-01_120000_part_02_Next_steps.json"));
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << "opening a chat clears the input";
+
+  Form().memoPrompt->setPlainText("kept");
+  Click(Form().GeminiListBox, ui::kPartsFirstEntry);
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  EXPECT_NE(Page().ChatHtml().find("alpha question"), std::string::npos);
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "kept") << "switching parts keeps the input";
+
+  Click(Form().ListBox2, ui::kNewChatEntry);
+  EXPECT_TRUE(Form().FCurrentChatFile.empty());
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_EQ(Form().GeminiListBox->count(), 0);
+}
+
+TEST_F(LibraryTest, DeletingTheOpenPartLoadsTheOneAboveAndDeletingTheOpenChatStartsANewOne) {
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha");
+  const std::string part = WriteChat("subchats/Alpha_2025-01-01_120000_part_01_Ideas.json", "part");
+  OpenWindow();
+  Click(Form().ListBox2, "Alpha");
+  ASSERT_EQ(Form().FCurrentChatFile, part);
+
+  Form().GeminiListBox->setCurrentRow(0);  // "Начало" opens
+  Form().N13->trigger();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgCannotDeleteFirstPart);
+
+  Click(Form().GeminiListBox, "1. Ideas");
+  Dialogs.YesNoAnswers = {true};
+  Form().N13->trigger();
+  ASSERT_EQ(Dialogs.Questions.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Questions[0].Text), ui::kAskDeletePart + std::string("Alpha_2025-01-01_120000_part_01_Ideas.json"));
+  EXPECT_FALSE(std::filesystem::exists(part));
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  EXPECT_EQ(Texts(Form().GeminiListBox), std::vector<std::string>{ui::kPartsFirstEntry});
+  EXPECT_EQ(Form().GeminiListBox->currentRow(), 0);
+
+  Dialogs.YesNoAnswers = {true};
+  Form().N6->trigger();
+  ASSERT_EQ(Dialogs.Questions.size(), 2u);
+  EXPECT_EQ(S(Dialogs.Questions[1].Text), std::string(ui::kAskDeleteChatStart) + "Alpha" + ui::kAskDeleteChatMiddle +
+                                               "\r\n" + ui::kAskDeleteChatEnd);
+  EXPECT_FALSE(std::filesystem::exists(main));
+  EXPECT_TRUE(Form().FCurrentChatFile.empty());
+  EXPECT_EQ(Texts(Form().ListBox2), std::vector<std::string>{ui::kNewChatEntry});
+  EXPECT_EQ(Form().ListBox2->currentRow(), 0);
+  EXPECT_EQ(Status(), ui::kStatusNewChat);
+  EXPECT_TRUE(ChatFiles().empty()) << "the deleted chat is not saved back on the way to the new one";
+}
+
+TEST_F(LibraryTest, DeletingAChatWithWildcardsInItsNameTakesOnlyItsOwnFiles) {
+  const std::string odd = WriteChat("A*_2025-01-01_120000.json", "odd");
+  const std::string oddPart = WriteChat("subchats/A*_2025-01-01_120000_part_01_x.json", "odd part");
+  const std::string plain = WriteChat("AB_2025-01-01_120000.json", "plain");
+  const std::string plainPart = WriteChat("subchats/AB_2025-01-01_120000_part_01_x.json", "plain part");
+  const std::string bracket = WriteChat("A[B]_2025-01-01_120000.json", "bracket");
+  OpenWindow();
+  Form().ListBox2->setCurrentRow(Row(Form().ListBox2, "A*"));
+  Dialogs.YesNoAnswers = {true};
+  Form().N6->trigger();
+  EXPECT_FALSE(std::filesystem::exists(odd));
+  EXPECT_FALSE(std::filesystem::exists(oddPart));
+  EXPECT_TRUE(std::filesystem::exists(plain));
+  EXPECT_TRUE(std::filesystem::exists(plainPart));
+  EXPECT_TRUE(std::filesystem::exists(bracket));
+  EXPECT_EQ(Row(Form().ListBox2, "A*"), -1);
+  EXPECT_GE(Row(Form().ListBox2, "AB"), 0);
+}
+
+TEST_F(LibraryTest, NewEmptyPartGetsASafeNameAndOpens) {
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha");
+  OpenWindow();
+  Form().N17->trigger();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u) << "\"<Новый чат>\" is selected";
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSelectChatForNewPart);
+
+  Click(Form().ListBox2, "Alpha");
+  Dialogs.InputAnswers = {QString("  a/b  ")};
+  Form().N17->trigger();
+  const std::string part = (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_a_b.json").string();
+  EXPECT_TRUE(std::filesystem::exists(part));
+  EXPECT_EQ(ReadText("chats/subchats/Alpha_2025-01-01_120000_part_01_a_b.json"), "\xEF\xBB\xBF{\"contents\":[]}");
+  EXPECT_EQ(Form().FCurrentChatFile, part);
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_EQ(Texts(Form().GeminiListBox), (std::vector<std::string>{ui::kPartsFirstEntry, "1. a b"}));
+  EXPECT_EQ(Form().GeminiListBox->currentRow(), 1);
+  EXPECT_EQ(Status(), ui::kStatusNewEmptyPart + std::string("a/b"));
+
+  Dialogs.InputAnswers = {QString("   ")};
+  Form().N17->trigger();
+  EXPECT_EQ(Form().GeminiListBox->count(), 2) << "a blank title changes nothing";
+}
+
+TEST_F(LibraryTest, SearchListsMatchingChatsAndAnEmptyQueryBringsTheFullListBack) {
+  WriteChat("One_2025-01-01_120000.json", "Привет всем");
+  WriteChat("Two_2025-01-01_120000.json", "nothing here", "МИР во всём");
+  WriteChat("Three_2025-01-01_120000.json", "other words");
+  WriteText("chats/Broken_2025-01-01_120000.json", "{not json");
+  OpenWindow();
+  EXPECT_EQ(Form().ListBox2->count(), 5);
+  auto search = [this](const QString& AText) {
+    Form().Edit1->setText(AText);
+    QTest::keyClick(Form().Edit1, Qt::Key_Return);
+  };
+  search(Q("привет Мир"));
+  auto found = Texts(Form().ListBox2);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"One", "Two"}));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is restored";
+
+  search("\"other words\"");
+  EXPECT_EQ(Texts(Form().ListBox2), std::vector<std::string>{"Three"});
+  search("   ");
+  EXPECT_EQ(Form().ListBox2->count(), 5);
+  EXPECT_EQ(S(Form().ListBox2->item(0)->text()), ui::kNewChatEntry);
+  EXPECT_EQ(Form().ListBox2->currentRow(), 0);
+}
+
+TEST_F(LibraryTest, NewPartFromASummaryAnswerAndA429ThatChangesNothing) {
+  UseEmulator();
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
+  OpenWindow();
+  Form().N14->trigger();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u) << "a new unsaved chat";
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgNotEnoughHistory);
+  EXPECT_TRUE(Dialogs.Questions.empty());
+  Click(Form().ListBox2, "Alpha");
+
+  emulator::TScriptedReply limited;
+  limited.Status = 429;
+  limited.Body = emulator::ReadFixture("06-error-429-no-details-raw.json");
+  Emulator.Enqueue(limited);
+  Dialogs.Messages.clear();
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  EXPECT_FALSE(Form().btnSend->isEnabled());
+  EXPECT_FALSE(Form().ListBox2->isEnabled()) << "the lists wait for the summary";
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgTooManyRequests);
+  EXPECT_EQ(Status(), ui::kStatusApiTooManyRequests);
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Form().GeminiListBox->count(), 1);
+  EXPECT_TRUE(Form().btnSend->isEnabled());
+
+  Emulator.Enqueue(TextReply(std::string(kNewPartTitleMarker) + " Log review\nline one\r\nline two", 50, 11));
+  Dialogs.Messages.clear();
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(Emulator.Requests().size(), 2u);
+  EXPECT_NE(Emulator.Requests()[1].Body.find("alpha answer"), std::string::npos) << "the history goes out";
+  const std::string part = (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Log review.json").string();
+  EXPECT_EQ(Form().FCurrentChatFile, part);
+  ASSERT_EQ(Dm().FChatHistory.size(), 1u);
+  EXPECT_EQ(Dm().FChatHistory[0].Role, "model");
+  EXPECT_EQ(Dm().FChatHistory[0].Parts[0].Text, "line one\r\nline two\r\n");
+  EXPECT_EQ(Dm().FChatHistory[0].TokenCount, 11);
+  TChatHistory stored;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(part, stored, tokens));
+  EXPECT_EQ(stored.size(), 1u);
+  TChatHistory old;
+  ASSERT_TRUE(ReadChatFile(main, old, tokens));
+  EXPECT_EQ(old.size(), 2u) << "the old part keeps the full conversation";
+  EXPECT_EQ(Texts(Form().GeminiListBox), (std::vector<std::string>{ui::kPartsFirstEntry, "1. Log review"}));
+  EXPECT_EQ(Form().GeminiListBox->currentRow(), 1);
+  EXPECT_EQ(Status(), ui::kStatusNewPartCreated);
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgNewPartCreated);
+  EXPECT_TRUE(Form().ListBox2->isEnabled());
+}
+
+}  // namespace
+}  // namespace tarvok
