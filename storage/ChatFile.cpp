@@ -282,6 +282,7 @@ bool ReadChatFile(const std::string& AFileName, TChatHistory& AHistory, std::int
   if (AFileName.empty() || !std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec)) return false;
   AHistory.clear();
   ATokens = 0;
+  if (!std::filesystem::is_regular_file(path, ec)) return true;  // a pipe or device would block or never end
   // Read straight into simdjson's padded buffer: a chat with pictures can be hundreds of megabytes.
   std::ifstream in(path, std::ios::binary);
   if (!in) return true;
