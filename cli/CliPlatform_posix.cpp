@@ -68,7 +68,7 @@ std::string RunScriptAndWaitPosix(const std::filesystem::path& AScript) {
   else args = {"/bin/sh", PathToUtf8(AScript)};  // no display: run it quietly, nobody can answer
   pid_t pid = 0;
   if (const int error = Spawn(args, terminal.empty(), pid); error != 0)
-    return TrimSystemMessage(std::error_code(error, std::generic_category()).message());
+    return SystemErrorMessage(static_cast<unsigned long>(error));
   int status;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

@@ -32,6 +32,8 @@ std::string DecodeConsoleOutput(const std::string& ABytes);
 // The system's message for an error code, with trailing blanks, line breaks, other
 // characters below code 33 and full stops removed from its end.
 std::string TrimSystemMessage(std::string AMessage);
+// The system's message for an error code (errno on POSIX, GetLastError on Windows), trimmed.
+std::string SystemErrorMessage(unsigned long ACode);
 
 inline constexpr int kDefaultConsoleTimeoutSeconds = 300;
 

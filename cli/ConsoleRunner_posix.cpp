@@ -19,10 +19,6 @@ extern char** environ;
 namespace tarvok {
 namespace {
 
-std::string SystemMessage(int AError) {
-  return TrimSystemMessage(std::error_code(AError, std::generic_category()).message());
-}
-
 class TFd {
  public:
   TFd() = default;
@@ -81,11 +77,15 @@ void EndGroup(pid_t APid) {
 
 }  // namespace
 
+std::string SystemErrorMessage(unsigned long ACode) {
+  return TrimSystemMessage(std::error_code(static_cast<int>(ACode), std::generic_category()).message());
+}
+
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
                               int ATimeoutSeconds) {
   std::vector<std::string> args;
   if (!SplitCommandLine(ACommand, args) || args.empty())
-    return "Error creating process: " + SystemMessage(args.empty() ? ENOENT : EINVAL);
+    return "Error creating process: " + SystemErrorMessage(args.empty() ? ENOENT : EINVAL);
 
   // Pipe ends are close-on-exec: the child gets only its dup2'd standard handles, so it
   // sees the end of its input once the runner closes its end.
@@ -126,7 +126,7 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   posix_spawnattr_destroy(&attr);
   outWrite.Close();
   inRead.Close();
-  if (spawnError != 0) return "Error creating process: " + SystemMessage(spawnError);
+  if (spawnError != 0) return "Error creating process: " + SystemErrorMessage(spawnError);
 
   // The input goes out in pieces between reads, so a child that answers before it has read
   // everything cannot block the runner.

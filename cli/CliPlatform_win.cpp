@@ -1,0 +1,108 @@
+// Windows side of the CLI backend: cmd.exe command line, batch scripts shown in their own
+// console windows, the registry's Path values.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <optional>
+#include <stdexcept>
+
+#include "cli/CliEnvironment.h"
+#include "cli/CliRequest.h"
+#include "cli/CliSetup.h"
+#include "cli/ConsoleRunner.h"
+#include "core/Platform.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+std::wstring Wide(const std::string& AUtf8) {
+  const std::u16string text = Utf8ToUtf16(AUtf8);
+  return std::wstring(text.begin(), text.end());
+}
+std::string Narrow(const std::wstring& AText) { return Utf16ToUtf8(std::u16string(AText.begin(), AText.end())); }
+
+std::string RunScriptAndWaitWindows(const std::filesystem::path& AScript) {
+  const std::wstring file = AScript.wstring();
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!::ShellExecuteExW(&info)) return SystemErrorMessage(::GetLastError());
+  if (info.hProcess) {
+    ::WaitForSingleObject(info.hProcess, INFINITE);
+    ::CloseHandle(info.hProcess);
+  }
+  return "";
+}
+
+// nullopt when the key does not open; "" when it has no Path value. A Path that is not a
+// string value raises, which ends the setup task.
+std::optional<std::string> ReadRegistryPath(HKEY ARoot, const wchar_t* AKey) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(ARoot, AKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  std::string result;
+  DWORD type = 0, size = 0;
+  LSTATUS status = ::RegQueryValueExW(key, L"Path", nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+      ::RegCloseKey(key);
+      throw std::runtime_error("Path is not a string value");
+    }
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    status = ::RegQueryValueExW(key, L"Path", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+    if (status == ERROR_SUCCESS) {
+      value.resize(wcsnlen(value.c_str(), value.size()));  // raw text: %...% stays unexpanded
+      result = Narrow(value);
+    }
+  }
+  ::RegCloseKey(key);
+  return result;
+}
+
+void RefreshPathFromRegistry() {
+  const auto machine =
+      ReadRegistryPath(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
+  const auto user = ReadRegistryPath(HKEY_CURRENT_USER, L"Environment");
+  if (const auto merged = MergeRegistryPath(machine, user)) ::SetEnvironmentVariableW(L"PATH", Wide(*merged).c_str());
+}
+
+void OpenAuthConsoleWindows() {
+  const std::wstring parameters = Wide(AuthConsoleParametersWindows());
+  ::ShellExecuteW(nullptr, L"open", L"cmd.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+std::string MakeCliCommandLine(const std::string& AModelName, bool AUseGoogleSearch, const std::string& APromptFile,
+                               std::string& AError) {
+  return MakeCliCommandLineWindows(AModelName, AUseGoogleSearch, APromptFile, AError);
+}
+
+std::vector<std::string> CheckScriptLines(const std::string& ALogPath) { return CheckScriptLinesWindows(ALogPath); }
+std::vector<std::string> SetupScriptLines() { return SetupScriptLinesWindows(); }
+std::vector<std::string> UpdateScriptLines() { return UpdateScriptLinesWindows(); }
+std::vector<std::string> UninstallScriptLines() { return UninstallScriptLinesWindows(); }
+std::string ScriptBytes(const std::vector<std::string>& ALines) { return WindowsScriptBytes(ALines); }
+std::string ScriptExtension() { return ".bat"; }
+
+TCliSystem DefaultCliSystem() {
+  TCliSystem system;
+  system.ScriptDir = TempDir();
+  system.ProgramDir = ProgramDir();
+  if (const wchar_t* profile = ::_wgetenv(L"USERPROFILE")) system.UserProfile = std::filesystem::path(profile);
+  system.RunScriptAndWait = RunScriptAndWaitWindows;
+  system.RefreshPath = RefreshPathFromRegistry;
+  system.OpenAuthConsole = OpenAuthConsoleWindows;
+  return system;
+}
+
+}  // namespace tarvok

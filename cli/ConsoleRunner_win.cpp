@@ -1,0 +1,167 @@
+// Windows runner: a hidden console child with both output streams in one pipe. The child
+// runs in a job object, so that a time-out ends it together with everything it started.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "cli/ConsoleRunner.h"
+#include "core/Text.h"
+
+namespace tarvok {
+namespace {
+
+std::wstring Wide(const std::string& AUtf8) {
+  const std::u16string text = Utf8ToUtf16(AUtf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+class THandle {
+ public:
+  THandle() = default;
+  THandle(const THandle&) = delete;
+  THandle& operator=(const THandle&) = delete;
+  ~THandle() { Close(); }
+  HANDLE* Out() { return &FHandle; }
+  HANDLE Get() const { return FHandle; }
+  void Reset(HANDLE AHandle) {
+    Close();
+    FHandle = AHandle;
+  }
+  void Close() {
+    if (FHandle && FHandle != INVALID_HANDLE_VALUE) ::CloseHandle(FHandle);
+    FHandle = nullptr;
+  }
+
+ private:
+  HANDLE FHandle = nullptr;
+};
+
+// The input goes out from a thread of its own, so a child that writes much before it has
+// read all its input cannot block the runner.
+struct TInputWriter {
+  HANDLE Pipe;
+  const std::string* Input;
+};
+
+DWORD WINAPI WriteInput(LPVOID AParam) {
+  auto* writer = static_cast<TInputWriter*>(AParam);
+  const char* data = writer->Input->data();
+  std::size_t left = writer->Input->size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+    if (!::WriteFile(writer->Pipe, data, chunk, &written, nullptr) || written == 0) break;
+    data += written;
+    left -= written;
+  }
+  ::CloseHandle(writer->Pipe);
+  return 0;
+}
+
+}  // namespace
+
+std::string SystemErrorMessage(unsigned long ACode) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(ACode), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  std::string text;
+  if (length > 0 && buffer) text = Utf16ToUtf8(std::u16string(buffer, buffer + length));
+  if (buffer) ::LocalFree(buffer);
+  return TrimSystemMessage(text);
+}
+
+std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
+                              int ATimeoutSeconds) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  THandle outRead, outWrite, inRead, inWrite;
+  if (!::CreatePipe(outRead.Out(), outWrite.Out(), &inherit, 0)) return "";
+  if (!::CreatePipe(inRead.Out(), inWrite.Out(), &inherit, 0)) return "";
+  // The runner's own ends stay out of the child: it sees the end of its input when the
+  // runner closes its end.
+  ::SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(inWrite.Get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = inRead.Get();
+  startup.hStdOutput = outWrite.Get();
+  startup.hStdError = outWrite.Get();
+
+  std::wstring commandLine = Wide(ACommand);  // CreateProcessW may write into it
+  commandLine.push_back(L'\0');
+  const std::wstring workDir = Wide(AWorkDir);
+  THandle job;
+  job.Reset(::CreateJobObjectW(nullptr, nullptr));
+
+  // Started suspended so that it is in the job before it can start anything itself.
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        AWorkDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+    const DWORD error = ::GetLastError();
+    return "Error creating process: " + SystemErrorMessage(error);
+  }
+  if (job.Get()) ::AssignProcessToJobObject(job.Get(), info.hProcess);
+  ::ResumeThread(info.hThread);
+  ::CloseHandle(info.hThread);
+  THandle process;
+  process.Reset(info.hProcess);
+  outWrite.Close();
+  inRead.Close();
+
+  TInputWriter writerState{nullptr, &AInput};
+  THandle writer;
+  if (!AInput.empty()) {
+    writerState.Pipe = inWrite.Get();
+    *inWrite.Out() = nullptr;  // the writer thread closes it
+    writer.Reset(::CreateThread(nullptr, 0, WriteInput, &writerState, 0, nullptr));
+    if (!writer.Get()) ::CloseHandle(writerState.Pipe);
+  } else {
+    inWrite.Close();
+  }
+
+  const int limit = ATimeoutSeconds <= 0 ? kDefaultConsoleTimeoutSeconds : ATimeoutSeconds;
+  const ULONGLONG start = ::GetTickCount64();
+  std::string store;
+  char buffer[4096];
+  bool timedOut = false;
+  for (;;) {
+    if (::GetTickCount64() - start > static_cast<ULONGLONG>(limit) * 1000) {
+      if (job.Get()) ::TerminateJobObject(job.Get(), 1);
+      ::TerminateProcess(process.Get(), 1);
+      timedOut = true;
+      break;
+    }
+    DWORD waiting = 0;
+    if (::PeekNamedPipe(outRead.Get(), nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
+      DWORD got = 0;
+      if (!::ReadFile(outRead.Get(), buffer, sizeof buffer, &got, nullptr)) break;
+      store.append(buffer, got);
+      continue;
+    }
+    if (::WaitForSingleObject(process.Get(), 50) == WAIT_OBJECT_0) {
+      for (;;) {
+        waiting = 0;
+        if (!::PeekNamedPipe(outRead.Get(), nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) break;
+        DWORD got = 0;
+        if (!::ReadFile(outRead.Get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+        store.append(buffer, got);
+      }
+      break;
+    }
+  }
+  if (writer.Get()) {
+    // A grandchild may still hold the input open: do not wait for it to read.
+    ::CancelSynchronousIo(writer.Get());
+    ::WaitForSingleObject(writer.Get(), INFINITE);
+  }
+  if (timedOut) return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";
+  return DecodeConsoleOutput(store);
+}
+
+}  // namespace tarvok
