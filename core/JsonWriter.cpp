@@ -23,7 +23,7 @@ void AppendJsonEscaped(std::string& out, std::string_view s) {
     std::size_t run = i;
     while (run < s.size()) {
       const auto c = static_cast<unsigned char>(s[run]);
-      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\' || c == '/') break;
+      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\' || c == '/') break;
       ++run;
     }
     out.append(s.data() + i, run - i);
@@ -41,7 +41,7 @@ void AppendJsonEscaped(std::string& out, std::string_view s) {
       case '\r': out += "\\r"; ++i; continue;
       default: break;
     }
-    if (c < 0x80) {  // other controls and DEL
+    if (c < 0x80) {  // other controls
       AppendU(out, c);
       ++i;
       continue;

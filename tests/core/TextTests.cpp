@@ -11,7 +11,7 @@ TEST(JsonEscape, EscapesAsTheStoredFormWants) {
       {"plain", "Hi", "Hi"},
       {"quote backslash slash", "a\"b\\c/d", "a\\\"b\\\\c\\/d"},
       {"short escapes", "\b\t\n\f\r", "\\b\\t\\n\\f\\r"},
-      {"other controls", std::string("\x01\x1f\x7f", 3), "\\u0001\\u001F\\u007F"},
+      {"other controls; DEL stays", std::string("\x01\x1f\x7f", 3), "\\u0001\\u001F\x7f"},
       {"nul", std::string("a\0b", 3), "a\\u0000b"},
       {"cyrillic", "\xD0\xB0", "\\u0430"},
       {"emoji as surrogates", "\xF0\x9F\x98\x80", "\\uD83D\\uDE00"},
