@@ -48,6 +48,12 @@ void WindowTest::OpenWindow() {
   FForm->show();
 }
 
+void WindowTest::OpenWindowWith(std::unique_ptr<IChatPage> APage) {
+  FPage = nullptr;
+  FForm = std::make_unique<TForm1>(*FDm, Dialogs, std::move(APage));
+  FForm->show();
+}
+
 void WindowTest::CloseWindow() {
   FForm->close();
   FForm.reset();

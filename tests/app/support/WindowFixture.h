@@ -31,6 +31,8 @@ class WindowTest : public ::testing::Test {
   void UseEmulator(const std::string& AKey = "test-key");
   // Creates and shows the window (the first showing runs the start-up sequence).
   void OpenWindow();
+  // The same with another chat page (the real browser engine); Page() is then unusable.
+  void OpenWindowWith(std::unique_ptr<IChatPage> APage);
   // Closes and destroys the window, as the user closing it would.
   void CloseWindow();
 

@@ -1,0 +1,45 @@
+// The window with the real browser engine: what a send leaves in the chat page.
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QVariant>
+
+#include "app/WebChatPage.h"
+#include "tests/app/support/WindowFixture.h"
+
+namespace tarvok {
+namespace {
+
+using WebPageWindowTest = WindowTest;
+
+// The script's value once the page has run it (an empty string on failure).
+QString Evaluate(WebChatPage& APage, const std::string& AScript) {
+  QString value;
+  bool done = false;
+  APage.EvaluateScript(AScript, [&](const QVariant& AResult) {
+    value = AResult.toString();
+    done = true;
+  });
+  QTest::qWaitFor([&] { return done; }, 30000);
+  return value;
+}
+
+TEST_F(WebPageWindowTest, ASentPromptAndItsAnswerAppearInThePage) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("**Bold** answer", 42, 7));
+  auto page = std::make_unique<WebChatPage>();
+  WebChatPage& web = *page;
+  OpenWindowWith(std::move(page));
+  SendAndWait("Question <b>one</b>");
+
+  const std::string container = "document.getElementById('chat-container')";
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Evaluate(web, container + ".innerHTML").contains("<strong>Bold</strong> answer"); }, 30000));
+  EXPECT_TRUE(Evaluate(web, container + ".innerText").contains("Question <b>one</b>")) << "the prompt is shown as text";
+  EXPECT_EQ(Evaluate(web, container + ".querySelectorAll('.message-wrapper').length.toString()"), "2");
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return Evaluate(web, "document.querySelector('[id^=footer_msg_]').innerText").endsWith(" 42"); }, 30000))
+      << "the user bubble's footer carries the prompt tokens the service reported";
+}
+
+}  // namespace
+}  // namespace tarvok
