@@ -21,7 +21,6 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
 
   TCliEnvironment& Environment() { return FEnvironment; }
   bool IsBusy() const { return FBusy.load() > 0; }
-  void Detach() { FContext = nullptr; }
 
   void ShowMessage(const std::string& AText) override { FDialogs.ShowMessage(QString::fromStdString(AText)); }
   bool AskYesNo(const std::string& AText) override {
@@ -64,8 +63,9 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
       } catch (...) {
         // A failed task ends silently; the next tick of the box checks again.
       }
+      // The cursor is the application's: it comes back even when the window is gone.
+      QMetaObject::invokeMethod(qApp, [] { QApplication::restoreOverrideCursor(); }, Qt::QueuedConnection);
       self->RunOnUiThread([&self] {
-        QApplication::restoreOverrideCursor();
         if (self->FBox) {
           self->FBox->setEnabled(true);
           self->SetStatusText(clitexts::kStatusDone);
@@ -92,7 +92,7 @@ TCliEnvironmentController::TCliEnvironmentController(Dialogs& ADialogs, TCliEnvi
   if (box) connect(box, &QCheckBox::toggled, this, &TCliEnvironmentController::GeminiCliCheckBoxClick);
 }
 
-TCliEnvironmentController::~TCliEnvironmentController() { FHost->Detach(); }
+TCliEnvironmentController::~TCliEnvironmentController() = default;
 
 bool TCliEnvironmentController::IsBusy() const { return FHost->IsBusy(); }
 
