@@ -1,8 +1,12 @@
 #include "app/WebChatPage.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -14,6 +18,24 @@
 namespace tarvok {
 
 namespace {
+
+// Runs in a world of its own that the page cannot touch, before the page's handlers.
+// It remembers the code under the save button just pressed: the page's own copy to the
+// clipboard reaches the window later than the title that asks for the save, so the host
+// puts this text on the clipboard first. And it stops links that would navigate inside
+// the document (an emptied javascript: link, about:blank): the engine replaces the chat
+// for those without asking the page host.
+constexpr const char* kPageGuard =
+    "document.addEventListener('click', function (e) {"
+    " var t = e.target && e.target.closest ? e.target : null;"
+    " var a = t ? t.closest('a[href]') : null;"
+    " if (a && a.protocol !== 'http:' && a.protocol !== 'https:' && a.protocol !== 'mailto:') e.preventDefault();"
+    " var b = t ? t.closest('.download-btn') : null;"
+    " if (!b) return;"
+    " var box = b.parentNode ? b.parentNode.parentNode : null;"
+    " var pre = box ? box.getElementsByTagName('pre')[0] : null;"
+    " window.savedCode = pre ? pre.innerText : null;"
+    "}, true);";
 
 bool IsInertScheme(const QUrl& AUrl) {
   const QString scheme = AUrl.scheme();
@@ -98,8 +120,27 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
     FLoading = false;
     Drain();
   });
+  QWebEngineScript capture;
+  capture.setName(QStringLiteral("page-guard"));
+  capture.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  capture.setWorldId(QWebEngineScript::ApplicationWorld);
+  capture.setRunsOnSubFrames(false);
+  capture.setSourceCode(QString::fromLatin1(kPageGuard));
+  FPage->scripts().insert(capture);
+
   connect(FPage, &QWebEnginePage::titleChanged, this, [this](const QString& ATitle) {
-    if (FTitleHandler) FTitleHandler(ATitle);
+    if (!IsSaveCodeCommand(ATitle.toStdString())) {
+      if (FTitleHandler) FTitleHandler(ATitle);
+      return;
+    }
+    FPage->runJavaScript(QStringLiteral("window.savedCode === undefined ? null : window.savedCode"),
+                         QWebEngineScript::ApplicationWorld, [this, ATitle](const QVariant& ACode) {
+                           if (ACode.typeId() == QMetaType::QString) QGuiApplication::clipboard()->setText(ACode.toString());
+                           // Not from inside the engine's callback: the handler opens a modal dialog,
+                           // and the engine delivers no further results until the callback returns.
+                           QMetaObject::invokeMethod(
+                               this, [this, ATitle] { if (FTitleHandler) FTitleHandler(ATitle); }, Qt::QueuedConnection);
+                         });
   });
 
   FView = new QWebEngineView();

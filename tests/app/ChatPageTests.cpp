@@ -1,0 +1,255 @@
+// The chat page in the real browser engine, offscreen: appends, page scripts, the
+// save-code round trip through the clipboard, and hostile content that must neither
+// run script nor reach the network.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "app/ChatView.h"
+#include "app/WebChatPage.h"
+#include "core/Files.h"
+#include "tests/app/support/TestDialogs.h"
+
+namespace tarvok {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTokens = "Токены: ";
+const std::string kErrorText = " (Ошибка отправки)";
+const std::string kCopied = "Скопировано!";
+
+constexpr int kWaitMs = 30000;
+
+// Records what the page hands to the system browser.
+class LinkRecorder : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<QUrl> Urls;
+ public slots:
+  void Open(const QUrl& AUrl) { Urls.push_back(AUrl); }
+};
+
+class ChatPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QDesktopServices::setUrlHandler("http", &FLinks, "Open");
+    QDesktopServices::setUrlHandler("https", &FLinks, "Open");
+    QDesktopServices::setUrlHandler("mailto", &FLinks, "Open");
+    FView.AttachTitleHandler();
+  }
+  void TearDown() override {
+    for (const char* scheme : {"http", "https", "mailto"}) QDesktopServices::unsetUrlHandler(scheme);
+  }
+
+  // The script's value, run after everything queued before it.
+  QVariant Eval(const std::string& AScript) {
+    bool done = false;
+    QVariant value;
+    FPage.EvaluateScript(AScript, [&](const QVariant& AValue) {
+      value = AValue;
+      done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kWaitMs)) << AScript;
+    return value;
+  }
+  QString EvalText(const std::string& AScript) { return Eval(AScript).toString(); }
+  QString Title() { return FPage.WebPage()->title(); }
+
+  LinkRecorder FLinks;
+  WebChatPage FPage;
+  TestDialogs FDialogs;
+  TChatView FView{FPage, FDialogs};
+};
+
+TEST_F(ChatPageTest, TwoAppendsAfterResetLeaveTheTemplateOnceAndBothFragments) {
+  FPage.AppendChatHtml("<p>old</p>");
+  FPage.ResetChatView();
+  EXPECT_EQ(EvalText("String(document.getElementById('chat-container'))"), "null");  // blank until the next append
+  FPage.AppendChatHtml("<p id=\"a\">A</p>");
+  FPage.AppendChatHtml("<p id=\"b\">B &amp; b</p>");
+  EXPECT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), "<p id=\"a\">A</p><p id=\"b\">B &amp; b</p>");
+  EXPECT_EQ(EvalText("document.querySelectorAll('#chat-container').length + ',' + document.getElementsByTagName('style')"
+                     ".length + ',' + document.body.children.length + ',' + typeof copyCode + typeof downloadCode + "
+                     "typeof autoScrollToBottom"),
+            "1,1,1,functionfunctionfunction");
+  EXPECT_TRUE(FPage.IsIdle());
+}
+
+TEST_F(ChatPageTest, TokenFooterAndErrorMark) {
+  const std::string withFooter = FView.AddUserMessage("one", {}, 5);
+  FView.AddModelMessage("answer", "gemini", -1, "");
+  const std::string without = "msg_other";
+  FPage.AppendChatHtml("<div id=\"msg_other\" class=\"message-wrapper user-message\"><div class=\"message-header\">"
+                       "<strong>u</strong></div><div class=\"message-content\"><p>two</p></div></div>");
+  const QString before = EvalText("document.getElementById('chat-container').innerHTML");
+
+  FView.UpdateMessageTokens("msg_nobody", 9);
+  EXPECT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), before);
+
+  FView.UpdateMessageTokens(withFooter, 42);
+  FView.UpdateMessageTokens(without, 7);
+  EXPECT_EQ(EvalText("document.getElementById('footer_" + withFooter + "').textContent"),
+            QString::fromStdString(kTokens + "42"));
+  EXPECT_EQ(EvalText("var f = document.querySelector('#msg_other .message-content').lastElementChild;"
+                     "f.id + '|' + f.className + '|' + f.textContent"),
+            QString::fromStdString("footer_msg_other|message-footer|" + kTokens + "7"));
+
+  FView.MarkMessageSendError(withFooter);
+  FView.MarkMessageSendError(withFooter);
+  EXPECT_EQ(EvalText("var el = document.getElementById('" + withFooter + "');"
+                     "el.style.border + '|' + el.querySelectorAll('.message-header span[style]').length + '|' +"
+                     "el.querySelector('.message-header').lastChild.textContent"),
+            QString::fromStdString("2px solid rgb(211, 47, 47)|2|" + kErrorText));
+}
+
+TEST_F(ChatPageTest, DownloadButtonSavesTheCodeThroughTheDialog) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString target = dir.filePath("saved.py");
+  const std::string code = "print(\"\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\")\nx = 1 < 2\n";
+  FView.AddModelMessage("Intro\n\n```python\n" + code + "```\n", "gemini", 3, "2");
+
+  std::vector<QString> titles;
+  FPage.SetTitleChangedHandler([&](const QString& ATitle) {
+    if (ATitle.startsWith("COMMAND:SAVE_CODE:")) titles.push_back(ATitle);
+    FView.WebBrowser1TitleChange(ATitle);
+  });
+  FDialogs.SaveFileAnswers.push_back([&](const TestDialogs::FileDialogCall&) {
+    // A second press while the dialog is open reaches the window and is dropped.
+    const std::size_t seen = titles.size();
+    FPage.WebPage()->runJavaScript("document.querySelector('.download-btn').click();");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return titles.size() > seen; }, kWaitMs));
+    return target;
+  });
+  FPage.ExecutePageScript("document.querySelector('.download-btn').click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !FDialogs.SaveFileCalls.empty() && !FView.FIsSaving; }, kWaitMs));
+
+  ASSERT_EQ(titles.size(), 2u);
+  EXPECT_NE(titles[0], titles[1]);
+  EXPECT_EQ(FDialogs.SaveFileCalls.size(), 1u);
+  EXPECT_EQ(ReadWholeFile(fs::path(target.toStdString())), std::string(kUtf8Bom) + code);
+
+  // The copy button copies too and says so on itself.
+  QGuiApplication::clipboard()->clear();
+  EXPECT_EQ(EvalText("var b = document.querySelector('.copy-btn'); b.click(); b.innerText"), QString::fromStdString(kCopied));
+  EXPECT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::clipboard()->text().isEmpty(); }, kWaitMs));
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), code);
+}
+
+TEST_F(ChatPageTest, LinksOpenOutsideAndThePageStays) {
+  FView.AddModelMessage("[site](https://example.org/page) and www.example.com", "", -1, "");
+  FPage.AppendChatHtml("<p id=\"still\">here</p>");
+  Eval("document.querySelectorAll('#chat-container a').forEach(function (a) { a.click(); }); 0");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FLinks.Urls.size() == 2; }, kWaitMs));
+  EXPECT_EQ(FLinks.Urls[0].toString().toStdString(), "https://example.org/page");
+  EXPECT_EQ(FLinks.Urls[1].toString().toStdString(), "http://www.example.com/");
+  EXPECT_EQ(EvalText("document.getElementById('still').textContent").toStdString(), "here");
+}
+
+TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString help = dir.filePath("AddKey.html");
+  WriteFileAtomic(fs::path(help.toStdString()), "<html><body><p id=\"help\">key help</p></body></html>");
+  FView.AddModelMessage("before", "", -1, "");
+  FView.ShowHelpPage(help);
+  EXPECT_TRUE(FView.ShowsHelpPage());
+  FView.AddModelMessage("dropped", "", -1, "");
+  EXPECT_EQ(EvalText("document.getElementById('help').textContent + '|' + String(document.getElementById('chat-container'))"),
+            "key help|null");
+  EXPECT_EQ(FPage.BlockedRequestCount(), 0);
+  FView.ResetChatView();
+  EXPECT_FALSE(FView.ShowsHelpPage());
+  FView.AddModelMessage("after", "", -1, "");
+  EXPECT_EQ(EvalText("document.querySelector('#chat-container .message-content').textContent").toStdString(), "after\n");
+}
+
+// A loopback server that counts every request reaching it.
+class CountingServer {
+ public:
+  CountingServer() {
+    FServer.Get(".*", [this](const httplib::Request&, httplib::Response& ARes) {
+      ++FHits;
+      ARes.set_content("x", "image/png");
+    });
+    FPort = FServer.bind_to_any_port("127.0.0.1");
+    FThread = std::thread([this] { FServer.listen_after_bind(); });
+    while (!FServer.is_running()) std::this_thread::yield();
+  }
+  ~CountingServer() {
+    FServer.stop();
+    FThread.join();
+  }
+  std::string Url(const std::string& APath) const { return "http://127.0.0.1:" + std::to_string(FPort) + APath; }
+  int Hits() const { return FHits.load(); }
+
+ private:
+  httplib::Server FServer;
+  std::thread FThread;
+  int FPort = 0;
+  std::atomic<int> FHits{0};
+};
+
+TEST_F(ChatPageTest, HostileContentRunsNoScriptAndLoadsNothing) {
+  CountingServer server;
+  const std::string run = "window.__pwned=1";
+  const std::string img = "<img src=x onerror=\"" + run + "\">";
+  const struct {
+    const char* Name;
+    std::function<void()> Render;
+    bool TriesNetwork;
+  } cases[] = {
+      {"script element in an answer", [&] { FView.AddModelMessage("<script>" + run + "</script>", "", -1, ""); }, false},
+      {"onerror attribute in an answer", [&] { FView.AddModelMessage("text " + img, "", -1, ""); }, false},
+      {"javascript: link in an answer", [&] { FView.AddModelMessage("[go](javascript:" + run + ")", "", -1, ""); }, false},
+      {"links that stay in the document", [&] { FView.AddModelMessage("[a](about:blank) [b](#top) [c]()", "", -1, ""); }, false},
+      {"iframe in an answer", [&] { FView.AddModelMessage("<iframe src=\"" + server.Url("/frame") + "\"></iframe>", "", -1, ""); }, false},
+      {"remote image in an answer", [&] { FView.AddModelMessage("![leak](" + server.Url("/leak.png?q=secret") + ")", "", -1, ""); }, true},
+      {"remote autolink image text", [&] { FView.AddModelMessage("<" + server.Url("/auto") + ">", "", -1, ""); }, false},
+      {"markup in the user's text", [&] { FView.AddUserMessage("<script>" + run + "</script>" + img, {}, 1); }, false},
+      {"markup in a file name", [&] { FView.AddUserMessage("x", {"C:\\d\\" + img + ".png"}, 1); }, false},
+      {"markup in the model name and duration", [&] { FView.AddModelMessage("x", img, 1, img); }, false},
+      {"markup in a stored chat",
+       [&] {
+         FView.RenderChatHistory({
+             {"user", {{TPartType::ptInlineData, "", "image/png", TSharedText("AA=="), "/d/" + img}}, 1, 0, "", ""},
+             {"user", {{TPartType::ptInlineData, "", img, TSharedText("AA=="), ""}}, 1, 0, "", ""},
+             {"model", {{TPartType::ptInlineData, "", "image/png\" onerror=\"" + run, TSharedText("AA=="), ""}}, 1, 0, "", ""},
+             {"model", {{TPartType::ptInlineData, "", "image/png", TSharedText("AA==\" onerror=\"" + run), ""}}, 1, 0, "", ""},
+             {"model", {{TPartType::ptText, "{\"mime_type\":\"x/y\\\" onerror=\\\"" + run + "\",\"base64_data\":\"AA==\"}", "", {}, ""}}, 1, 0, img, ""},
+         });
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    FPage.ResetChatView();
+    const int blockedBefore = FPage.BlockedRequestCount();
+    c.Render();
+    Eval("document.querySelectorAll('#chat-container a').forEach(function (a) { a.click(); }); 0");
+    // A live handler of ours, last in the page: once it has run, any earlier one would have too.
+    FPage.AppendChatHtml("<img src=\"" + server.Url("/sentinel") + "\" onerror=\"window.__sentinel=1\">");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Eval("window.__sentinel === 1").toBool(); }, kWaitMs)) << c.Name;
+    if (c.TriesNetwork) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return FPage.BlockedRequestCount() >= blockedBefore + 2; }, kWaitMs)) << c.Name;
+    }
+    EXPECT_EQ(EvalText("String(window.__pwned) + '|' + document.title.indexOf('COMMAND')"), "undefined|-1") << c.Name;
+    EXPECT_EQ(EvalText("String(document.getElementById('chat-container') !== null)"), "true") << c.Name;
+    EXPECT_EQ(server.Hits(), 0) << c.Name;
+  }
+  EXPECT_TRUE(FLinks.Urls.empty() || FLinks.Urls.back().host() == "127.0.0.1");
+}
+
+}  // namespace
+}  // namespace tarvok
+
+#include "ChatPageTests.moc"
