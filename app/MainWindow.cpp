@@ -38,8 +38,8 @@ constexpr int kClientHeight = 792;
 constexpr int kLeftWidth = 177;
 constexpr int kRightWidth = 152;
 constexpr int kInputHeight = 156;
-constexpr int kMemoLeft = 124;
-constexpr int kMemoWidth = 520;
+constexpr int kMemoLeft = 130;
+constexpr int kMemoWidth = 470;
 constexpr int kPanel3Height = 34;
 
 template <typename T>
@@ -176,29 +176,29 @@ void TForm1::BuildInputPanel() {
   // Settings column with the context count on top.
   Label5 = Named(new QLabel(Q(ui::kLabelContext), Panel2), "Label5");
   Label5->setToolTip(Q(ui::kHintContext));
-  Label5->setGeometry(6, 4, 110, 16);
+  Label5->setGeometry(4, 4, 120, 16);
   ContextChatTokensLabel = Named(new QLabel("0", Panel2), "ContextChatTokensLabel");
-  ContextChatTokensLabel->setGeometry(6, 20, 116, 18);
+  ContextChatTokensLabel->setGeometry(4, 20, 120, 18);
   Label4 = Named(new QLabel(Q(ui::kLabelMaxLimKont), Panel2), "Label4");
   Label4->setToolTip(Q(ui::kHintMaxLimKontLabel));
-  Label4->setGeometry(6, 46, 52, 18);
+  Label4->setGeometry(4, 46, 62, 18);
   MaxLimKont = Named(new QLineEdit("125000", Panel2), "MaxLimKont");
   MaxLimKont->setToolTip(Q(ui::kHintMaxLimKont));
-  MaxLimKont->setGeometry(58, 44, 60, 22);
+  MaxLimKont->setGeometry(66, 44, 58, 22);
   Label2 = Named(new QLabel(Q(ui::kLabelKrea), Panel2), "Label2");
-  Label2->setGeometry(6, 74, 52, 18);
+  Label2->setGeometry(4, 74, 62, 18);
   KreaEdit = Named(new QLineEdit("0", Panel2), "KreaEdit");
   KreaEdit->setToolTip(Q(ui::kHintKrea));
-  KreaEdit->setGeometry(58, 72, 44, 22);
+  KreaEdit->setGeometry(66, 72, 42, 22);
   UpDown1 = Named(new TUpDown(KreaEdit, 0, 5, 0, Panel2), "UpDown1");
-  UpDown1->setGeometry(102, 72, 16, 22);
+  UpDown1->setGeometry(108, 72, 16, 22);
   Label3 = Named(new QLabel(Q(ui::kLabelTimeOut), Panel2), "Label3");
-  Label3->setGeometry(6, 102, 52, 18);
+  Label3->setGeometry(4, 102, 62, 18);
   TimeOutEdit = Named(new QLineEdit("8", Panel2), "TimeOutEdit");
   TimeOutEdit->setToolTip(Q(ui::kHintTimeOut));
-  TimeOutEdit->setGeometry(58, 100, 44, 22);
+  TimeOutEdit->setGeometry(66, 100, 42, 22);
   UpDown2 = Named(new TUpDown(TimeOutEdit, 0, 60, 8, Panel2), "UpDown2");
-  UpDown2->setGeometry(102, 100, 16, 22);
+  UpDown2->setGeometry(108, 100, 16, 22);
 
   memoPrompt = Named(new QPlainTextEdit(Panel2), "memoPrompt");
   memoPrompt->setToolTip(Q(ui::kHintPrompt));
@@ -207,7 +207,7 @@ void TForm1::BuildInputPanel() {
   Panel3 = Named(new QWidget(Panel2), "Panel3");
   auto* row = new QHBoxLayout(Panel3);
   row->setContentsMargins(0, 2, 0, 2);
-  row->setSpacing(4);
+  row->setSpacing(3);
   lblFileLimits1 = Named(new QLabel(Q(ui::kLabelFilesDesign), Panel3), "lblFileLimits1");
   btnAddFile1 = Named(new QPushButton("+", Panel3), "btnAddFile1");
   btnClearFiles1 = Named(new QPushButton("-", Panel3), "btnClearFiles1");
@@ -221,29 +221,29 @@ void TForm1::BuildInputPanel() {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setToolTip("Enter Save");
-    box->setMinimumWidth(150);
-    box->setMaximumWidth(190);
+    box->setMinimumWidth(96);
+    box->setMaximumWidth(170);
   }
   // The built-in models, there before Models.txt exists.
   for (const char* model : {"gemini-2.5-pro", "gemini-2.5-flash", "gemini-2.5-flash-lite"}) cbModels->addItem(model);
   btnSend = Named(new QPushButton(Q(ui::kCaptionSend), Panel3), "btnSend");
   btnSend->setToolTip("Ctrl+Enter");
-  btnSend->setFixedWidth(40);
+  btnSend->setFixedWidth(36);
   chkEnableWebSearch = Named(new QCheckBox(Q(ui::kCaptionWeb), Panel3), "chkEnableWebSearch");
   chkEnableWebSearch->setToolTip(Q(ui::kHintWeb));
   GeminiCliCheckBox = Named(new QCheckBox("CLI", Panel3), "GeminiCliCheckBox");
   GeminiCliCheckBox->setToolTip("Gemini CLI");
   TimeoutLabel = Named(new QLabel("00:00", Panel3), "TimeoutLabel");
-  TimeoutLabel->setMinimumWidth(40);
+  TimeoutLabel->setMinimumWidth(36);
   Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3), "Label8");
   CountLabel = Named(new QLabel("0", Panel3), "CountLabel");
   CountLabel->setToolTip(Q(ui::kHintLimit));
-  CountLabel->setMinimumWidth(30);
+  CountLabel->setMinimumWidth(24);
   for (QWidget* w : std::initializer_list<QWidget*>{lblFileLimits1, btnAddFile1, btnClearFiles1, Label1, cbModels, Label6,
                                                    editApiKey, btnSend, chkEnableWebSearch, GeminiCliCheckBox,
                                                    TimeoutLabel, Label8, CountLabel})
-    row->addWidget(w);
-  row->addStretch(1);
+    row->addWidget(w, w == cbModels || w == editApiKey ? 1 : 0);
+  row->addStretch(0);
   Panel3->resize(Panel3->sizeHint().width(), kPanel3Height);
 
   ListBox1 = Named(new QListWidget(Panel2), "ListBox1");

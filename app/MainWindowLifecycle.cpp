@@ -124,7 +124,9 @@ void TForm1::Panel2Resize() {
   const int memoLeft = std::max(FMemoDesignLeft, static_cast<int>(centre - memoWidth / 2.0 + 0.5));
   const int panel3Height = Panel3->height();
   memoPrompt->setGeometry(memoLeft, 4, memoWidth, std::max(20, height - panel3Height - 10));
-  Panel3->move(memoPrompt->x(), memoPrompt->y() + memoPrompt->height() + 2);
+  // Under the prompt box, as wide as the panel leaves it (its contents need at least their size).
+  Panel3->setGeometry(memoPrompt->x(), memoPrompt->y() + memoPrompt->height() + 2,
+                      std::max(Panel3->minimumSizeHint().width(), width - memoPrompt->x() - 4), panel3Height);
   const int listLeft = memoPrompt->x() + memoPrompt->width() + 5;
   DownBut->move(width - DownBut->width() - 4, 4);
   ListBox1->setGeometry(listLeft, 4, std::max(40, DownBut->x() - 4 - listLeft), memoPrompt->height());

@@ -12,6 +12,8 @@ TARVOK_PACKAGES=(
 tarvok_missing_packages() {
   local missing=() p
   for p in "${TARVOK_PACKAGES[@]}" "$@"; do
+    # Node.js from its own repository carries npm; Debian's npm package would conflict with it.
+    [ "$p" = npm ] && command -v npm >/dev/null && continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   echo "${missing[@]}"
