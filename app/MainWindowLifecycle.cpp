@@ -90,6 +90,7 @@ void TForm1::FormShow() {
   CountLabel->setText(QString::number(GetRequestCount(S(editApiKey->currentText()), S(cbModels->currentText()))));
   UpdateContextTokensLabel();
   FChatView->AttachTitleHandler();
+  memoPrompt->setFocus();
 }
 
 void TForm1::closeEvent(QCloseEvent* AEvent) {

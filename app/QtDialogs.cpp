@@ -8,6 +8,11 @@
 
 namespace tarvok {
 
+namespace {
+// Message boxes carry the window's caption.
+QString Caption(const QWidget* AParent) { return AParent ? AParent->window()->windowTitle() : QStringLiteral("Tarvok"); }
+}  // namespace
+
 QString ToQtFileFilter(const QString& APairs) {
   const QStringList items = APairs.split('|');
   QStringList filters;
@@ -20,17 +25,14 @@ QString ToQtFileFilter(const QString& APairs) {
   return filters.join(";;");
 }
 
-namespace {
-QString Caption() { return QApplication::applicationDisplayName(); }
-}  // namespace
 
 void TQtDialogs::ShowMessage(const QString& AText) {
-  QMessageBox box(QMessageBox::NoIcon, Caption(), AText, QMessageBox::Ok, FParent);
+  QMessageBox box(QMessageBox::NoIcon, Caption(FParent), AText, QMessageBox::Ok, FParent);
   box.exec();
 }
 
 void TQtDialogs::ShowError(const QString& AText) {
-  QMessageBox box(QMessageBox::Critical, Caption(), AText, QMessageBox::Ok, FParent);
+  QMessageBox box(QMessageBox::Critical, Caption(FParent), AText, QMessageBox::Ok, FParent);
   box.exec();
 }
 
@@ -43,7 +45,7 @@ bool TQtDialogs::AskYesNo(const QString& AText, const QString& ACaption, Icon AI
     case Icon::Error: icon = QMessageBox::Critical; break;
     case Icon::Question: icon = QMessageBox::Question; break;
   }
-  QMessageBox box(icon, ACaption.isEmpty() ? Caption() : ACaption, AText, QMessageBox::NoButton, FParent);
+  QMessageBox box(icon, ACaption.isEmpty() ? Caption(FParent) : ACaption, AText, QMessageBox::NoButton, FParent);
   QPushButton* yes = box.addButton(QString::fromUtf8("Да"), QMessageBox::YesRole);
   box.addButton(QString::fromUtf8("Нет"), QMessageBox::NoRole);
   box.setDefaultButton(yes);

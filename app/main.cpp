@@ -11,7 +11,6 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Tarvok"));
 
   // Settings, chats and counters live beside the executable, and Keys.txt and
   // Models.txt are opened by bare name, so the program works in its own folder.
