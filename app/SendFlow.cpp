@@ -63,6 +63,12 @@ bool IsWindowFailureResult(std::string_view AResult) {
   return false;
 }
 
+bool IsSendFailureResult(std::string_view AResult, bool ACliRoute) {
+  // A transport exception (REST) or a CLI "Error" has already taken the user turn back
+  // out of the history; the prompt and files must come back as for any other failure.
+  return IsWindowFailureResult(AResult) || (ACliRoute ? IsCliFailureResult(AResult) : IsRestFailureResult(AResult));
+}
+
 std::string WithoutRateLimitMarker(const std::string& AResult) {
   if (!StartsWithNoCase(AResult, kRateLimitMarker)) return AResult;
   std::string out = AResult;
@@ -180,7 +186,7 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   const std::string countKey = cli ? std::string(kGeminiCliKey) : S(F.editApiKey->currentText());
   F.CountLabel->setText(QString::number(GetRequestCount(countKey, S(F.cbModels->currentText()))));
 
-  const bool failed = IsWindowFailureResult(AResult);
+  const bool failed = IsSendFailureResult(AResult, cli);
   if (failed) {
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
@@ -192,11 +198,9 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   F.SetStatusText(ui::kStatusDone);
   F.UpdateContextTokensLabel();
 
-  // Which route's service recorded a model turn for this request.
-  const bool recorded = !failed && !(StartsWithNoCase(AResult, ui::kPrefixException) && !cli) &&
-                        !(cli && IsCliFailureResult(AResult));
+  // The service recorded a model turn exactly when the result is not a failure.
   auto& history = F.GeminiDM().FChatHistory;
-  if (recorded && !history.empty() && history.back().Role == "model") {
+  if (!failed && !history.empty() && history.back().Role == "model") {
     history.back().ModelName = AState.ModelToUse;
     history.back().Duration = duration;
   }
@@ -212,7 +216,7 @@ void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult) 
   F.StopElapsedTime();
   F.CountLabel->setText(
       QString::number(GetRequestCount(S(F.editApiKey->currentText()), S(F.cbModels->currentText()))));
-  if (IsWindowFailureResult(AResult)) {
+  if (IsSendFailureResult(AResult, false)) {
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
     F.ChatView().AddModelMessage(WithoutRateLimitMarker(AResult), "", -1, "");

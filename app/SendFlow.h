@@ -35,6 +35,9 @@ class TSendFlow {
 
 // A result the window treats as a failed request.
 bool IsWindowFailureResult(std::string_view AResult);
+// Failure for the send flow: the window's own beginnings plus those of the route's service,
+// so that nothing the service took back out is shown as an answer.
+bool IsSendFailureResult(std::string_view AResult, bool ACliRoute);
 // The result as shown: a leading rate-limit marker's first occurrence removed.
 std::string WithoutRateLimitMarker(const std::string& AResult);
 

@@ -265,6 +265,31 @@ TEST_F(SendTest, ClosingTheWindowWithARequestPendingDropsItsLateAnswer) {
   EXPECT_TRUE(Dialogs.Errors.empty());
 }
 
+TEST_F(SendTest, ATransportFailureRestoresPromptAndFilesLikeAnyOtherFailure) {
+  UseEmulator();
+  emulator::TScriptedReply cut;
+  cut.Body = emulator::ReadFixture("01-text-basic.json");
+  cut.CloseAfterBytes = 10;
+  Emulator.Enqueue(cut);
+  OpenWindow();
+  const std::string file = MakeFile("notes.txt", 10);
+  Form().FlbFiles1 = {file};
+  Form().ListBox1->addItem("notes.txt");
+  SendAndWait("Please answer");
+
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "Please answer");
+  EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
+  const std::string html = Page().ChatHtml();
+  EXPECT_NE(html.find("Исключение: "), std::string::npos);
+  const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+  ASSERT_EQ(scripts.size(), 1u) << "only the error mark, no token footer";
+  EXPECT_NE(scripts[0].find(FirstMessageId(html)), std::string::npos);
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_TRUE(ChatFiles().empty());
+}
+
 TEST(SendFlowTextTest, FailureResultsAndTheRateLimitMarker) {
   struct {
     const char* Result;
@@ -281,6 +306,20 @@ TEST(SendFlowTextTest, FailureResultsAndTheRateLimitMarker) {
   for (const auto& c : cases) {
     EXPECT_EQ(IsWindowFailureResult(c.Result), c.Failure) << c.Result;
     EXPECT_EQ(WithoutRateLimitMarker(c.Result), c.Shown) << c.Result;
+  }
+  // The send flow also counts what the route's service took back out of the history.
+  struct {
+    const char* Result;
+    bool RestFailure, CliFailure;
+  } routes[] = {
+      {"Исключение: TTransportError - x", true, false},
+      {"Error: Failed to parse", false, true},
+      {"Ошибка: x", true, true},
+      {"Hello", false, false},
+  };
+  for (const auto& r : routes) {
+    EXPECT_EQ(IsSendFailureResult(r.Result, false), r.RestFailure) << r.Result;
+    EXPECT_EQ(IsSendFailureResult(r.Result, true), r.CliFailure) << r.Result;
   }
 }
 
