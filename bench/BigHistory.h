@@ -16,6 +16,10 @@
 
 namespace tarvok::bench {
 
+// A pass over hundreds of megabytes takes about a second: a few of them steady the figure
+// whatever minimum time the command line asks for.
+inline constexpr double kHeavyMinTime = 2.0;
+
 inline std::string RandomBytes(std::size_t ASize, std::uint64_t ASeed) {
   std::string s(ASize, '\0');
   std::mt19937_64 rng(ASeed);

@@ -46,7 +46,7 @@ void BM_ChatFileContent(benchmark::State& AState) {
   }
   Report(AState, bytes);
 }
-BENCHMARK(BM_ChatFileContent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChatFileContent)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime);
 
 void BM_ParseChatFileText(benchmark::State& AState) {
   const std::string text = ChatFileContent(History());
@@ -60,7 +60,7 @@ void BM_ParseChatFileText(benchmark::State& AState) {
   }
   Report(AState, text.size());
 }
-BENCHMARK(BM_ParseChatFileText)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseChatFileText)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime);
 
 void BM_WriteChatFile(benchmark::State& AState) {
   TScratchDir dir("tarvok-chatfile-bench");
@@ -69,7 +69,7 @@ void BM_WriteChatFile(benchmark::State& AState) {
   for (auto _ : AState) WriteChatFile(file, history);
   Report(AState, static_cast<std::size_t>(std::filesystem::file_size(PathFromUtf8(file))));
 }
-BENCHMARK(BM_WriteChatFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteChatFile)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime)->UseRealTime();
 
 void BM_ReadChatFile(benchmark::State& AState) {
   TScratchDir dir("tarvok-chatfile-bench");
@@ -85,7 +85,7 @@ void BM_ReadChatFile(benchmark::State& AState) {
   }
   Report(AState, static_cast<std::size_t>(std::filesystem::file_size(PathFromUtf8(file))));
 }
-BENCHMARK(BM_ReadChatFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadChatFile)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime)->UseRealTime();
 
 }  // namespace
 }  // namespace tarvok::bench

@@ -66,7 +66,7 @@ void BM_DeepCopyHistory(benchmark::State& AState) {
   AddCounters(AState);
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * AttachmentBytes(history)));
 }
-BENCHMARK(BM_DeepCopyHistory)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeepCopyHistory)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime);
 
 }  // namespace
 }  // namespace tarvok::bench

@@ -58,7 +58,7 @@ void BM_BuildChatBody(benchmark::State& AState) {
   AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
 }
-BENCHMARK(BM_BuildChatBody)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildChatBody)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime);
 
 void BM_SendChatTurn(benchmark::State& AState) {
   TScratchDir dir("tarvok-request-bench");
@@ -103,7 +103,7 @@ void BM_SendChatTurn(benchmark::State& AState) {
   AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
 }
-BENCHMARK(BM_SendChatTurn)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SendChatTurn)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime)->UseRealTime();
 
 int WriteBody(const char* AFileName) {
   const std::string body = TurnBody();
