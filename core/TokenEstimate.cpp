@@ -1,9 +1,11 @@
 #include "core/TokenEstimate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include <stb/stb_image.h>
 
@@ -113,7 +115,8 @@ int CountTokens(const TContentParts& AParts) {
         (first.PartType == TPartType::ptText && !first.Text.empty()))
       return 1;
   }
-  return static_cast<int>(std::ceil(total));
+  // A picture header may claim 2^31 pixels a side; the estimate stops at the largest int.
+  return static_cast<int>(std::min(std::ceil(total), static_cast<double>(std::numeric_limits<int>::max())));
 }
 
 int CountTokensForHistory(const TChatHistory& AHistory) {

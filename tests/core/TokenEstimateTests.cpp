@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+
 #include "TempDir.h"
 #include "core/TokenEstimate.h"
 
@@ -108,6 +111,23 @@ TEST(CountTokens, RealPictures) {
   EXPECT_FALSE(GetImageDimensions(kPictures + "missing.png", w, h));
   EXPECT_EQ(w, 0);
   EXPECT_EQ(CountTokens({Inline("image/png", kPictures + "missing.png")}), 0);
+}
+
+// A bitmap header may claim any size up to 2^31 - 1 pixels a side; its tiles alone then
+// pass the largest int, and the estimate stays at that largest value instead of wrapping.
+TEST(CountTokens, AHugeClaimedPictureSaturates) {
+  TTempDir dir;
+  const auto le32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+  };
+  const std::string header = "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(0x7FFFFFFF) + le32(0x7FFFFFFF) +
+                             std::string("\x01\x00\x18\x00", 4) + le32(0) + le32(0) + le32(2835) + le32(2835) + le32(0) + le32(0);
+  const std::string huge = dir.Write("huge.bmp", header);
+  int w = 0, h = 0;
+  ASSERT_TRUE(GetImageDimensions(huge, w, h));
+  EXPECT_EQ(w, 0x7FFFFFFF);
+  EXPECT_EQ(CountTokens({Inline("image/bmp", huge)}), std::numeric_limits<int>::max());
+  EXPECT_EQ(CountTokens({Inline("image/bmp", huge), Text(std::string(35, 'x'))}), std::numeric_limits<int>::max());
 }
 
 TEST(CountTokensForHistory, SumsTurnsIn32Bits) {
