@@ -5,31 +5,6 @@
 #include "core/Text.h"
 
 namespace tarvok {
-namespace {
-
-std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
-    const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
-    units.push_back(static_cast<char16_t>(lo | (hi << 8)));
-  }
-  return Utf16ToUtf8(units);
-}
-
-std::string Utf8ToUtf16Bytes(std::string_view text, bool bigEndian) {
-  std::string out;
-  for (char16_t u : Utf8ToUtf16(text)) {
-    const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
-    out += bigEndian ? hi : lo;
-    out += bigEndian ? lo : hi;
-  }
-  return out;
-}
-
-}  // namespace
-
 bool LoadListFile(const std::filesystem::path& APath, TListFile& AList) {
   auto data = ReadWholeFile(APath);
   if (!data) return false;

@@ -39,25 +39,6 @@ bool IsSafeFileName(std::string_view key) {
   return !IsReservedDeviceName(key);
 }
 
-std::string FromUtf16(std::string_view bytes, bool bigEndian) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    units += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-  }
-  return Utf16ToUtf8(units);
-}
-
-std::string ToUtf16(std::string_view utf8, bool bigEndian) {
-  std::string out;
-  for (char16_t u : Utf8ToUtf16(utf8)) {
-    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-    out += bigEndian ? hi : lo;
-    out += bigEndian ? lo : hi;
-  }
-  return out;
-}
 
 // Lines end at CR LF, LF or CR; a last line without an end still counts.
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -88,10 +69,10 @@ std::optional<TStatsFile> ReadStatsFile(const std::filesystem::path& path) {
     text = MakeValidUtf8(bytes.substr(3));
   } else if (bytes.starts_with("\xFF\xFE")) {
     file.Encoding = TFileEncoding::Utf16LE;
-    text = FromUtf16(bytes.substr(2), false);
+    text = Utf16BytesToUtf8(bytes.substr(2), false);
   } else if (bytes.starts_with("\xFE\xFF")) {
     file.Encoding = TFileEncoding::Utf16BE;
-    text = FromUtf16(bytes.substr(2), true);
+    text = Utf16BytesToUtf8(bytes.substr(2), true);
   } else {
     text = DecodeLegacyCodePage(bytes);
   }
@@ -106,8 +87,8 @@ void WriteStatsFile(const std::filesystem::path& path, const TStatsFile& file) {
   switch (file.Encoding) {
     case TFileEncoding::Legacy: bytes = EncodeLegacyCodePage(text); break;
     case TFileEncoding::Utf8: bytes = std::string(kUtf8Bom) + text; break;
-    case TFileEncoding::Utf16LE: bytes = "\xFF\xFE" + ToUtf16(text, false); break;
-    case TFileEncoding::Utf16BE: bytes = "\xFE\xFF" + ToUtf16(text, true); break;
+    case TFileEncoding::Utf16LE: bytes = "\xFF\xFE" + Utf8ToUtf16Bytes(text, false); break;
+    case TFileEncoding::Utf16BE: bytes = "\xFE\xFF" + Utf8ToUtf16Bytes(text, true); break;
   }
   WriteFileAtomic(path, bytes);
 }

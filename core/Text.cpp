@@ -94,6 +94,26 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    units += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+  }
+  return Utf16ToUtf8(units);
+}
+
+std::string Utf8ToUtf16Bytes(std::string_view utf8, bool bigEndian) {
+  std::string out;
+  for (char16_t u : Utf8ToUtf16(utf8)) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  }
+  return out;
+}
+
 std::string MakeValidUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size());

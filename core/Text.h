@@ -16,6 +16,10 @@ std::string Utf16Left(std::string_view AUtf8, std::size_t ACount);
 std::u16string Utf8ToUtf16(std::string_view AUtf8);
 // Lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view AUtf16);
+// UTF-16 held as bytes (a file's content after its byte-order mark) and back; an odd
+// last byte is dropped.
+std::string Utf16BytesToUtf8(std::string_view ABytes, bool ABigEndian);
+std::string Utf8ToUtf16Bytes(std::string_view AUtf8, bool ABigEndian);
 // Decodes code points one at a time; invalid bytes decode to U+FFFD, one byte each.
 // Returns the number of bytes consumed (at least 1 when AText is not empty).
 std::size_t DecodeUtf8Char(std::string_view AText, char32_t& ACodePoint);

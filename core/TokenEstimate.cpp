@@ -44,16 +44,6 @@ double FileSizeTokens(const std::string& name) {
   return static_cast<double>(size) / 1048576.0 * 9600.0;
 }
 
-std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    units += static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-  }
-  return Utf16ToUtf8(units);
-}
-
 // BMP, JPEG, PNG and GIF by their signatures. The decoder also guesses TGA, which has
 // none, and would take arbitrary bytes for a picture.
 bool IsKnownPicture(const unsigned char (&h)[8]) {
@@ -147,8 +137,8 @@ bool IsValidUtf8(std::string_view buf) {
 std::string DecodeTextBytes(std::string_view bytes) {
   if (bytes.empty()) return {};
   if (bytes.starts_with("\xEF\xBB\xBF")) return MakeValidUtf8(bytes);  // the mark stays, as U+FEFF
-  if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes, false);
-  if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes, true);
+  if (bytes.starts_with("\xFF\xFE")) return Utf16BytesToUtf8(bytes, false);
+  if (bytes.starts_with("\xFE\xFF")) return Utf16BytesToUtf8(bytes, true);
   // The structural check lets overlong forms and surrogates pass; they decode to U+FFFD.
   if (IsValidUtf8(bytes)) return MakeValidUtf8(bytes);
   return DecodeLegacyCodePage(bytes);

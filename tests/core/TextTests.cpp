@@ -41,6 +41,16 @@ TEST(Utf16, LengthsAndCutsNeverSplitAPair) {
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xD0\x9F\xF0\x9F\x98\x80")), "\xD0\x9F\xF0\x9F\x98\x80");
 }
 
+TEST(Utf16, BytesInBothOrders) {
+  const std::string text = "A\xD0\xAF\xF0\x9F\x98\x80";  // A, Cyrillic Ya, an emoji (a surrogate pair)
+  const std::string le("A\0\x2F\x04\x3D\xD8\x00\xDE", 8), be("\0A\x04\x2F\xD8\x3D\xDE\x00", 8);
+  EXPECT_EQ(Utf8ToUtf16Bytes(text, false), le);
+  EXPECT_EQ(Utf8ToUtf16Bytes(text, true), be);
+  EXPECT_EQ(Utf16BytesToUtf8(le, false), text);
+  EXPECT_EQ(Utf16BytesToUtf8(be + "\x01", true), text) << "an odd last byte is dropped";
+  EXPECT_EQ(Utf16BytesToUtf8(std::string("\x3D\xD8", 2), false), "\xEF\xBF\xBD") << "a lone surrogate";
+}
+
 TEST(Text, LowerCaseCoversCyrillic) {
   EXPECT_EQ(LowerCase("\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2 World"), "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 world");
   EXPECT_TRUE(StartsWithNoCase("\xD0\x9E\xD0\xA8\xD0\x98\xD0\x91\xD0\x9A\xD0\x90: x", "\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0"));
