@@ -167,17 +167,21 @@ void TChatLibrary::btnNewChatClick() {
   InsertNewChatEntry();
 }
 
+std::string TChatLibrary::ChatForCommand(const char* ANothingSelected, const char* ANoPath, int& AIndex) {
+  AIndex = F.ListBox2->currentRow();
+  if (AIndex < 0 || (F.ListBox2->item(AIndex)->text() == Q(kNewChatEntry) && EntryPath(F.ListBox2, AIndex).empty())) {
+    F.Dlg().ShowMessage(Q(ANothingSelected));
+    return {};
+  }
+  std::string chat = EntryPath(F.ListBox2, AIndex);
+  if (chat.empty()) F.Dlg().ShowMessage(Q(ANoPath));
+  return chat;
+}
+
 void TChatLibrary::N6Click() {
-  const int index = F.ListBox2->currentRow();
-  if (index < 0 || (F.ListBox2->item(index)->text() == Q(kNewChatEntry) && EntryPath(F.ListBox2, index).empty())) {
-    F.Dlg().ShowMessage(Q(ui::kMsgSelectChatToDelete));
-    return;
-  }
-  const std::string chat = EntryPath(F.ListBox2, index);
-  if (chat.empty()) {
-    F.Dlg().ShowMessage(Q(ui::kMsgChatDataMissing));
-    return;
-  }
+  int index = -1;
+  const std::string chat = ChatForCommand(ui::kMsgSelectChatToDelete, ui::kMsgChatDataMissing, index);
+  if (chat.empty()) return;
   const QString question = Q(ui::kAskDeleteChatStart) + F.ListBox2->item(index)->text() + Q(ui::kAskDeleteChatMiddle) +
                            "\r\n" + Q(ui::kAskDeleteChatEnd);
   if (!F.Dlg().AskYesNo(question, QString(), Dialogs::Icon::Question)) return;
@@ -255,16 +259,9 @@ void TChatLibrary::N13Click() {
 }
 
 void TChatLibrary::N17Click() {
-  const int index = F.ListBox2->currentRow();
-  if (index < 0 || (F.ListBox2->item(index)->text() == Q(kNewChatEntry) && EntryPath(F.ListBox2, index).empty())) {
-    F.Dlg().ShowMessage(Q(ui::kMsgSelectChatForNewPart));
-    return;
-  }
-  const std::string chat = EntryPath(F.ListBox2, index);
-  if (chat.empty()) {
-    F.Dlg().ShowMessage(Q(ui::kMsgChatInfoMissing));
-    return;
-  }
+  int index = -1;
+  const std::string chat = ChatForCommand(ui::kMsgSelectChatForNewPart, ui::kMsgChatInfoMissing, index);
+  if (chat.empty()) return;
   QString value;
   if (!F.Dlg().InputQuery(Q(ui::kInputNewPartCaption), Q(ui::kInputNewPartPrompt), value)) return;
   const std::string title(Trim(S(value)));

@@ -41,6 +41,9 @@ class TChatLibrary {
  private:
   void AddEntries(QListWidget* AList, const std::vector<TChatEntry>& AEntries);
   void InsertNewChatEntry();  // at position 0 when missing, then selected
+  // The selected chat's file for a command on it; empty once the user has been told why
+  // there is none (nothing or "<Новый чат>" selected, or an entry without its path).
+  std::string ChatForCommand(const char* ANothingSelected, const char* ANoPath, int& AIndex);
 
   TForm1& F;
 };

@@ -87,6 +87,12 @@ TEST_F(LibraryTest, DeletingTheOpenPartLoadsTheOneAboveAndDeletingTheOpenChatSta
   const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha");
   const std::string part = WriteChat("subchats/Alpha_2025-01-01_120000_part_01_Ideas.json", "part");
   OpenWindow();
+  Form().N6->trigger();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u) << "\"<Новый чат>\" is selected";
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSelectChatToDelete);
+  EXPECT_TRUE(Dialogs.Questions.empty());
+  Dialogs.Messages.clear();
+
   Click(Form().ListBox2, "Alpha");
   ASSERT_EQ(Form().FCurrentChatFile, part);
 
