@@ -20,7 +20,18 @@
 namespace tarvok {
 namespace {
 
-using SendTest = WindowTest;
+class SendTest : public WindowTest {
+ protected:
+  // Opens the window and sends "Please answer" with one attached file; returns its path.
+  std::string OpenAndSendWithANoteAttached() {
+    OpenWindow();
+    const std::string file = MakeFile("notes.txt", 10);
+    Form().FlbFiles1 = {file};
+    Form().ListBox1->addItem("notes.txt");
+    SendAndWait("Please answer");
+    return file;
+  }
+};
 
 std::string FirstMessageId(const std::string& AHtml) {
   std::smatch m;
@@ -90,11 +101,7 @@ TEST_F(SendTest, ARateLimitedSendRestoresPromptAndFilesAndMarksTheUserBubble) {
   reply.Status = 429;
   reply.Body = emulator::ReadFixture("06-error-429-no-details-raw.json");
   Emulator.Enqueue(reply);
-  OpenWindow();
-  const std::string file = MakeFile("notes.txt", 10);
-  Form().FlbFiles1 = {file};
-  Form().ListBox1->addItem("notes.txt");
-  SendAndWait("Please answer");
+  const std::string file = OpenAndSendWithANoteAttached();
 
   EXPECT_EQ(Form().memoPrompt->toPlainText(), "Please answer");
   EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});
@@ -120,7 +127,9 @@ TEST_F(SendTest, ARateLimitedSendRestoresPromptAndFilesAndMarksTheUserBubble) {
 
 TEST_F(SendTest, AnImageModelSendsThePromptAloneAndStoresThePicture) {
   UseEmulator();
-  Emulator.Enqueue({200, emulator::ReadFixture("03-image-text-inline-trimmed.json")});
+  emulator::TScriptedReply picture;
+  picture.Body = emulator::ReadFixture("03-image-text-inline-trimmed.json");
+  Emulator.Enqueue(picture);
   WriteText("Models.txt", "Gemini-2.5-Flash-IMAGE\r\n");
   OpenWindow();
   SendAndWait("a red cat");
@@ -271,11 +280,7 @@ TEST_F(SendTest, ATransportFailureRestoresPromptAndFilesLikeAnyOtherFailure) {
   cut.Body = emulator::ReadFixture("01-text-basic.json");
   cut.CloseAfterBytes = 10;
   Emulator.Enqueue(cut);
-  OpenWindow();
-  const std::string file = MakeFile("notes.txt", 10);
-  Form().FlbFiles1 = {file};
-  Form().ListBox1->addItem("notes.txt");
-  SendAndWait("Please answer");
+  const std::string file = OpenAndSendWithANoteAttached();
 
   EXPECT_EQ(Form().memoPrompt->toPlainText(), "Please answer");
   EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});

@@ -73,7 +73,9 @@ TEST_F(SettingsTest, CreativityLevelFromTheFile) {
     EXPECT_EQ(Dm().TopK, c.TopK) << c.Level;
     EXPECT_DOUBLE_EQ(Dm().TopP, c.TopP) << c.Level;
     ASSERT_EQ(Dialogs.Messages.size(), c.Message ? 1u : 0u) << c.Level;
-    if (c.Message) EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgKreaRange);
+    if (c.Message) {
+      EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgKreaRange);
+    }
     CloseWindow();
   }
 }
@@ -97,7 +99,9 @@ TEST_F(SettingsTest, TimeOutBox) {
     EXPECT_EQ(Form().TimeOutEdit->text(), c.Shown) << c.Typed;
     EXPECT_EQ(Dm().TimeOut1, c.TimeOut1) << c.Typed;
     ASSERT_EQ(Dialogs.Messages.size(), c.Message ? 1u : 0u) << c.Typed;
-    if (c.Message) EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgTimeOutRange) << c.Typed;
+    if (c.Message) {
+      EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgTimeOutRange) << c.Typed;
+    }
   }
   // The down arrow from 1 reaches 0, which is refused the same way.
   Form().TimeOutEdit->setText("1");
@@ -189,8 +193,9 @@ TEST(ListFileTest, ReadsAndWritesBackInTheEncodingOfItsByteOrderMark) {
     EXPECT_EQ(list.Encoding, c.Encoding) << c.Name;
     ASSERT_EQ(list.Lines.size(), 2u) << c.Name;
     EXPECT_EQ(list.Lines[1], "b") << c.Name;
-    if (c.Encoding != TListEncoding::Utf16LE && c.Encoding != TListEncoding::Utf16BE)
+    if (c.Encoding != TListEncoding::Utf16LE && c.Encoding != TListEncoding::Utf16BE) {
       EXPECT_EQ(list.Lines[0], "ключ") << c.Name;
+    }
     SaveListFile(path, list);
     EXPECT_EQ(*ReadWholeFile(path), c.Bytes) << c.Name;
   }

@@ -19,7 +19,7 @@ QString Evaluate(WebChatPage& APage, const std::string& AScript) {
     value = AResult.toString();
     done = true;
   });
-  QTest::qWaitFor([&] { return done; }, 30000);
+  if (!QTest::qWaitFor([&] { return done; }, 30000)) ADD_FAILURE() << "the page did not answer: " << AScript;
   return value;
 }
 
