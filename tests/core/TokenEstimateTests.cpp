@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdint>
 #include <limits>
 
@@ -101,6 +103,7 @@ TEST(CountTokens, RealPictures) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
+    ASSERT_TRUE(std::filesystem::is_regular_file(kPictures + c.file)) << "fixture not found: " << kPictures + c.file;
     int w = -1, h = -1;
     EXPECT_EQ(GetImageDimensions(kPictures + c.file, w, h), c.width > 0);
     EXPECT_EQ(w, c.width);

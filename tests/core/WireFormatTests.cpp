@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
+#include <stdexcept>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,7 +15,9 @@ using namespace tarvok;
 namespace {
 
 std::string ReadFixture(const std::string& name) {
-  std::ifstream in(std::string(TARVOK_FIXTURES_DIR) + "/gemini-responses/" + name, std::ios::binary);
+  const std::string path = std::string(TARVOK_FIXTURES_DIR) + "/gemini-responses/" + name;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("fixture not found: " + path);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();

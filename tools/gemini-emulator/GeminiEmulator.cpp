@@ -354,16 +354,20 @@ std::string ReadFixture(const std::string& AName) {
 #ifdef TARVOK_FIXTURES_DIR
   roots.emplace_back(TARVOK_FIXTURES_DIR);
 #endif
+  std::string tried;
   for (const auto& root : roots) {
     for (const auto& path : {root / "gemini-responses" / AName, root / AName}) {
       std::ifstream in(path, std::ios::binary);
-      if (!in) continue;
+      if (!in) {
+        tried += (tried.empty() ? "" : ", ") + path.string();
+        continue;
+      }
       std::ostringstream text;
       text << in.rdbuf();
       return text.str();
     }
   }
-  throw std::runtime_error("fixture not found: " + AName);
+  throw std::runtime_error("fixture not found: " + AName + " (looked for " + (tried.empty() ? std::string("no folder set") : tried) + ")");
 }
 
 }  // namespace tarvok::emulator
