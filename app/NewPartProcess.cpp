@@ -41,17 +41,17 @@ void TNewPartProcess::StartNewChatPartProcess() {
   QPointer<TForm1> form(&F);
   F.GeminiDM().GenerateContent(S(F.editApiKey->currentText()), S(F.cbModels->currentText()), parts,
                                F.chkEnableWebSearch->isChecked(),
-                               MakeCallback([form](const std::string& A, const TTokenUsage& U) {
-                                 if (form) form->RunCommand([&] { form->NewPart().Completion(A, U); });
+                               MakeCallback([form](const std::string& A, const TTokenUsage& U, const TResultFlags& AFlags) {
+                                 if (form) form->RunCommand([&] { form->NewPart().Completion(A, U, AFlags); });
                                }),
                                false);
 }
 
-void TNewPartProcess::Completion(const std::string& AAnswer, const TTokenUsage& AUsage) {
+void TNewPartProcess::Completion(const std::string& AAnswer, const TTokenUsage& AUsage, const TResultFlags& AFlags) {
   F.StopElapsedTime();
   F.CountLabel->setText(
       QString::number(GetRequestCount(S(F.editApiKey->currentText()), S(F.cbModels->currentText()))));
-  if (IsNewPartFailure(AAnswer)) {
+  if (IsNewPartFailure(AAnswer, AFlags)) {
     F.SetRequestPending(false);
     if (StartsWithNoCase(AAnswer, "ERROR_CODE_429_FINAL:")) {
       F.Dlg().ShowMessage(Q(ui::kMsgTooManyRequests));

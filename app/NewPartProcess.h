@@ -19,7 +19,7 @@ class TNewPartProcess {
   void StartNewChatPartProcess();
 
  private:
-  void Completion(const std::string& AAnswer, const TTokenUsage& AUsage);
+  void Completion(const std::string& AAnswer, const TTokenUsage& AUsage, const TResultFlags& AFlags);
 
   TForm1& F;
 };

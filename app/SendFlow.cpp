@@ -57,18 +57,6 @@ TContentPart FilePart(const std::string& APath) {
 
 }  // namespace
 
-bool IsWindowFailureResult(std::string_view AResult) {
-  for (const char* prefix : {kRateLimitMarker, ui::kPrefixErrorUpper, ui::kPrefixError})
-    if (StartsWithNoCase(AResult, prefix)) return true;
-  return false;
-}
-
-bool IsSendFailureResult(std::string_view AResult, bool ACliRoute) {
-  // A transport exception (REST) or a CLI "Error" has already taken the user turn back
-  // out of the history; the prompt and files must come back as for any other failure.
-  return IsWindowFailureResult(AResult) || (ACliRoute ? IsCliFailureResult(AResult) : IsRestFailureResult(AResult));
-}
-
 std::string WithoutRateLimitMarker(const std::string& AResult) {
   if (!StartsWithNoCase(AResult, kRateLimitMarker)) return AResult;
   std::string out = AResult;
@@ -155,12 +143,12 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   QPointer<TForm1> form(&F);
   const std::string key = S(F.editApiKey->currentText());
   if (image) {
-    F.GeminiDM().GenerateImage(key, state->ModelToUse, AText, MakeCallback([form, state](const std::string& R, const TTokenUsage&) {
-      if (form) form->RunCommand([&] { form->SendFlow().ImageCompletion(*state, R); });
+    F.GeminiDM().GenerateImage(key, state->ModelToUse, AText, MakeCallback([form, state](const std::string& R, const TTokenUsage&, const TResultFlags& AFlags) {
+      if (form) form->RunCommand([&] { form->SendFlow().ImageCompletion(*state, R, AFlags); });
     }));
   } else {
-    auto completion = MakeCallback([form, state](const std::string& R, const TTokenUsage& U) {
-      if (form) form->RunCommand([&] { form->SendFlow().TextCompletion(*state, R, U); });
+    auto completion = MakeCallback([form, state](const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
+      if (form) form->RunCommand([&] { form->SendFlow().TextCompletion(*state, R, U, AFlags); });
     });
     const bool web = F.chkEnableWebSearch->isChecked();
     if (F.GeminiCliCheckBox->isChecked())
@@ -179,14 +167,15 @@ void TSendFlow::RestoreInputFields(const TSendState& AState) {
   F.Dlg().ShowMessage(Q(ui::kMsgSendRestored));
 }
 
-void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage) {
+void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
+                               const TResultFlags& AFlags) {
   F.StopElapsedTime();
   const std::string duration = std::to_string(F.FSecondsElapsed);
   const bool cli = F.GeminiCliCheckBox->isChecked();
   const std::string countKey = cli ? std::string(kGeminiCliKey) : S(F.editApiKey->currentText());
   F.CountLabel->setText(QString::number(GetRequestCount(countKey, S(F.cbModels->currentText()))));
 
-  const bool failed = IsSendFailureResult(AResult, cli);
+  const bool failed = AFlags.Failed;
   if (failed) {
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
@@ -212,11 +201,11 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   AState.SavedFiles.clear();
 }
 
-void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult) {
+void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult, const TResultFlags& AFlags) {
   F.StopElapsedTime();
   F.CountLabel->setText(
       QString::number(GetRequestCount(S(F.editApiKey->currentText()), S(F.cbModels->currentText()))));
-  if (IsSendFailureResult(AResult, false)) {
+  if (AFlags.Failed) {
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
     F.ChatView().AddModelMessage(WithoutRateLimitMarker(AResult), "", -1, "");

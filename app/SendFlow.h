@@ -25,19 +25,15 @@ class TSendFlow {
  private:
   struct TSendState;
   void RestoreInputFields(const TSendState& AState);
-  void TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage);
-  void ImageCompletion(TSendState& AState, const std::string& AResult);
+  void TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
+                      const TResultFlags& AFlags);
+  void ImageCompletion(TSendState& AState, const std::string& AResult, const TResultFlags& AFlags);
   // Saves the chat; a chat saved for the first time gets its parts list.
   void SaveAfterAnswer();
 
   TForm1& F;
 };
 
-// A result the window treats as a failed request.
-bool IsWindowFailureResult(std::string_view AResult);
-// Failure for the send flow: the window's own beginnings plus those of the route's service,
-// so that nothing the service took back out is shown as an answer.
-bool IsSendFailureResult(std::string_view AResult, bool ACliRoute);
 // The result as shown: a leading rate-limit marker's first occurrence removed.
 std::string WithoutRateLimitMarker(const std::string& AResult);
 

@@ -84,10 +84,11 @@ void BM_SendChatTurn(benchmark::State& AState) {
 
   for (auto _ : AState) {
     dm.FChatHistory = earlier;
-    bool done = false;
+    bool done = false, failed = false;
     std::string result;
-    dm.GenerateContent("bench-key", "gemini-2.5-pro", newParts, false, MakeCallback([&](const std::string& R, const TTokenUsage&) {
+    dm.GenerateContent("bench-key", "gemini-2.5-pro", newParts, false, MakeCallback([&](const std::string& R, const TTokenUsage&, const TResultFlags& F) {
                          result = R;
+                         failed = F.Failed;
                          done = true;
                        }),
                        true);
@@ -95,7 +96,7 @@ void BM_SendChatTurn(benchmark::State& AState) {
       AState.SkipWithError("no answer within ten minutes");
       break;
     }
-    if (IsRestFailureResult(result) || dm.FChatHistory.size() != earlier.size() + 2) {
+    if (failed || dm.FChatHistory.size() != earlier.size() + 2) {
       AState.SkipWithError(("the request failed: " + result.substr(0, 300)).c_str());
       break;
     }

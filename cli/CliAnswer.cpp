@@ -153,9 +153,11 @@ TCliOutcome InterpretCliOutput(const std::string& ARunnerResult, const std::stri
   }
 
   if (!found) {
-    if (!ARunnerResult.empty())
+    if (!ARunnerResult.empty()) {
       out.Result = std::string("Error: Failed to parse valid JSON response from Gemini CLI.\r\nRaw Output Start: ") +
                    Utf16Left(ARunnerResult, 200);
+      out.Failed = true;
+    }
     estimateAll();
     return out;
   }
@@ -173,8 +175,10 @@ TCliOutcome InterpretCliOutput(const std::string& ARunnerResult, const std::stri
         out.Result = std::string(clitexts::kCliErrorPrefix) + std::string(message);
       else
         out.Result = std::string(clitexts::kCliErrorPrefix) + JsonText(error);
+      out.Failed = true;
     } else {
       out.Result = std::string(clitexts::kCliInvalidAnswer) + JsonText(answer);
+      out.Failed = true;
     }
 
     simdjson::dom::object usage, stats, tokens, models;
@@ -192,6 +196,7 @@ TCliOutcome InterpretCliOutput(const std::string& ARunnerResult, const std::stri
   } catch (const std::exception&) {
     out.Result = ARunnerResult;
     out.Usage = {};
+    out.Failed = true;  // whatever the output held, no answer was read from it
     estimateAll();
   }
   return out;
@@ -202,9 +207,14 @@ bool IsCliFailureResult(std::string_view AResult) {
          StartsWithNoCase(AResult, "Error");
 }
 
-std::string CliCompletionResult(const std::string& AResult) {
-  if (AResult.empty()) return clitexts::kCliEmptyAnswer;
-  if (AResult.starts_with(clitexts::kCliInvalidAnswer)) return std::string(clitexts::kCliErrorPrefix) + AResult;
+std::string CliCompletionResult(const std::string& AResult, TResultFlags& AFlags) {
+  if (AResult.empty()) {
+    AFlags.Failed = true;
+    return clitexts::kCliEmptyAnswer;
+  }
+  // Only our own invalid-answer text gets the prefix; an answer quoting it stays as it is.
+  if (AFlags.Failed && AResult.starts_with(clitexts::kCliInvalidAnswer))
+    return std::string(clitexts::kCliErrorPrefix) + AResult;
   return AResult;
 }
 

@@ -155,12 +155,14 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
         MakeCliCommandLine(ARequest.ModelName, ARequest.UseGoogleSearch, PathToUtf8(promptFile), error);
     if (command.empty()) {
       out.Result = error;
+      out.Failed = true;
     } else {
       try {
         out = InterpretCliOutput(RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds), prompt);
       } catch (const std::exception& e) {
         out.Result = std::string(clitexts::kCliExecutionError) + e.what();
         out.Usage = {};
+        out.Failed = true;
       }
     }
   } catch (const std::exception&) {
@@ -191,8 +193,9 @@ void TGeminiCLIThread::Execute() {
   TCliOutcome outcome = RunCliRequest(FRequest);
   FResult = std::move(outcome.Result);
   FTokenUsage = outcome.Usage;
+  FFlags.Failed = outcome.Failed;
   FGeminiDM.MainThread().Synchronize([this] {
-    if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage);
+    if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
   });
 }
 
@@ -218,11 +221,13 @@ void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const 
 
   TGeminiDM* dm = &AGeminiDM;
   auto completion = MakeCallback([dm, ACallback, before = std::move(before), AAddToHistory](
-                                     const std::string& ARawResult, const TTokenUsage& AUsage) {
-    const std::string result = CliCompletionResult(ARawResult);
+                                     const std::string& ARawResult, const TTokenUsage& AUsage,
+                                     const TResultFlags& AFlags) {
+    TResultFlags flags = AFlags;
+    const std::string result = CliCompletionResult(ARawResult, flags);
     TTokenUsage usage = AUsage;
     if (AAddToHistory) {
-      if (IsCliFailureResult(result)) {
+      if (flags.Failed) {
         dm->FChatHistory = before;
       } else {
         TContentPart modelPart;
@@ -241,7 +246,7 @@ void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const 
       }
       dm->FActualHistoryTokens = TGeminiDM::CountTokensForHistory(dm->FChatHistory);
     }
-    if (ACallback && *ACallback) (*ACallback)(result, usage);
+    if (ACallback && *ACallback) (*ACallback)(result, usage, flags);
   });
   TGeminiCLIThread::Create(AApiKey, AModelName, toSend, AUseGoogleSearch, AGeminiDM, std::move(completion));
 }

@@ -22,11 +22,13 @@ void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const 
                         const TContentParts& AParts, bool AUseGoogleSearch, TStringCallback ACallback,
                         bool AAddToHistory);
 
-// Result texts the CLI completion treats as failures: "ОШИБКА:", "Ошибка", "Error" (any case).
+// The CLI's failure beginnings, "ОШИБКА:", "Ошибка", "Error" (any case), for texts that come
+// without a flag; the worker flags its own results.
 bool IsCliFailureResult(std::string_view AResult);
 // What the completion hands on: a result that holds no answer (empty, or the invalid-answer
-// text) becomes a failure text, so it is neither recorded nor shown as the model's answer.
-std::string CliCompletionResult(const std::string& AResult);
+// text) becomes a failure text and is flagged, so it is neither recorded nor shown as the
+// model's answer.
+std::string CliCompletionResult(const std::string& AResult, TResultFlags& AFlags);
 
 // One request as the worker sees it: everything copied when the worker was created.
 struct TCliRequest {
@@ -39,6 +41,7 @@ struct TCliRequest {
 struct TCliOutcome {
   std::string Result;
   TTokenUsage Usage;
+  bool Failed = false;  // Result is our failure text, not the model's answer
 };
 
 // The worker thread. It starts when created and frees itself after calling its completion.
@@ -56,6 +59,7 @@ class TGeminiCLIThread {
   TStringCallback FCallback;
   std::string FResult;
   TTokenUsage FTokenUsage;
+  TResultFlags FFlags;
 };
 
 // The worker's run without its two main-thread steps (counting and completion): working

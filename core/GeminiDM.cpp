@@ -126,10 +126,10 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
   }
 
   auto completion = MakeCallback([this, ACallback, AAddToHistory, earlierEstimates,
-                                  snapshot = std::move(fullHistoryBeforeRequest)](const std::string& R,
-                                                                                  const TTokenUsage& U) {
+                                  snapshot = std::move(fullHistoryBeforeRequest)](
+                                     const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
     if (AAddToHistory) {
-      if (IsRestFailureResult(R)) {
+      if (AFlags.Failed) {
         FChatHistory = snapshot;
       } else {
         FChatHistory.push_back(ModelItemFrom(R, U));
@@ -140,7 +140,7 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
       }
       FActualHistoryTokens = CountTokensForHistory(FChatHistory);
     }
-    if (ACallback && *ACallback) (*ACallback)(R, U);
+    if (ACallback && *ACallback) (*ACallback)(R, U, AFlags);
   });
   TGeminiRequestThread::Create(AApiKey, AModelName, std::move(historyToSend), AUseGoogleSearch, *this,
                                std::move(completion));
@@ -161,8 +161,8 @@ void TGeminiDM::GenerateImage(const std::string& AApiKey, const std::string& AMo
   FActualHistoryTokens = CountTokensForHistory(FChatHistory);
 
   auto completion = MakeCallback([this, ACallback, snapshot = std::move(fullHistoryBeforeRequest)](
-                                     const std::string& R, const TTokenUsage& U) {
-    if (IsRestFailureResult(R)) {
+                                     const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
+    if (AFlags.Failed) {
       FChatHistory = snapshot;
     } else {
       FChatHistory.push_back(ModelItemFrom(R, U));
@@ -170,7 +170,7 @@ void TGeminiDM::GenerateImage(const std::string& AApiKey, const std::string& AMo
       if (U.PromptTokens > 0 && FChatHistory.size() >= 2) FChatHistory[FChatHistory.size() - 2].TokenCount = U.PromptTokens;
     }
     FActualHistoryTokens = CountTokensForHistory(FChatHistory);
-    if (ACallback && *ACallback) (*ACallback)(R, U);
+    if (ACallback && *ACallback) (*ACallback)(R, U, AFlags);
   });
   TGeminiRequestThread::CreateForImage(AApiKey, AModelName, APrompt, *this, std::move(completion));
 }

@@ -243,6 +243,7 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
     // No thread could be made: the completion still runs once, here on the main thread.
     --GActiveWorkers;
     owned->FResult = std::string(texts::kExceptionPrefix) + "TThreadError - a worker thread could not be started";
+    owned->FFlags.Failed = true;
     owned->DeliverResult();
   }
 }
@@ -250,12 +251,13 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
 void TGeminiRequestThread::RegisterRequest() { IncrementRequestCount(FApiKey, FModelName); }
 
 void TGeminiRequestThread::DeliverResult() {
-  if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage);
+  if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
 }
 
 void TGeminiRequestThread::Execute() {
   FResult.clear();
   FTokenUsage = {};
+  FFlags = {};
   std::string error;
   try {
     FMainThread.Synchronize([this] { RegisterRequest(); });
@@ -269,7 +271,7 @@ void TGeminiRequestThread::Execute() {
                                  : BuildChatBody(FHistory, FSettings, FUseGoogleSearch);
     const THttpResponse response = Post(url, body, FSettings);
     FResult.clear();
-    ReadResponseBody(response.Body, FResult, FTokenUsage);
+    FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
   } catch (const THttpStatusError& e) {
     FTokenUsage = {};
     error = HttpErrorText(e);
@@ -282,8 +284,11 @@ void TGeminiRequestThread::Execute() {
   } catch (...) {
     error = std::string(texts::kExceptionPrefix) + "TError - unknown error";
   }
-  if (!error.empty()) FResult = std::move(error);
-  if (IsRestFailureResult(FResult)) FResult = RedactApiKey(std::move(FResult), FApiKey);
+  if (!error.empty()) {
+    FResult = std::move(error);
+    FFlags.Failed = true;
+  }
+  if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
   try {
     FMainThread.Synchronize([this] { DeliverResult(); });
   } catch (...) {

@@ -43,6 +43,7 @@ class TGeminiRequestThread {
   TRequestType FRequestType = TRequestType::rtGenerateContent;
   std::string FResult;
   TTokenUsage FTokenUsage;
+  TResultFlags FFlags;
   bool FUseGoogleSearch = false;
   TGeminiSettings FSettings;
   TMainThread& FMainThread;

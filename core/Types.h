@@ -77,13 +77,18 @@ struct TTokenUsage {
   friend bool operator==(const TTokenUsage&, const TTokenUsage&) = default;
 };
 
+// What the code that made a result says about it, beside the text. Receivers decide by
+// this, never by the text's first word: a genuine answer may begin with "Ошибка".
+struct TResultFlags {
+  bool Failed = false;
+};
+
 // Completion of a request; always invoked on the main thread. std::function holds its
 // captured state by value, and workers hold it through a shared_ptr so the state lives
 // until the last holder lets go.
-using TStringCallback = std::shared_ptr<const std::function<void(const std::string& AResult, const TTokenUsage& AUsage)>>;
+using TCompletionFn = std::function<void(const std::string& AResult, const TTokenUsage& AUsage, const TResultFlags& AFlags)>;
+using TStringCallback = std::shared_ptr<const TCompletionFn>;
 
-inline TStringCallback MakeCallback(std::function<void(const std::string&, const TTokenUsage&)> AFn) {
-  return std::make_shared<const std::function<void(const std::string&, const TTokenUsage&)>>(std::move(AFn));
-}
+inline TStringCallback MakeCallback(TCompletionFn AFn) { return std::make_shared<const TCompletionFn>(std::move(AFn)); }
 
 }  // namespace tarvok

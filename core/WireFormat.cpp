@@ -109,7 +109,8 @@ bool IsThought(simdjson::dom::object part) {
   return part.at_key("thought").get_bool().get(thought) == simdjson::SUCCESS && thought;
 }
 
-void ReadCandidate(simdjson::dom::element first, std::string& AResult) {
+// True when the candidate gave no answer and AResult says why.
+bool ReadCandidate(simdjson::dom::element first, std::string& AResult) {
   simdjson::dom::object candidate;
   if (first.get_object().get(candidate) != simdjson::SUCCESS)
     throw TRequestError("TResponseFormatError", "the first candidate of the answer is not an object");
@@ -122,6 +123,8 @@ void ReadCandidate(simdjson::dom::element first, std::string& AResult) {
     for (simdjson::dom::element item : parts) {
       simdjson::dom::object part;
       if (item.get_object().get(part) != simdjson::SUCCESS) continue;
+      // Reasoning (a summary or a sketch picture) is not the answer; the request never asks for it.
+      if (IsThought(part)) continue;
       simdjson::dom::object data;
       bool camelCase = false;
       if (FindInlineData(part, data, camelCase)) {
@@ -129,19 +132,18 @@ void ReadCandidate(simdjson::dom::element first, std::string& AResult) {
         gotPicture = true;
         break;
       }
-      // Reasoning summaries are not the answer; the request never asks for them.
-      if (IsThought(part)) continue;
       std::string_view text;
       if (part.at_key("text").get_string().get(text) == simdjson::SUCCESS) gathered += text;
     }
   }
-  if (gotPicture) return;
+  if (gotPicture) return false;
   AResult = std::move(gathered);
-  if (!AResult.empty()) return;
+  if (!AResult.empty()) return false;
   // Stopped before any output: a blank answer recorded as a success would lose the prompt.
   const std::string_view reason = StringMember(candidate, "finishReason");
-  if (!reason.empty() && reason != "STOP")
-    AResult = std::string(texts::kNoAnswerHead) + std::string(reason) + texts::kNoAnswerTail;
+  if (reason.empty() || reason == "STOP") return false;
+  AResult = std::string(texts::kNoAnswerHead) + std::string(reason) + texts::kNoAnswerTail;
+  return true;
 }
 
 }  // namespace
@@ -221,18 +223,18 @@ std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABa
   return out;
 }
 
-void ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage) {
+bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage) {
   simdjson::dom::parser parser;
   simdjson::dom::element doc;
   // The text is decoded as UTF-8 first: stray bytes become U+FFFD instead of failing the parse.
   // The parser keeps its own copy of every string, so the repaired text may go at once.
   if (!simdjson::validate_utf8(ABody.data(), ABody.size())) {
-    if (parser.parse(MakeValidUtf8(ABody)).get(doc) != simdjson::SUCCESS) return;
+    if (parser.parse(MakeValidUtf8(ABody)).get(doc) != simdjson::SUCCESS) return false;
   } else if (parser.parse(ABody).get(doc) != simdjson::SUCCESS) {
-    return;
+    return false;
   }
   simdjson::dom::object root;
-  if (doc.get_object().get(root) != simdjson::SUCCESS) return;
+  if (doc.get_object().get(root) != simdjson::SUCCESS) return false;
 
   simdjson::dom::object usage;
   if (root.at_key("usageMetadata").get_object().get(usage) == simdjson::SUCCESS) {
@@ -244,20 +246,23 @@ void ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsag
   simdjson::dom::array candidates;
   simdjson::dom::element first;
   if (root.at_key("candidates").get_array().get(candidates) == simdjson::SUCCESS && candidates.at(0).get(first) == simdjson::SUCCESS) {
-    ReadCandidate(first, AResult);
-    return;
+    return ReadCandidate(first, AResult);
   }
 
   const std::string_view message = ErrorMessageOf(doc);
-  if (!message.empty()) { AResult = texts::kErrorPrefix + std::string(message); return; }
+  if (!message.empty()) {
+    AResult = texts::kErrorPrefix + std::string(message);
+    return true;
+  }
   simdjson::dom::object feedback;
   std::string_view blockReason;
   if (root.at_key("promptFeedback").get_object().get(feedback) == simdjson::SUCCESS &&
       !(blockReason = StringMember(feedback, "blockReason")).empty()) {
     AResult = std::string(texts::kBlockedHead) + std::string(blockReason) + texts::kBlockedTail;
-    return;
+    return true;
   }
   AResult = texts::kEmptyAnswer;
+  return true;
 }
 
 std::string ExtractErrorMessage(std::string_view ABody) {

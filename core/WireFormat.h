@@ -40,7 +40,9 @@ std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABa
 // A body that is not a JSON object leaves both untouched. A first candidate that is
 // not an object, or a member of the wrong kind, raises TRequestError; the counts read
 // before that stay set. For padding-free parsing, give ABody SIMDJSON_PADDING spare capacity.
-void ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage);
+// Returns true when the result is a failure text made here (no candidate, a refusal, an
+// answer stopped before any output), false for the model's own answer, however it begins.
+bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage);
 
 // "error"."message" of a body when it is a non-empty string; empty otherwise.
 std::string ExtractErrorMessage(std::string_view ABody);

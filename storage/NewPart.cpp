@@ -52,9 +52,8 @@ std::string LoadNewPartPrompt() {
   return std::string(kDefaultNewPartPrompt);
 }
 
-bool IsNewPartFailure(std::string_view AAnswer) {
-  return StartsWithNoCase(AAnswer, "ERROR_CODE_429_FINAL:") || StartsWithNoCase(AAnswer, "ОШИБКА:") ||
-         StartsWithNoCase(AAnswer, "Ошибка") || Trim(AAnswer).empty();
+bool IsNewPartFailure(std::string_view AAnswer, const TResultFlags& AFlags) {
+  return AFlags.Failed || Trim(AAnswer).empty();
 }
 
 TNewPartAnswer ParseNewPartAnswer(std::string_view AAnswer) {

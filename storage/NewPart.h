@@ -21,9 +21,10 @@ extern const std::string_view kDefaultNewPartPrompt;
 // created with the default (UTF-8 with a byte-order mark); a failed write is ignored.
 std::string LoadNewPartPrompt();
 
-// An answer that begins (ignoring case) with "ERROR_CODE_429_FINAL:", "ОШИБКА:" or
-// "Ошибка", or is blank, does not make a new part.
-bool IsNewPartFailure(std::string_view AAnswer);
+// A failed request (as its worker flagged it: an HTTP error, a rate limit, a transport
+// exception) or a blank answer does not make a new part. A real summary that begins with
+// "Ошибка" does.
+bool IsNewPartFailure(std::string_view AAnswer, const TResultFlags& AFlags);
 
 struct TNewPartAnswer {
   std::string Title;    // never empty: "Без названия" when the answer names none

@@ -248,5 +248,27 @@ TEST_F(LibraryTest, NewPartFromASummaryAnswerAndA429ThatChangesNothing) {
   EXPECT_TRUE(Form().ListBox2->isEnabled());
 }
 
+TEST_F(LibraryTest, ATransportFailureDuringTheSummaryMakesNoPart) {
+  UseEmulator();
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
+  OpenWindow();
+  Click(Form().ListBox2, "Alpha");
+  emulator::TScriptedReply cut;
+  cut.Body = emulator::ReadFixture("01-text-basic.json");
+  cut.CloseAfterBytes = 10;
+  Emulator.Enqueue(cut);
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(WaitForIdle());
+
+  EXPECT_EQ(Status(), ui::kPrefixError);
+  EXPECT_NE(Page().ChatHtml().find("Исключение: "), std::string::npos);
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Texts(Form().GeminiListBox), (std::vector<std::string>{ui::kPartsFirstEntry}));
+  EXPECT_FALSE(std::filesystem::exists(FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Без названия.json"));
+  EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
 }  // namespace
 }  // namespace tarvok

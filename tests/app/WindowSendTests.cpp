@@ -295,37 +295,38 @@ TEST_F(SendTest, ATransportFailureRestoresPromptAndFilesLikeAnyOtherFailure) {
   EXPECT_TRUE(ChatFiles().empty());
 }
 
-TEST(SendFlowTextTest, FailureResultsAndTheRateLimitMarker) {
+TEST_F(SendTest, AnAnswerThatBeginsWithErrorIsShownAndSavedAsTheAnswer) {
+  const std::string answer = "Ошибка возникает, потому что…";
+  UseEmulator();
+  Emulator.Enqueue(TextReply(answer, 12, 5));
+  const std::string file = OpenAndSendWithANoteAttached();
+
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << "nothing is given back";
+  EXPECT_TRUE(Form().FlbFiles1.empty());
+  EXPECT_TRUE(Dialogs.Messages.empty());
+  const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+  ASSERT_EQ(scripts.size(), 1u);
+  EXPECT_EQ(scripts[0].find("#D32F2F"), std::string::npos) << "the user bubble is not marked";
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Dm().FChatHistory[1].Parts.at(0).Text, answer);
+  TChatHistory saved;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, saved, tokens));
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[1].Parts.at(0).Text, answer);
+}
+
+TEST(SendFlowTextTest, TheRateLimitMarkerIsNotShown) {
   struct {
     const char* Result;
-    bool Failure;
     const char* Shown;
   } cases[] = {
-      {"ERROR_CODE_429_FINAL:HTTP 429", true, "HTTP 429"},
-      {"error_code_429_final:x", true, "x"},
-      {"ОШИБКА: нет", true, "ОШИБКА: нет"},
-      {"ошибка сети", true, "ошибка сети"},
-      {"Исключение: x", false, "Исключение: x"},
-      {"All fine ERROR_CODE_429_FINAL:", false, "All fine ERROR_CODE_429_FINAL:"},
+      {"ERROR_CODE_429_FINAL:HTTP 429", "HTTP 429"},
+      {"error_code_429_final:x", "x"},
+      {"ОШИБКА: нет", "ОШИБКА: нет"},
+      {"All fine ERROR_CODE_429_FINAL:", "All fine ERROR_CODE_429_FINAL:"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsWindowFailureResult(c.Result), c.Failure) << c.Result;
-    EXPECT_EQ(WithoutRateLimitMarker(c.Result), c.Shown) << c.Result;
-  }
-  // The send flow also counts what the route's service took back out of the history.
-  struct {
-    const char* Result;
-    bool RestFailure, CliFailure;
-  } routes[] = {
-      {"Исключение: TTransportError - x", true, false},
-      {"Error: Failed to parse", false, true},
-      {"Ошибка: x", true, true},
-      {"Hello", false, false},
-  };
-  for (const auto& r : routes) {
-    EXPECT_EQ(IsSendFailureResult(r.Result, false), r.RestFailure) << r.Result;
-    EXPECT_EQ(IsSendFailureResult(r.Result, true), r.CliFailure) << r.Result;
-  }
+  for (const auto& c : cases) EXPECT_EQ(WithoutRateLimitMarker(c.Result), c.Shown) << c.Result;
 }
 
 }  // namespace

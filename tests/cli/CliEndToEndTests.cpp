@@ -77,7 +77,7 @@ TEST(RealGeminiCli, AnswersAChatTurnThroughTheEmulator) {
   std::string result;
   TTokenUsage usage;
   GenerateContentCLI(dm, kGeminiCliKey, "gemini-2.5-flash", {part}, false,
-                     MakeCallback([&](const std::string& R, const TTokenUsage& U) {
+                     MakeCallback([&](const std::string& R, const TTokenUsage& U, const TResultFlags&) {
                        result = R;
                        usage = U;
                        done = true;

@@ -195,7 +195,7 @@ class CliTurn : public StandInCli {
     std::atomic<bool> done = false;
     TAnswer answer;
     GenerateContentCLI(FDM, kGeminiCliKey, "gemini-2.5-flash", {Text(AText)}, false,
-                       MakeCallback([&](const std::string& R, const TTokenUsage& U) {
+                       MakeCallback([&](const std::string& R, const TTokenUsage& U, const TResultFlags&) {
                          answer = {R, U};
                          done = true;
                        }),
@@ -251,6 +251,16 @@ TEST_F(CliTurn, ResultsWithoutAnAnswerTakeTheUserTurnBackOut) {
     EXPECT_EQ(Send("second").Result, c.Result) << c.Name;
     EXPECT_EQ(FDM.FChatHistory, before) << c.Name;
     EXPECT_EQ(FDM.FActualHistoryTokens, TGeminiDM::CountTokensForHistory(before)) << c.Name;
+  }
+}
+
+TEST_F(CliTurn, AnAnswerThatBeginsWithAFailureWordIsRecorded) {
+  for (const std::string answer : {"Ошибка возникает, потому что…", "Error handling: wrap the call"}) {
+    Output(R"({"response":")" + answer + R"("})");
+    FDM.ClearHistory();
+    EXPECT_EQ(Send("Why?").Result, answer);
+    ASSERT_EQ(FDM.FChatHistory.size(), 2u) << answer;
+    EXPECT_EQ(FDM.FChatHistory[1].Parts, (TContentParts{Text(answer)}));
   }
 }
 

@@ -156,7 +156,24 @@ TEST(GenerateImage, TextAnswerIsATextTurnAndAFailureIsUndone) {
   h.Server.Enqueue(Answer(emulator::ReadFixture("03-image-no-image.json")));
   h.Dm.GenerateImage(kKey, "gemini-image", "y", h.Recorder());
   ASSERT_TRUE(h.WaitForCompletions(2));
-  EXPECT_TRUE(IsRestFailureResult(h.Completions[1].Result)) << h.Completions[1].Result;
+  EXPECT_TRUE(h.Completions[1].Failed) << h.Completions[1].Result;
   EXPECT_EQ(h.Dm.FChatHistory, before);
   EXPECT_EQ(h.Dm.FActualHistoryTokens, CountTokensForHistory(before));
+}
+
+// Only the worker says what a failure is: an answer may begin with any word.
+TEST(Completions, AnAnswerThatBeginsWithErrorIsStillTheAnswer) {
+  const std::string answer = "Ошибка возникает, потому что…";
+  for (const bool image : {false, true}) {
+    SCOPED_TRACE(image ? "image" : "chat");
+    TRequestHarness h(false);
+    h.Server.Enqueue(Answer(TextAnswer(answer, 5, 4)));
+    if (image) h.Dm.GenerateImage(kKey, "gemini-image", "x", h.Recorder());
+    else h.Dm.GenerateContent(kKey, "m", h.TextParts("Why?"), false, h.Recorder(), true);
+    ASSERT_TRUE(h.WaitForCompletions(1));
+    EXPECT_FALSE(h.Completions[0].Failed);
+    EXPECT_EQ(h.Completions[0].Result, answer);
+    ASSERT_EQ(h.Dm.FChatHistory.size(), 2u);
+    EXPECT_EQ(h.Dm.FChatHistory[1].Parts.at(0).Text, answer);
+  }
 }

@@ -20,6 +20,7 @@ struct TCompletion {
   std::string Result;
   TTokenUsage Usage;
   bool OnMainThread = false;
+  bool Failed = false;
 };
 
 class TRequestHarness {
@@ -36,8 +37,8 @@ class TRequestHarness {
   }
 
   TStringCallback Recorder() {
-    return MakeCallback([this](const std::string& r, const TTokenUsage& u) {
-      Completions.push_back({r, u, std::this_thread::get_id() == FMainId});
+    return MakeCallback([this](const std::string& r, const TTokenUsage& u, const TResultFlags& f) {
+      Completions.push_back({r, u, std::this_thread::get_id() == FMainId, f.Failed});
     });
   }
   // Runs worker steps until ACount completions have arrived and every worker has ended.

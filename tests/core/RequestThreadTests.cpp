@@ -51,6 +51,7 @@ TEST_P(Transport, SuccessRecordsTheAnswerAndItsCounts) {
   EXPECT_EQ(h.Completions[0].Result, "OK.");
   EXPECT_EQ(h.Completions[0].Usage, (TTokenUsage{6, 2, 28}));
   EXPECT_TRUE(h.Completions[0].OnMainThread);
+  EXPECT_FALSE(h.Completions[0].Failed);
   ASSERT_EQ(h.Dm.FChatHistory.size(), 2u);
   EXPECT_EQ(h.Dm.FChatHistory[1].Role, "model");
   EXPECT_EQ(h.Dm.FChatHistory[1].Parts[0].Text, "OK.");
@@ -99,6 +100,7 @@ TEST_P(Transport, FailuresBecomeResultTexts) {
     h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
     ASSERT_TRUE(h.WaitForCompletions(1));
     ASSERT_EQ(h.Completions.size(), 1u);
+    EXPECT_TRUE(h.Completions[0].Failed);
     const std::string& r = h.Completions[0].Result;
     if (c.prefixOnly) {
       EXPECT_TRUE(r.starts_with(c.result)) << r;

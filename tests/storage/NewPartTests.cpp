@@ -62,16 +62,21 @@ TEST(NewPart, AFolderThatCannotTakeThePromptStillGivesTheDefault) {
   EXPECT_FALSE(fs::exists(folder.Path() / "missing-folder"));
 }
 
-TEST(NewPart, TellsFailedAnswers) {
+TEST(NewPart, TellsFailedAnswersByTheWorkersFlag) {
   struct Case {
     std::string_view Answer;
+    bool Flagged;
     bool Failure;
   } cases[] = {
-      {"ERROR_CODE_429_FINAL: HTTP 429", true}, {"error_code_429_final: x", true}, {"ОШИБКА: сеть", true},
-      {"Ошибка в коде была исправлена", true},  {"ошибка", true},                    {" \r\n ", true},
-      {"", true},                               {"Название новой части: Ошибка", false}, {" Ошибка", false},
+      {"ERROR_CODE_429_FINAL: HTTP 429", true, true},
+      {"Исключение: TTimeoutError - the server sent nothing for 60 s", true, true},
+      {"Ошибка в коде была исправлена", false, false},  // a real summary may begin so
+      {"ОШИБКА: сеть", false, false},
+      {" \r\n ", false, true},
+      {"", false, true},
+      {"Название новой части: Ошибка", false, false},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsNewPartFailure(c.Answer), c.Failure) << c.Answer;
+  for (const Case& c : cases) EXPECT_EQ(IsNewPartFailure(c.Answer, TResultFlags{c.Flagged}), c.Failure) << c.Answer;
 }
 
 TEST(NewPart, SplitsTheAnswerIntoTitleAndSummary) {
