@@ -7,9 +7,13 @@
 #include "app/QtDialogs.h"
 #include "app/QtMainThread.h"
 #include "app/WebChatPage.h"
+#include "cli/ConsoleRunner.h"
 #include "core/Platform.h"
 
 int main(int argc, char** argv) {
+  // A parent may leave SIGCHLD ignored; children would then be reaped by the system before
+  // the console runner could wait for them.
+  tarvok::ResetChildSignal();
   QApplication app(argc, argv);
 
   // Settings, chats and counters live beside the executable, and Keys.txt and

@@ -8,13 +8,16 @@
 namespace tarvok {
 
 class TGeminiDM;
+class TStopToken;
 
 // ACommand is a whole command line; its first word names the program. AInput, when not
 // empty, is written to the child's standard input (which is then closed). AWorkDir empty
 // keeps the caller's folder. ATimeoutSeconds <= 0 means 300. At the limit the child and
-// every process it started are ended and the result is the time-out text.
+// every process it started are ended and the result is the time-out text. When AStop is
+// stopped (checked between passes, at most 50 ms apart) they are ended the same way and
+// the result is empty; a token stopped before the start starts nothing.
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
-                              int ATimeoutSeconds);
+                              int ATimeoutSeconds, const TStopToken* AStop = nullptr);
 // The service's member form; the runner uses none of the service's state.
 std::string RunConsoleCommand(TGeminiDM& AGeminiDM, const std::string& ACommand, const std::string& AInput,
                               const std::string& AWorkDir, int ATimeoutSeconds);
@@ -34,6 +37,10 @@ std::string DecodeConsoleOutput(const std::string& ABytes);
 std::string TrimSystemMessage(std::string AMessage);
 // The system's message for an error code (errno on POSIX, GetLastError on Windows), trimmed.
 std::string SystemErrorMessage(unsigned long ACode);
+
+// Puts the child-ended signal back to its default handling (a no-op on Windows). Called
+// once at program start, before any thread starts.
+void ResetChildSignal();
 
 inline constexpr int kDefaultConsoleTimeoutSeconds = 300;
 

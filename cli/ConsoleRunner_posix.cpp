@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "cli/ConsoleRunner.h"
+#include "cli/CliRuns.h"
 
 extern char** environ;
 
@@ -77,12 +78,20 @@ void EndGroup(pid_t APid) {
 
 }  // namespace
 
+void ResetChildSignal() {
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  ::sigaction(SIGCHLD, &defaults, nullptr);
+}
+
 std::string SystemErrorMessage(unsigned long ACode) {
   return TrimSystemMessage(std::error_code(static_cast<int>(ACode), std::generic_category()).message());
 }
 
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
-                              int ATimeoutSeconds) {
+                              int ATimeoutSeconds, const TStopToken* AStop) {
+  if (AStop && AStop->IsStopped()) return "";
   std::vector<std::string> args;
   if (!SplitCommandLine(ACommand, args) || args.empty())
     return "Error creating process: " + SystemErrorMessage(args.empty() ? ENOENT : EINVAL);
@@ -148,6 +157,10 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       EndGroup(pid);
       return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";
     }
+    if (AStop && AStop->IsStopped()) {
+      EndGroup(pid);
+      return "";
+    }
     if (inWrite.get() >= 0) {
       const ssize_t w = WriteNoSigPipe(inWrite.get(), AInput.data() + inputDone, AInput.size() - inputDone);
       if (w > 0) inputDone += static_cast<std::size_t>(w);
@@ -168,13 +181,19 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       continue;
     }
     int status;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
+    const pid_t waited = ::waitpid(pid, &status, WNOHANG);
+    // ECHILD: SIGCHLD is ignored (inherited from a parent), so the system reaped the child
+    // itself the moment it ended.
+    if (waited == pid || (waited < 0 && errno == ECHILD)) {
       reaped = true;
       while (!outputClosed && Readable(outRead.get(), 0)) {
         const ssize_t got = ::read(outRead.get(), buffer, sizeof buffer);
         if (got <= 0) break;
         store.append(buffer, static_cast<std::size_t>(got));
       }
+      // What it left running in its group has lost its purpose. The group's id is not
+      // reused while any member lives, so this reaches only what the child started.
+      ::kill(-pid, SIGKILL);
       break;
     }
     // Nothing waits: sleep until output arrives or 50 ms pass.

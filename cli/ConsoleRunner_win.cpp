@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/ConsoleRunner.h"
+#include "cli/CliRuns.h"
 #include "core/Text.h"
 
 namespace tarvok {
@@ -63,6 +64,8 @@ DWORD WINAPI WriteInput(LPVOID AParam) {
 
 }  // namespace
 
+void ResetChildSignal() {}
+
 std::string SystemErrorMessage(unsigned long ACode) {
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
@@ -75,7 +78,8 @@ std::string SystemErrorMessage(unsigned long ACode) {
 }
 
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
-                              int ATimeoutSeconds) {
+                              int ATimeoutSeconds, const TStopToken* AStop) {
+  if (AStop && AStop->IsStopped()) return "";
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   THandle outRead, outWrite, inRead, inWrite;
   if (!::CreatePipe(outRead.Out(), outWrite.Out(), &inherit, 0)) return "";
@@ -130,11 +134,13 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   std::string store;
   char buffer[4096];
   bool timedOut = false;
+  bool stopped = false;
   for (;;) {
-    if (::GetTickCount64() - start > static_cast<ULONGLONG>(limit) * 1000) {
+    stopped = AStop && AStop->IsStopped();
+    if (stopped || ::GetTickCount64() - start > static_cast<ULONGLONG>(limit) * 1000) {
       if (job.Get()) ::TerminateJobObject(job.Get(), 1);
       ::TerminateProcess(process.Get(), 1);
-      timedOut = true;
+      timedOut = !stopped;
       break;
     }
     DWORD waiting = 0;
@@ -160,6 +166,7 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
     ::CancelSynchronousIo(writer.Get());
     ::WaitForSingleObject(writer.Get(), INFINITE);
   }
+  if (stopped) return "";
   if (timedOut) return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";
   return DecodeConsoleOutput(store);
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "CliTestSupport.h"
+#include "cli/CliRuns.h"
 #include "cli/ConsoleRunner.h"
 
 namespace tarvok {
@@ -97,13 +98,8 @@ TEST(ConsoleRunner, LimitOfZeroOrLessMeansThreeHundredSeconds) {
     EXPECT_EQ(RunConsoleCommand("/bin/sh -c 'sleep 2; echo done'", "", "", limit), "done\n") << limit;
 }
 
-bool ProcessGone(pid_t APid) {
-  if (::kill(APid, 0) != 0) return true;
-  std::ifstream stat("/proc/" + std::to_string(APid) + "/stat");
-  std::string pid, name, state;
-  stat >> pid >> name >> state;
-  return state == "Z";  // ended, waiting for a parent that may never reap it here
-}
+using test::ProcessGone;
+using test::WaitUntilGone;
 
 TEST(ConsoleRunner, TimeLimitEndsAChildThatNeverStopsWithEverythingItStarted) {
   TTempDir dir;
@@ -134,6 +130,67 @@ TEST(ConsoleRunner, RunnerPipesAreNotInherited) {
   std::vector<std::string> fds;
   ASSERT_TRUE(SplitCommandLine(out, fds));
   EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2", "3"})) << out;  // 3: ls's own directory handle
+}
+
+// Runs AAction with SIGCHLD ignored, as some parents leave it for their children.
+template <class F>
+void WithSigChldIgnored(F AAction) {
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGCHLD, &ignore, &old);
+  AAction();
+  ::sigaction(SIGCHLD, &old, nullptr);
+}
+
+TEST(ConsoleRunner, EndsNormallyWhenTheSystemReapsChildrenItself) {
+  std::string result;
+  WithSigChldIgnored([&] { result = RunConsoleCommand("/bin/sh -c 'sleep 0.2; echo answer'", "", "", 5); });
+  EXPECT_EQ(result, "answer\n");
+}
+
+pid_t ReadPid(const std::filesystem::path& AFile) {
+  std::ifstream in(AFile);
+  pid_t pid = 0;
+  in >> pid;
+  return pid;
+}
+
+TEST(ConsoleRunner, WhatTheChildLeftRunningEndsWithIt) {
+  TTempDir dir;
+  const auto pidFile = dir.Path() / "left.pid";
+  EXPECT_EQ(RunConsoleCommand("/bin/sh -c " + ShellQuote("sleep 1000 >/dev/null & echo $! > " +
+                                                         ShellQuote(pidFile.string()) + "; echo started"),
+                              "", "", 30),
+            "started\n");
+  const pid_t left = ReadPid(pidFile);
+  ASSERT_GT(left, 0);
+  EXPECT_TRUE(WaitUntilGone(left)) << "process " << left << " outlived the command";
+}
+
+TEST(ConsoleRunner, AStopTokenEndsTheRunWithEverythingItStarted) {
+  TStopToken stopped;
+  stopped.Stop();
+  TTempDir dir;
+  const auto marker = dir.Path() / "started";
+  EXPECT_EQ(RunConsoleCommand("touch " + ShellQuote(marker.string()), "", "", 30, &stopped), "");
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "a stopped token starts nothing";
+
+  TStopToken token;
+  const auto pidFile = dir.Path() / "grandchild.pid";
+  std::string result = "<running>";
+  std::thread run([&] {
+    result = RunConsoleCommand("/bin/sh -c " + ShellQuote("sleep 1000 & echo $! > " + ShellQuote(pidFile.string()) +
+                                                          "; echo partial; wait"),
+                               "", "", 300, &token);
+  });
+  for (int i = 0; i < 1000 && ReadPid(pidFile) <= 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t grandchild = ReadPid(pidFile);
+  token.Stop();
+  run.join();
+  EXPECT_EQ(result, "");
+  ASSERT_GT(grandchild, 0);
+  EXPECT_TRUE(WaitUntilGone(grandchild));
 }
 
 }  // namespace
