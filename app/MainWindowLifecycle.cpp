@@ -24,6 +24,7 @@
 #include "app/SendFlow.h"
 #include "app/SettingsLists.h"
 #include "app/UiTexts.h"
+#include "cli/CliRuns.h"
 #include "core/ApiKeyStats.h"
 #include "core/Platform.h"
 
@@ -101,6 +102,8 @@ void TForm1::closeEvent(QCloseEvent* AEvent) {
 void TForm1::FormClose() {
   if (FClosed) return;
   FClosed = true;
+  // A CLI run still going would outlive the window with the conversation on disk.
+  TCliRuns::Instance().StopAll(std::chrono::seconds(10));
   FSettings->SaveSettings(ProgramDir() / "config.ini");
   FLibrary->SaveCurrentChat();
   FLibrary->ClearChatList();

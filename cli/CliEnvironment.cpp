@@ -8,6 +8,7 @@
 
 #include "cli/CliSetup.h"
 #include "cli/CliTexts.h"
+#include "cli/PrivateFiles.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
 #include "core/Platform.h"
@@ -40,9 +41,26 @@ void WriteLog(const std::string& AMessage) {
 TCliEnvironment::TCliEnvironment(TCliHost& AHost, TCliSystem ASystem) : FHost(AHost), FSystem(std::move(ASystem)) {}
 
 std::filesystem::path TCliEnvironment::LocalAuthFlag() const { return FSystem.ProgramDir / "auth_confirmed.flag"; }
-std::filesystem::path TCliEnvironment::CheckLogPath() const { return FSystem.ScriptDir / "gemini_check_log.txt"; }
-std::filesystem::path TCliEnvironment::ScriptPath(const std::string& ABaseName) const {
-  return FSystem.ScriptDir / PathFromUtf8(ABaseName + ScriptExtension());
+
+void TCliEnvironment::RunScript(const std::string& ABaseName, int ALimitSeconds,
+                                const std::function<std::vector<std::string>(const TScriptFiles&)>& ALines,
+                                const std::function<void(const TScriptFiles&)>& AAfter) {
+  TScriptFiles files;
+  files.Folder =
+      MakePrivateFolder(FSystem.ScriptDir.empty() ? UserPrivateFolder() : FSystem.ScriptDir, ABaseName + "_");
+  struct TRemove {
+    std::filesystem::path Folder;
+    ~TRemove() {
+      std::error_code ec;
+      std::filesystem::remove_all(Folder, ec);
+    }
+  } remove{files.Folder};
+  files.Script = files.Folder / PathFromUtf8(ABaseName + ScriptExtension());
+  files.Log = files.Folder / "gemini_check_log.txt";
+  files.Done = files.Folder / "done";
+  WritePrivateFile(files.Script, ScriptBytes(ALines(files)));
+  RunBatchAndWait(files.Script, files.Done, ALimitSeconds);
+  if (AAfter) AAfter(files);
 }
 
 // A step on the UI thread whose error ends the calling task, not the UI thread's loop.
@@ -85,21 +103,16 @@ void TCliEnvironment::CheckCliStatus() {
   FHost.RunCliTask(clitexts::kStatusChecking, [this] { ComponentCheck(); });
 }
 
-void TCliEnvironment::WriteScript(const std::string& ABaseName, const std::vector<std::string>& ALines) {
-  WriteFileAtomic(ScriptPath(ABaseName), ScriptBytes(ALines));
-}
-
 void TCliEnvironment::ComponentCheck() {
   UpdateCliStatus(clitexts::kStatusVisualCheck);
-  const std::filesystem::path log = CheckLogPath();
-  std::error_code ec;
-  std::filesystem::remove(log, ec);
-  WriteScript("gemini_check", CheckScriptLines(PathToUtf8(log)));
-  RunBatchAndWait(ScriptPath("gemini_check"));
-
-  WriteLog("Analyzing check log...");
   TCheckLogResult found;
-  if (auto text = ReadCheckLog(log)) found = AnalyseCheckLog(*text);
+  RunScript(
+      "gemini_check", kCheckScriptLimitSeconds,
+      [](const TScriptFiles& AFiles) { return CheckScriptLines(PathToUtf8(AFiles.Log), PathToUtf8(AFiles.Done)); },
+      [&found](const TScriptFiles& AFiles) {
+        WriteLog("Analyzing check log...");
+        if (auto text = ReadCheckLog(AFiles.Log)) found = AnalyseCheckLog(*text);
+      });
   WriteLog(std::string("Result: Node=") + Bool(found.Node) + ", Gemini=" + Bool(found.Gemini));
   if (found.Node && found.Gemini) {
     if (!Exists(LocalAuthFlag())) RunOnUi([this] { AuthorisationOffer(); });
@@ -113,8 +126,8 @@ void TCliEnvironment::PerformInstall() {
   WriteLog("Starting Interactive PerformInstall (CMD/Batch)");
   RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgInstallStart); });
   UpdateCliStatus(clitexts::kStatusPreparingSetup);
-  WriteScript("gemini_setup", SetupScriptLines());
-  RunBatchAndWait(ScriptPath("gemini_setup"));
+  RunScript("gemini_setup", kInteractiveScriptLimitSeconds,
+            [](const TScriptFiles& AFiles) { return SetupScriptLines(PathToUtf8(AFiles.Done)); });
   if (FSystem.RefreshPath) FSystem.RefreshPath();
   UpdateCliStatus(clitexts::kStatusAfterInstall);
   RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgInstallDone); });
@@ -150,8 +163,8 @@ void TCliEnvironment::N18Click() {
   if (!FHost.AskYesNo(clitexts::kAskUpdate)) return;
   FHost.RunCliTask(clitexts::kStatusUpdating, [this] {
     UpdateCliStatus(clitexts::kStatusPreparingUpdate);
-    WriteScript("gemini_update", UpdateScriptLines());
-    RunBatchAndWait(ScriptPath("gemini_update"));
+    RunScript("gemini_update", kInteractiveScriptLimitSeconds,
+              [](const TScriptFiles& AFiles) { return UpdateScriptLines(PathToUtf8(AFiles.Done)); });
     RunOnUi([this] { FHost.ShowMessage(clitexts::kMsgUpdateDone); });
   });
 }
@@ -160,8 +173,8 @@ void TCliEnvironment::N19Click() {
   if (!FHost.AskYesNo(clitexts::kAskUninstall)) return;
   FHost.RunCliTask(clitexts::kStatusUninstalling, [this] {
     UpdateCliStatus(clitexts::kStatusPreparingUninstall);
-    WriteScript("gemini_uninstall", UninstallScriptLines());
-    RunBatchAndWait(ScriptPath("gemini_uninstall"));
+    RunScript("gemini_uninstall", kInteractiveScriptLimitSeconds,
+              [](const TScriptFiles& AFiles) { return UninstallScriptLines(PathToUtf8(AFiles.Done)); });
     if (Exists(LocalAuthFlag())) {
       std::error_code ec;
       if (std::filesystem::remove(LocalAuthFlag(), ec)) WriteLog("AuthFlag deleted.");
@@ -201,12 +214,13 @@ void TCliEnvironment::gemini1Click() {
   }
 }
 
-void TCliEnvironment::RunBatchAndWait(const std::filesystem::path& AScript) {
+void TCliEnvironment::RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
+                                      int ALimitSeconds) {
   if (!Exists(AScript)) {
     RunOnUi([&] { FHost.ShowMessage("Error: Batch file not generated: " + PathToUtf8(AScript)); });
     return;
   }
-  const std::string error = FSystem.RunScriptAndWait ? FSystem.RunScriptAndWait(AScript) : std::string();
+  const std::string error = FSystem.RunScriptAndWait ? FSystem.RunScriptAndWait(AScript, ADone, ALimitSeconds) : std::string();
   if (!error.empty()) RunOnUi([&] { FHost.ShowMessage("Error executing batch: " + error); });
 }
 

@@ -32,17 +32,33 @@ class TCliHost {
 };
 
 struct TCliSystem {
-  std::filesystem::path ScriptDir;   // the temporary folder: scripts and the check log
+  // Where each script run gets a new private folder for the script, its log and its end
+  // marker; empty: the user's private folder (UserPrivateFolder).
+  std::filesystem::path ScriptDir;
   std::filesystem::path ProgramDir;  // the flag file's folder
   std::filesystem::path UserProfile; // USERPROFILE on Windows, HOME elsewhere
-  // Runs the script in a visible console and waits for its end; "" or the error to show.
-  std::function<std::string(const std::filesystem::path& AScript)> RunScriptAndWait;
+  // Runs the script in a visible console and waits for its end (the console's process and,
+  // where the system's scripts make one, the end marker ADone), at most ALimitSeconds for
+  // the marker; "" or the error to show.
+  std::function<std::string(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
+                            int ALimitSeconds)>
+      RunScriptAndWait;
   // Makes newly installed node, npm and gemini visible to later child processes.
   std::function<void()> RefreshPath;
   // Opens the interactive sign-in console and returns at once.
   std::function<void()> OpenAuthConsole;
 };
 TCliSystem DefaultCliSystem();
+
+// One script run's files, in a private folder of their own that goes when the run is over.
+struct TScriptFiles {
+  std::filesystem::path Folder, Script, Log, Done;
+};
+
+// How long a script may take: the check prints two versions; the others wait for the
+// user to read the console and press Enter.
+inline constexpr int kCheckScriptLimitSeconds = 120;
+inline constexpr int kInteractiveScriptLimitSeconds = 3600;
 
 class TCliEnvironment {
  public:
@@ -63,15 +79,19 @@ class TCliEnvironment {
   void InstallOffer();        // UI thread
   void AuthorisationOffer();  // UI thread
   void UpdateCliStatus(const std::string& AText);  // any thread
-  void RunBatchAndWait(const std::filesystem::path& AScript);  // any thread
+  // Any thread; ADone and ALimitSeconds as in TCliSystem::RunScriptAndWait.
+  void RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone = {},
+                       int ALimitSeconds = kInteractiveScriptLimitSeconds);
 
   std::filesystem::path LocalAuthFlag() const;
-  std::filesystem::path CheckLogPath() const;
-  std::filesystem::path ScriptPath(const std::string& ABaseName) const;  // "gemini_check" -> .bat/.sh
 
  private:
   void RunOnUi(const std::function<void()>& AStep);
-  void WriteScript(const std::string& ABaseName, const std::vector<std::string>& ALines);
+  // Writes the script ABaseName ("gemini_check" -> .bat/.sh) with the lines made for its
+  // files, runs it, hands the files to AAfter, and removes them all.
+  void RunScript(const std::string& ABaseName, int ALimitSeconds,
+                 const std::function<std::vector<std::string>(const TScriptFiles&)>& ALines,
+                 const std::function<void(const TScriptFiles&)>& AAfter = {});
 
   TCliHost& FHost;
   TCliSystem FSystem;

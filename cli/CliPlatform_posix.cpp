@@ -1,11 +1,15 @@
 // POSIX side of the CLI backend: the shell command line, the scripts, and running them
 // in a terminal window when there is a display.
 #include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
@@ -14,6 +18,8 @@
 #include "cli/CliRequest.h"
 #include "cli/CliSetup.h"
 #include "cli/ConsoleRunner.h"
+#include "cli/PrivateFiles.h"
+#include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 
@@ -61,7 +67,10 @@ int Spawn(const std::vector<std::string>& AArgs, bool ANullInput, pid_t& APid) {
   return error;
 }
 
-std::string RunScriptAndWaitPosix(const std::filesystem::path& AScript) {
+// Some terminals hand the window to a running server and return at once, so the script's
+// end is its marker; the terminal's process is reaped as well. Both within the limit.
+std::string RunScriptAndWaitPosix(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
+                                  int ALimitSeconds) {
   const std::string terminal = FindTerminal();
   std::vector<std::string> args;
   if (!terminal.empty()) args = {terminal, "-e", "/bin/sh", PathToUtf8(AScript)};
@@ -69,10 +78,27 @@ std::string RunScriptAndWaitPosix(const std::filesystem::path& AScript) {
   pid_t pid = 0;
   if (const int error = Spawn(args, terminal.empty(), pid); error != 0)
     return SystemErrorMessage(static_cast<unsigned long>(error));
-  int status;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ALimitSeconds);
+  bool ended = false;
+  for (;;) {
+    if (!ended) {
+      int status;
+      const pid_t waited = ::waitpid(pid, &status, WNOHANG);
+      ended = waited == pid || (waited < 0 && errno != EINTR);  // ECHILD: reaped by the system
+    }
+    std::error_code ec;
+    if (ended && (ADone.empty() || std::filesystem::exists(ADone, ec))) return "";
+    if (std::chrono::steady_clock::now() >= deadline) {
+      WriteLog("Script did not finish in time: " + PathToUtf8(AScript));
+      if (!ended) std::thread([pid] {
+          int status;
+          while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+          }
+        }).detach();
+      return "";
+    }
+    ::poll(nullptr, 0, 50);
   }
-  return "";
 }
 
 void OpenAuthConsolePosix() {
@@ -106,23 +132,97 @@ void RefreshPathPosix() {
   ::setenv("PATH", AppendToSearchPath(EnvText("PATH"), existing).c_str(), 1);
 }
 
+[[noreturn]] void FailFile(const std::string& AWhat, const std::string& APath, int AError) {
+  throw TFileError(AWhat + " " + APath + ": " + SystemErrorMessage(static_cast<unsigned long>(AError)));
+}
+
+// A real folder (not a link) of this user that nobody else can enter.
+bool IsPrivateFolderOfOurs(const std::string& APath) {
+  struct stat st {};
+  return ::lstat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// Makes APath with owner-only rights, or takes the existing one when it is a real folder
+// of ours (closing it to others when it was open).
+void EnsurePrivateFolder(const std::string& APath) {
+  if (::mkdir(APath.c_str(), 0700) == 0) return;
+  if (errno != EEXIST) FailFile("cannot create", APath, errno);
+  struct stat st {};
+  if (::lstat(APath.c_str(), &st) != 0) FailFile("cannot examine", APath, errno);
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    throw TFileError("refusing " + APath + ": not a folder of this user");
+  if ((st.st_mode & 077) != 0 && ::chmod(APath.c_str(), 0700) != 0) FailFile("cannot make private", APath, errno);
+}
+
+std::string HomeFolder() {
+  std::string home = EnvText("HOME");
+  if (home.empty())
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir) home = pw->pw_dir;
+  return home;
+}
+
 }  // namespace
+
+std::filesystem::path UserPrivateFolder() {
+  const std::string runtime = EnvText("XDG_RUNTIME_DIR");
+  if (!runtime.empty() && runtime.front() == '/' && IsPrivateFolderOfOurs(runtime)) {
+    const std::string folder = runtime + "/tarvok";
+    EnsurePrivateFolder(folder);
+    return folder;
+  }
+  const std::string home = HomeFolder();
+  if (home.empty() || home.front() != '/') throw TFileError("no home folder for the private files");
+  const std::string cache = home + "/.cache";
+  if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) FailFile("cannot create", cache, errno);
+  const std::string folder = cache + "/tarvok";
+  EnsurePrivateFolder(folder);
+  return folder;
+}
+
+std::filesystem::path MakePrivateFolder(const std::filesystem::path& AParent, const std::string& APrefix) {
+  std::string name = PathToUtf8(AParent / (APrefix + "XXXXXX"));
+  if (::mkdtemp(name.data()) == nullptr) FailFile("cannot create a folder in", PathToUtf8(AParent), errno);
+  return PathFromUtf8(name);
+}
+
+void WritePrivateFile(const std::filesystem::path& APath, std::string_view AFirst, std::string_view ASecond) {
+  const std::string path = PathToUtf8(APath);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) FailFile("cannot create", path, errno);
+  for (std::string_view part : {AFirst, ASecond}) {
+    while (!part.empty()) {
+      const ssize_t written = ::write(fd, part.data(), part.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        const int error = written < 0 ? errno : EIO;
+        ::close(fd);
+        FailFile("cannot write", path, error);
+      }
+      part.remove_prefix(static_cast<std::size_t>(written));
+    }
+  }
+  if (::close(fd) != 0) FailFile("cannot write", path, errno);
+}
+
+std::string ExtractFileNamePart(std::string_view AFileName) { return ExtractFileNamePartPosix(AFileName); }
 
 std::string MakeCliCommandLine(const std::string& AModelName, bool AUseGoogleSearch, const std::string& APromptFile,
                                std::string& AError) {
   return MakeCliCommandLinePosix(AModelName, AUseGoogleSearch, APromptFile, AError);
 }
 
-std::vector<std::string> CheckScriptLines(const std::string& ALogPath) { return CheckScriptLinesPosix(ALogPath); }
-std::vector<std::string> SetupScriptLines() { return SetupScriptLinesPosix(); }
-std::vector<std::string> UpdateScriptLines() { return UpdateScriptLinesPosix(); }
-std::vector<std::string> UninstallScriptLines() { return UninstallScriptLinesPosix(); }
+std::vector<std::string> CheckScriptLines(const std::string& ALogPath, const std::string& ADone) {
+  return CheckScriptLinesPosix(ALogPath, ADone);
+}
+std::vector<std::string> SetupScriptLines(const std::string& ADone) { return SetupScriptLinesPosix(ADone); }
+std::vector<std::string> UpdateScriptLines(const std::string& ADone) { return UpdateScriptLinesPosix(ADone); }
+std::vector<std::string> UninstallScriptLines(const std::string& ADone) { return UninstallScriptLinesPosix(ADone); }
 std::string ScriptBytes(const std::vector<std::string>& ALines) { return PosixScriptBytes(ALines); }
 std::string ScriptExtension() { return ".sh"; }
 
 TCliSystem DefaultCliSystem() {
   TCliSystem system;
-  system.ScriptDir = TempDir();
   system.ProgramDir = ProgramDir();
   system.UserProfile = PathFromUtf8(EnvText("HOME"));
   system.RunScriptAndWait = RunScriptAndWaitPosix;

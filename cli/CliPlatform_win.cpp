@@ -7,14 +7,18 @@
 #include <shellapi.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cwchar>
 #include <optional>
+#include <random>
 #include <stdexcept>
 
 #include "cli/CliEnvironment.h"
 #include "cli/CliRequest.h"
 #include "cli/CliSetup.h"
 #include "cli/ConsoleRunner.h"
+#include "cli/PrivateFiles.h"
+#include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 
@@ -27,7 +31,9 @@ std::wstring Wide(const std::string& AUtf8) {
 }
 std::string Narrow(const std::wstring& AText) { return Utf16ToUtf8(std::u16string(AText.begin(), AText.end())); }
 
-std::string RunScriptAndWaitWindows(const std::filesystem::path& AScript) {
+// The console that runs a batch file ends with it, so the process is the whole wait.
+std::string RunScriptAndWaitWindows(const std::filesystem::path& AScript, const std::filesystem::path& /*ADone*/,
+                                    int /*ALimitSeconds*/) {
   const std::wstring file = AScript.wstring();
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
@@ -82,21 +88,66 @@ void OpenAuthConsoleWindows() {
 
 }  // namespace
 
+// %TEMP% is the user's own on Windows.
+std::filesystem::path UserPrivateFolder() {
+  const std::filesystem::path folder = TempDir() / "tarvok";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) throw TFileError("cannot create " + PathToUtf8(folder) + ": " + ec.message());
+  return folder;
+}
+
+std::filesystem::path MakePrivateFolder(const std::filesystem::path& AParent, const std::string& APrefix) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = APrefix;
+    for (int i = 0; i < 12; ++i) name += kChars[random() % (sizeof kChars - 1)];
+    const std::filesystem::path folder = AParent / PathFromUtf8(name);
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS)
+      throw TFileError("cannot create " + PathToUtf8(folder) + ": " + SystemErrorMessage(::GetLastError()));
+  }
+  throw TFileError("cannot create a folder in " + PathToUtf8(AParent));
+}
+
+void WritePrivateFile(const std::filesystem::path& APath, std::string_view AFirst, std::string_view ASecond) {
+  HANDLE file = ::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    throw TFileError("cannot create " + PathToUtf8(APath) + ": " + SystemErrorMessage(::GetLastError()));
+  bool ok = true;
+  for (std::string_view part : {AFirst, ASecond}) {
+    while (ok && !part.empty()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(part.size(), 1u << 30));
+      ok = ::WriteFile(file, part.data(), chunk, &written, nullptr) && written > 0;
+      part.remove_prefix(written);
+    }
+  }
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(file);
+  if (!ok) throw TFileError("cannot write " + PathToUtf8(APath) + ": " + SystemErrorMessage(error));
+}
+
+std::string ExtractFileNamePart(std::string_view AFileName) { return ExtractFileNamePartWindows(AFileName); }
+
 std::string MakeCliCommandLine(const std::string& AModelName, bool AUseGoogleSearch, const std::string& APromptFile,
                                std::string& AError) {
   return MakeCliCommandLineWindows(AModelName, AUseGoogleSearch, APromptFile, AError);
 }
 
-std::vector<std::string> CheckScriptLines(const std::string& ALogPath) { return CheckScriptLinesWindows(ALogPath); }
-std::vector<std::string> SetupScriptLines() { return SetupScriptLinesWindows(); }
-std::vector<std::string> UpdateScriptLines() { return UpdateScriptLinesWindows(); }
-std::vector<std::string> UninstallScriptLines() { return UninstallScriptLinesWindows(); }
+// The batch files need no end marker: their console's process is waited for.
+std::vector<std::string> CheckScriptLines(const std::string& ALogPath, const std::string& /*ADone*/) {
+  return CheckScriptLinesWindows(ALogPath);
+}
+std::vector<std::string> SetupScriptLines(const std::string& /*ADone*/) { return SetupScriptLinesWindows(); }
+std::vector<std::string> UpdateScriptLines(const std::string& /*ADone*/) { return UpdateScriptLinesWindows(); }
+std::vector<std::string> UninstallScriptLines(const std::string& /*ADone*/) { return UninstallScriptLinesWindows(); }
 std::string ScriptBytes(const std::vector<std::string>& ALines) { return WindowsScriptBytes(ALines); }
 std::string ScriptExtension() { return ".bat"; }
 
 TCliSystem DefaultCliSystem() {
   TCliSystem system;
-  system.ScriptDir = TempDir();
   system.ProgramDir = ProgramDir();
   if (const wchar_t* profile = ::_wgetenv(L"USERPROFILE")) system.UserProfile = std::filesystem::path(profile);
   system.RunScriptAndWait = RunScriptAndWaitWindows;

@@ -6,6 +6,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/ConsoleRunner.h"
+#include "cli/PrivateFiles.h"
 #include "core/ApiKeyStats.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
@@ -53,14 +54,6 @@ bool DecodeBase64(std::string_view AText, std::string& ABytes) {
   return true;
 }
 
-void WriteBytes(const std::filesystem::path& APath, std::string_view AFirst, std::string_view ASecond = {}) {
-  std::ofstream file(APath, std::ios::binary | std::ios::trunc);
-  file.write(AFirst.data(), static_cast<std::streamsize>(AFirst.size()));
-  file.write(ASecond.data(), static_cast<std::streamsize>(ASecond.size()));
-  file.close();
-  if (!file) throw TFileError("cannot write " + PathToUtf8(APath));
-}
-
 std::string FormatText(const char* AFormat, std::initializer_list<std::string_view> AValues) {
   std::string out;
   auto value = AValues.begin();
@@ -77,15 +70,17 @@ std::string FormatText(const char* AFormat, std::initializer_list<std::string_vi
 
 }  // namespace
 
-std::filesystem::path MakeCliWorkDir() {
-  return TempDir() / ("GeminiCLI_" + std::to_string(CurrentThreadIdNumber()) + "_" +
-                      std::to_string(static_cast<std::uint32_t>(TickCountMs())));
-}
+std::filesystem::path MakeCliWorkDir() { return MakePrivateFolder(UserPrivateFolder(), "GeminiCLI_"); }
 
-std::string ExtractFileNamePart(std::string_view AFileName) {
-  const std::size_t cut = AFileName.find_last_of("\\/:");
-  return std::string(cut == std::string_view::npos ? AFileName : AFileName.substr(cut + 1));
+namespace {
+std::string AfterLastOf(std::string_view AText, const char* ASeparators) {
+  const std::size_t cut = AText.find_last_of(ASeparators);
+  return std::string(cut == std::string_view::npos ? AText : AText.substr(cut + 1));
 }
+}  // namespace
+
+std::string ExtractFileNamePartWindows(std::string_view AFileName) { return AfterLastOf(AFileName, "\\/:"); }
+std::string ExtractFileNamePartPosix(std::string_view AFileName) { return AfterLastOf(AFileName, "/"); }
 
 std::string CliAttachmentName(int ANumber, const TContentPart& APart) {
   const std::string prefix = "file_" + std::to_string(ANumber);
@@ -119,7 +114,7 @@ std::string BuildCliPrompt(const TChatHistory& AHistory, const std::filesystem::
         ++counter;
         try {
           const std::string name = CliAttachmentName(counter, part);
-          WriteBytes(AWorkDir / PathFromUtf8(name), bytes);
+          WritePrivateFile(AWorkDir / PathFromUtf8(name), bytes);
           if (!part.FileName.empty())
             prompt += FormatText("[Attached file: \"%s\" (internal storage name: %s)]",
                                  {ExtractFileNamePart(part.FileName), name});
@@ -138,17 +133,28 @@ std::string BuildCliPrompt(const TChatHistory& AHistory, const std::filesystem::
 
 TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
   TCliOutcome out;
-  const std::filesystem::path dir = MakeCliWorkDir();
-  const std::filesystem::path promptFile = dir / "gemini_prompt.txt";
+  TCliRuns& runs = TCliRuns::Instance();
+  const TStopTokenPtr token = ARequest.Stop ? ARequest.Stop : runs.NewToken();
+  // Leaving comes last, after the folder is gone: whoever waits for the runs to end then
+  // finds nothing of this one left.
+  struct TLeave {
+    TCliRuns& Runs;
+    const TStopTokenPtr& Token;
+    ~TLeave() { Runs.Leave(Token); }
+  } leave{runs, token};
+  if (!runs.Enter(token)) return out;
+
+  std::filesystem::path dir;
   try {
-    std::filesystem::create_directories(dir);
+    dir = MakeCliWorkDir();
+    const std::filesystem::path promptFile = dir / "gemini_prompt.txt";
     std::string prompt;
     try {
       prompt = BuildCliPrompt(ARequest.History, dir);
     } catch (const std::exception& e) {
       prompt = std::string("Error building prompt: ") + e.what();
     }
-    WriteBytes(promptFile, kUtf8Bom, prompt);
+    WritePrivateFile(promptFile, kUtf8Bom, prompt);
 
     std::string error;
     const std::string command =
@@ -158,7 +164,8 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
       out.Failed = true;
     } else {
       try {
-        out = InterpretCliOutput(RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds), prompt);
+        out = InterpretCliOutput(
+            RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds, token.get()), prompt);
       } catch (const std::exception& e) {
         out.Result = std::string(clitexts::kCliExecutionError) + e.what();
         out.Usage = {};
@@ -168,9 +175,10 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
   } catch (const std::exception&) {
     // The folder or the prompt file could not be made: no run, an empty result.
   }
-  std::error_code ec;
-  std::filesystem::remove(promptFile, ec);
-  std::filesystem::remove_all(dir, ec);
+  if (!dir.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
   return out;
 }
 
@@ -180,7 +188,8 @@ TGeminiCLIThread::TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, T
 void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AModelName,
                               const TChatHistory& AHistory, bool AUseGoogleSearch, TGeminiDM& AGeminiDM,
                               TStringCallback ACallback) {
-  TCliRequest request{AApiKey, AModelName, AHistory, AUseGoogleSearch, AGeminiDM.TimeOut1};
+  TCliRequest request{AApiKey, AModelName, AHistory, AUseGoogleSearch, AGeminiDM.TimeOut1,
+                      TCliRuns::Instance().NewToken()};
   auto* worker = new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback));
   std::thread([worker] {
     worker->Execute();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/CliRuns.h"
 #include "core/Types.h"
 
 namespace tarvok {
@@ -37,6 +38,8 @@ struct TCliRequest {
   TChatHistory History;
   bool UseGoogleSearch = false;
   int TimeoutSeconds = 0;
+  // Stops the run (see TCliRuns); none: the run makes its own.
+  TStopTokenPtr Stop;
 };
 struct TCliOutcome {
   std::string Result;
@@ -67,10 +70,14 @@ class TGeminiCLIThread {
 TCliOutcome RunCliRequest(const TCliRequest& ARequest);
 
 // Pieces of the run, exposed for tests.
-// "GeminiCLI_<thread id>_<tick>" in the temporary folder.
+// A new private folder "GeminiCLI_<random>" in the user's private folder.
 std::filesystem::path MakeCliWorkDir();
-// The text after the last '\\', '/' or ':' (the whole text when there is none).
+// The text after the last folder separator of this system (the whole text when there is
+// none): '\\', '/' and a drive colon on Windows, '/' alone on POSIX, where the others are
+// ordinary characters of a name.
 std::string ExtractFileNamePart(std::string_view AFileName);
+std::string ExtractFileNamePartWindows(std::string_view AFileName);
+std::string ExtractFileNamePartPosix(std::string_view AFileName);
 // "file_<n>_<name>" for a part with a file name, else "file_<n>" + an extension by MIME type.
 std::string CliAttachmentName(int ANumber, const TContentPart& APart);
 // The prompt text of the whole conversation; attachments are written into AWorkDir.

@@ -19,6 +19,18 @@ const char* const kChooseNpmPrefix =
     "if [ -n \"$GLOBAL_PREFIX\" ] && [ -w \"$GLOBAL_PREFIX/lib\" ] && [ -w \"$GLOBAL_PREFIX/bin\" ]; "
     "then set --; else set -- --prefix \"$HOME/.local\"; fi";
 
+// First lines of every POSIX script: the end marker is made on every way out, a closed
+// terminal window (SIGHUP) included.
+std::vector<std::string> PosixScriptHead(const std::string& ADone) {
+  return {"#!/bin/sh", "trap " + ShellQuote(": > " + ShellQuote(ADone)) + " EXIT", "trap 'exit 1' HUP INT TERM"};
+}
+
+std::vector<std::string> WithHead(const std::string& ADone, std::vector<std::string> ABody) {
+  std::vector<std::string> lines = PosixScriptHead(ADone);
+  lines.insert(lines.end(), ABody.begin(), ABody.end());
+  return lines;
+}
+
 }  // namespace
 
 std::vector<std::string> CheckScriptLinesWindows(const std::string& ALogPath) {
@@ -136,10 +148,9 @@ std::string WindowsScriptBytes(const std::vector<std::string>& ALines) {
   return EncodeLegacyCodePage(text);
 }
 
-std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath) {
+std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, const std::string& ADone) {
   const std::string log = ShellQuote(ALogPath);
-  return {
-      "#!/bin/sh",
+  return WithHead(ADone, {
       "echo 'Checking Components...'",
       "echo '[1/2] Node.js:'",
       "node -v > " + log + " 2>&1",
@@ -154,12 +165,11 @@ std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath) {
       "echo '---------------------'",
       "echo 'Log saved to: '" + log,
       "if [ -t 1 ]; then echo 'Closing in 4 seconds...'; sleep 4; fi",
-  };
+  });
 }
 
-std::vector<std::string> SetupScriptLinesPosix() {
-  return {
-      "#!/bin/sh",
+std::vector<std::string> SetupScriptLinesPosix(const std::string& ADone) {
+  return WithHead(ADone, {
       "printf '\\033]0;Gemini CLI Setup\\007'",
       "echo '=== Gemini CLI Setup (Node.js from the system packages) ==='",
       "echo",
@@ -183,12 +193,11 @@ std::vector<std::string> SetupScriptLinesPosix() {
       "echo 'You can verify installation by typing \"gemini --version\"'",
       "echo",
       "if [ -t 0 ]; then echo 'Press Enter to close this window...'; read dummy; fi",
-  };
+  });
 }
 
-std::vector<std::string> UpdateScriptLinesPosix() {
-  return {
-      "#!/bin/sh",
+std::vector<std::string> UpdateScriptLinesPosix(const std::string& ADone) {
+  return WithHead(ADone, {
       "printf '\\033]0;Gemini CLI Update\\007'",
       "echo '[Update] Installing @google/gemini-cli@latest ...'",
       "echo",
@@ -197,12 +206,11 @@ std::vector<std::string> UpdateScriptLinesPosix() {
       "echo",
       "echo 'Update process finished.'",
       "if [ -t 0 ]; then echo 'Press Enter to close this window...'; read dummy; fi",
-  };
+  });
 }
 
-std::vector<std::string> UninstallScriptLinesPosix() {
-  return {
-      "#!/bin/sh",
+std::vector<std::string> UninstallScriptLinesPosix(const std::string& ADone) {
+  return WithHead(ADone, {
       "printf '\\033]0;Gemini CLI Uninstall\\007'",
       "echo '[Uninstall] Removing @google/gemini-cli ...'",
       "echo",
@@ -218,7 +226,7 @@ std::vector<std::string> UninstallScriptLinesPosix() {
       "echo",
       "echo 'Uninstall process finished.'",
       "if [ -t 0 ]; then echo 'Press Enter to close this window...'; read dummy; fi",
-  };
+  });
 }
 
 std::string AuthConsoleScriptPosix() {

@@ -20,20 +20,23 @@ std::string AuthConsoleParametersWindows();
 // Every line followed by CR LF, in the ANSI code page.
 std::string WindowsScriptBytes(const std::vector<std::string>& ALines);
 
-// POSIX shell scripts with the same steps and the same log marker (UTF-8, LF).
-std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath);
-std::vector<std::string> SetupScriptLinesPosix();
-std::vector<std::string> UpdateScriptLinesPosix();
-std::vector<std::string> UninstallScriptLinesPosix();
+// POSIX shell scripts with the same steps and the same log marker (UTF-8, LF). Each one
+// creates ADone when it ends, however it ends: a terminal may hand the script to a server
+// and return at once, so its end is known by that file.
+std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, const std::string& ADone);
+std::vector<std::string> SetupScriptLinesPosix(const std::string& ADone);
+std::vector<std::string> UpdateScriptLinesPosix(const std::string& ADone);
+std::vector<std::string> UninstallScriptLinesPosix(const std::string& ADone);
 // The shell command of the sign-in console run in a terminal window.
 std::string AuthConsoleScriptPosix();
 std::string PosixScriptBytes(const std::vector<std::string>& ALines);
 
-// This system's scripts (chosen by the platform file) and their file extension.
-std::vector<std::string> CheckScriptLines(const std::string& ALogPath);
-std::vector<std::string> SetupScriptLines();
-std::vector<std::string> UpdateScriptLines();
-std::vector<std::string> UninstallScriptLines();
+// This system's scripts (chosen by the platform file) and their file extension. ADone is
+// the end marker where the system's scripts need one.
+std::vector<std::string> CheckScriptLines(const std::string& ALogPath, const std::string& ADone);
+std::vector<std::string> SetupScriptLines(const std::string& ADone);
+std::vector<std::string> UpdateScriptLines(const std::string& ADone);
+std::vector<std::string> UninstallScriptLines(const std::string& ADone);
 std::string ScriptBytes(const std::vector<std::string>& ALines);
 std::string ScriptExtension();
 

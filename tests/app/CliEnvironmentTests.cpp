@@ -66,10 +66,11 @@ class CliController : public ::testing::Test {
     system.ProgramDir = FDir;
     system.UserProfile = FDir / "profile";
     auto sentinel = FSentinel;
-    system.RunScriptAndWait = [this, sentinel, ACheckLog, AWhileScriptRuns](const std::filesystem::path& AScript) {
+    system.RunScriptAndWait = [this, sentinel, ACheckLog, AWhileScriptRuns](const std::filesystem::path& AScript,
+                                                                          const std::filesystem::path&, int) {
       FScripts.push_back(AScript.filename().string());
       if (AScript.filename().string().starts_with("gemini_check"))
-        std::ofstream(FDir / "gemini_check_log.txt", std::ios::binary) << ACheckLog;
+        std::ofstream(AScript.parent_path() / "gemini_check_log.txt", std::ios::binary) << ACheckLog;
       // What the window shows while the task runs, read on the UI thread.
       QMetaObject::invokeMethod(
           qApp,

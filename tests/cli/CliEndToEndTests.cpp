@@ -18,23 +18,7 @@ namespace {
 
 using test::TTempDir;
 
-class TScopedEnv {
- public:
-  TScopedEnv(const char* AName, const std::string& AValue) : FName(AName) {
-    if (const char* old = std::getenv(AName)) FOld = old;
-    ::setenv(AName, AValue.c_str(), 1);
-  }
-  ~TScopedEnv() {
-    if (FOld)
-      ::setenv(FName, FOld->c_str(), 1);
-    else
-      ::unsetenv(FName);
-  }
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
+using test::TScopedEnv;
 
 const std::filesystem::path kToolsBin = std::filesystem::path(TARVOK_NPM_TOOLS_DIR) / "bin";
 

@@ -245,10 +245,10 @@ class CliFlows : public ::testing::Test {
     s.UserProfile = FProfile.Path();
     // Installing or removing software cannot run here: the scripts are recorded, and the
     // check script's log is what the machine would have printed.
-    s.RunScriptAndWait = [this](const std::filesystem::path& AScript) {
+    s.RunScriptAndWait = [this](const std::filesystem::path& AScript, const std::filesystem::path&, int) {
       FRan.push_back(AScript.filename().string());
       if (AScript.filename().string().starts_with("gemini_check") && FCheckLog)
-        FTemp.Write("gemini_check_log.txt", *FCheckLog);
+        WriteFileAtomic(AScript.parent_path() / "gemini_check_log.txt", *FCheckLog);
       return FScriptError;
     };
     s.RefreshPath = [this] { ++FRefreshes; };
@@ -351,10 +351,11 @@ TEST_F(CliFlows, InstallThenCheckAgain) {
   FHost.Answers = {true, false, true};
   int checks = 0;
   TCliSystem s = MakeSystem();
-  s.RunScriptAndWait = [&](const std::filesystem::path& AScript) {
+  s.RunScriptAndWait = [&](const std::filesystem::path& AScript, const std::filesystem::path&, int) {
     FRan.push_back(AScript.filename().string());
     if (FRan.back().starts_with("gemini_check"))
-      FTemp.Write("gemini_check_log.txt", ++checks == 1 ? "" : "v22.12.0\r\nGeminiCheck: 0.1.18\r\n");
+      WriteFileAtomic(AScript.parent_path() / "gemini_check_log.txt",
+                      ++checks == 1 ? "" : "v22.12.0\r\nGeminiCheck: 0.1.18\r\n");
     return std::string();
   };
   TCliEnvironment env(FHost, s);
@@ -458,7 +459,9 @@ TEST_F(CliFlows, ClearingTheAccountFolder) {
 TEST(CliPosixScripts, CheckScriptFindsNodeAndTheCli) {
   TTempDir bin, temp;
   const auto log = temp.Path() / "gemini_check_log.txt";
-  const auto script = temp.Write("gemini_check.sh", PosixScriptBytes(CheckScriptLinesPosix(log.string())));
+  const auto done = temp.Path() / "done";
+  const auto script =
+      temp.Write("gemini_check.sh", PosixScriptBytes(CheckScriptLinesPosix(log.string(), done.string())));
   test::MakeExecutable(bin.Write("node", "#!/bin/sh\necho v22.12.0\n"));
   test::TPathPrefix path(bin.Path());
 

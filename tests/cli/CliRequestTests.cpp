@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 
 #include "CliTestSupport.h"
 #include "cli/CliRequest.h"
@@ -47,12 +48,17 @@ class StandInCli : public ::testing::Test {
                                    "cat > \"$R/stdin\"\n"
                                    "pwd > \"$R/cwd\"\n"
                                    "printf '%s' \"$GEMINI_CLI_TRUST_WORKSPACE\" > \"$R/trust\"\n"
+                                   "stat -c %a . gemini_prompt.txt file_* > \"$R/modes\" 2>/dev/null\n"
                                    "rm -rf \"$R/files\"; cp -r . \"$R/files\"\n"
+                                   // With "block" it runs on, with a child, until it is ended.
+                                   "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid\"; wait; fi\n"
                                    "cat \"$R/output\"\n");
     test::MakeExecutable(script);
   }
   void Output(const std::string& AText) { FRecord.Write("output", AText); }
+  std::filesystem::path LastWorkDir() const { return std::string(Trim(FRecord.Read("cwd"))); }
 
+  test::TPrivateHome FHome;
   TTempDir FBin, FRecord;
   test::TPathPrefix FPath;
 };
@@ -99,7 +105,7 @@ TEST_F(StandInCli, AnswerShapes) {
   };
   for (const auto& c : cases) {
     Output(c.Output);
-    const TCliOutcome out = RunCliRequest({kGeminiCliKey, "gemini-2.5-flash", kHello, false, 30});
+    const TCliOutcome out = RunCliRequest({kGeminiCliKey, "gemini-2.5-flash", kHello, false, 30, {}});
     EXPECT_EQ(out.Result, c.Result) << c.Name;
     EXPECT_EQ(out.Usage, c.Usage) << c.Name << ": " << out.Usage.PromptTokens << "," << out.Usage.CandidatesTokens
                                   << "," << out.Usage.TotalTokens;
@@ -109,24 +115,24 @@ TEST_F(StandInCli, AnswerShapes) {
 TEST_F(StandInCli, PromptFileAttachmentsCommandLineAndCleanUp) {
   Output(R"({"response":"ok"})");
   const TChatHistory history = {
-      Turn("user", {Text("Look"), Inline("image/png", "UE5HREFUQQ==", "C:\\a\\cat.png")}),
+      Turn("user", {Text("Look"), Inline("image/png", "UE5HREFUQQ==", "notes:v2\\cat.png")}),
       Turn("model", {Text("Nice"), Inline("image/png", "SU1HMg==")}),
       Turn("assistant", {Inline("image/png", "@@not base64@@"), Inline("text/plain", "dGV4dA=="),
                          Inline("application/x-thing", "AA==", "/home/u/notes.bin")}),
       Turn("user", {Text("\xD0\x95\xD1\x89\xD1\x91")}),
   };
   const std::string model = "gemini-2.5-pro'; touch pwned; '";
-  const TCliOutcome out = RunCliRequest({kGeminiCliKey, model, history, true, 30});
+  const TCliOutcome out = RunCliRequest({kGeminiCliKey, model, history, true, 30, {}});
   EXPECT_EQ(out.Result, "ok");
 
   EXPECT_EQ(FRecord.Read("stdin"),
             "\xEF\xBB\xBF"
-            "User: Look\r\n[Attached file: \"cat.png\" (internal storage name: file_1_cat.png)]\r\n\r\n"
+            "User: Look\r\n[Attached file: \"notes:v2\\cat.png\" (internal storage name: file_1_notes:v2\\cat.png)]\r\n\r\n"
             "Model: Nice\r\n[Attached file: file_2.png]\r\n\r\n"
             "Model: [Error saving file attachment]\r\n[Attached file: file_3.txt]\r\n"
             "[Attached file: \"notes.bin\" (internal storage name: file_4_notes.bin)]\r\n\r\n"
             "User: \xD0\x95\xD1\x89\xD1\x91\r\n\r\n");
-  EXPECT_EQ(FRecord.Read("files/file_1_cat.png"), "PNGDATA");
+  EXPECT_EQ(FRecord.Read("files/file_1_notes:v2\\cat.png"), "PNGDATA");
   EXPECT_EQ(FRecord.Read("files/file_2.png"), "IMG2");
   EXPECT_EQ(FRecord.Read("files/file_3.txt"), "text");
   EXPECT_EQ(FRecord.Read("files/file_4_notes.bin"), std::string(1, '\0'));
@@ -140,9 +146,72 @@ TEST_F(StandInCli, PromptFileAttachmentsCommandLineAndCleanUp) {
   EXPECT_FALSE(std::filesystem::exists(cwd)) << "the working folder must be gone";
 
   Output("not json");
-  RunCliRequest({kGeminiCliKey, "m", kHello, false, 30});
+  RunCliRequest({kGeminiCliKey, "m", kHello, false, 30, {}});
   EXPECT_EQ(FRecord.Read("args"), "--model\nm\n--output-format\njson\n");
   EXPECT_FALSE(std::filesystem::exists(std::string(Trim(FRecord.Read("cwd"))))) << "gone after a failure too";
+}
+
+TEST_F(StandInCli, TheWorkingFolderIsNewAndOnlyTheUsersOwn) {
+  Output(R"({"response":"ok"})");
+  const TChatHistory history = {Turn("user", {Text("secret"), Inline("text/plain", "dGV4dA==", "a.txt")})};
+  ASSERT_EQ(RunCliRequest({kGeminiCliKey, "m", history, false, 30, {}}).Result, "ok");
+  const auto first = LastWorkDir();
+  EXPECT_EQ(first.parent_path(), FHome.Runtime() / "tarvok");
+  EXPECT_EQ(test::Mode(FHome.Runtime() / "tarvok"), 0700u);
+  EXPECT_EQ(FRecord.Read("modes"), "700\n600\n600\n") << "folder, prompt file, attachment";
+  RunCliRequest({kGeminiCliKey, "m", history, false, 30, {}});
+  EXPECT_NE(LastWorkDir(), first) << "every run gets a folder of its own";
+  EXPECT_TRUE(std::filesystem::is_empty(FHome.Runtime() / "tarvok"));
+}
+
+TEST_F(StandInCli, AFolderOthersCouldReachOrPlantIsNeverUsed) {
+  Output(R"({"response":"ok"})");
+  namespace fs = std::filesystem;
+  const fs::path cache = FHome.Home() / ".cache" / "tarvok";
+  TTempDir elsewhere;
+  struct {
+    const char* Name;
+    std::function<void()> Plant;
+    fs::path Expected;  // the folder the run must use; empty: none, the run must not start
+  } cases[] = {
+      {"a runtime folder open to others is passed over",
+       [&] { fs::permissions(FHome.Runtime(), fs::perms::all); }, cache},
+      {"a cache folder open to others is closed first",
+       [&] {
+         fs::permissions(FHome.Runtime(), fs::perms::all);
+         fs::create_directories(cache);
+         fs::permissions(cache, fs::perms::all);
+       },
+       cache},
+      {"a link in place of the cache folder is refused",
+       [&] {
+         fs::permissions(FHome.Runtime(), fs::perms::all);
+         fs::create_directories(cache.parent_path());
+         fs::create_directory_symlink(elsewhere.Path(), cache);
+       },
+       {}},
+      {"a link in place of the runtime folder's is refused",
+       [&] { fs::create_directory_symlink(elsewhere.Path(), FHome.Runtime() / "tarvok"); }, {}},
+  };
+  for (const auto& c : cases) {
+    std::error_code ec;
+    fs::remove_all(FHome.Runtime() / "tarvok", ec);
+    fs::remove_all(FHome.Home() / ".cache", ec);
+    fs::permissions(FHome.Runtime(), fs::perms::owner_all);
+    FRecord.Write("cwd", "");
+    c.Plant();
+    const TCliOutcome out = RunCliRequest({kGeminiCliKey, "m", kHello, false, 30, {}});
+    if (c.Expected.empty()) {
+      EXPECT_EQ(out.Result, "") << c.Name;
+      EXPECT_EQ(FRecord.Read("cwd"), "") << c.Name << ": the CLI must not run";
+    } else {
+      EXPECT_EQ(out.Result, "ok") << c.Name;
+      EXPECT_EQ(LastWorkDir().parent_path(), c.Expected) << c.Name;
+      EXPECT_EQ(test::Mode(c.Expected), 0700u) << c.Name;
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path())) << c.Name;
+  }
+  fs::permissions(FHome.Runtime(), fs::perms::owner_all);
 }
 
 TEST(CliRequest, AttachmentNamesAndCommandLines) {
@@ -155,11 +224,25 @@ TEST(CliRequest, AttachmentNamesAndCommandLines) {
       {"image/webp", "", "file_7.webp"},        {"application/pdf", "", "file_7.pdf"},
       {"TEXT/Markdown", "", "file_7.txt"},      {"application/json", "", "file_7.json"},
       {"application/xml", "", "file_7.xml"},    {"Image/PNG", "", "file_7.dat"},
-      {"audio/mpeg", "", "file_7.dat"},         {"image/png", "D:\\x\\y.png", "file_7_y.png"},
-      {"image/png", "C:cat.png", "file_7_cat.png"}, {"image/png", "../../etc/passwd", "file_7_passwd"},
+      {"audio/mpeg", "", "file_7.dat"},         {"image/png", "/x/y.png", "file_7_y.png"},
+      {"image/png", "../../etc/passwd", "file_7_passwd"},
   };
   for (const auto& n : names)
     EXPECT_EQ(CliAttachmentName(7, Inline(n.Mime, "", n.FileName)), n.Expected) << n.Mime << " " << n.FileName;
+  // Windows cuts at its separators and the drive colon; POSIX names may hold both.
+  struct {
+    const char* FileName;
+    const char* Windows;
+    const char* Posix;
+  } parts[] = {
+      {"C:\\a\\cat.png", "cat.png", "C:\\a\\cat.png"}, {"C:cat.png", "cat.png", "C:cat.png"},
+      {"notes:v2.txt", "v2.txt", "notes:v2.txt"},         {"/home/u/n.bin", "n.bin", "n.bin"},
+      {"../../etc/passwd", "passwd", "passwd"},           {"plain.txt", "plain.txt", "plain.txt"},
+  };
+  for (const auto& p : parts) {
+    EXPECT_EQ(ExtractFileNamePartWindows(p.FileName), p.Windows) << p.FileName;
+    EXPECT_EQ(ExtractFileNamePartPosix(p.FileName), p.Posix) << p.FileName;
+  }
 
   std::string error;
   EXPECT_EQ(MakeCliCommandLineWindows("gemini-2.5-pro", true, "C:\\T\\gemini_prompt.txt", error),
@@ -176,7 +259,7 @@ TEST(CliRequest, AttachmentNamesAndCommandLines) {
 }
 
 TEST(CliRequest, UnquotableModelNameIsRefusedWithoutRunning) {
-  const TCliOutcome out = RunCliRequest({kGeminiCliKey, "bad\nname", kHello, false, 30});
+  const TCliOutcome out = RunCliRequest({kGeminiCliKey, "bad\nname", kHello, false, 30, {}});
   EXPECT_EQ(out.Result, std::string(clitexts::kCliUnsafeName) + "bad\nname");
   EXPECT_TRUE(IsCliFailureResult(out.Result));
 }
@@ -262,6 +345,32 @@ TEST_F(CliTurn, AnAnswerThatBeginsWithAFailureWordIsRecorded) {
     ASSERT_EQ(FDM.FChatHistory.size(), 2u) << answer;
     EXPECT_EQ(FDM.FChatHistory[1].Parts, (TContentParts{Text(answer)}));
   }
+}
+
+TEST_F(CliTurn, StoppingAllRunsEndsTheCliWithItsChildrenAndRemovesTheFolder) {
+  FRecord.Write("block", "");
+  Output(R"({"response":"late"})");
+  std::atomic<int> completions = 0;
+  GenerateContentCLI(FDM, kGeminiCliKey, "gemini-2.5-flash", {Text("secret")}, false,
+                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags&) { ++completions; }), true);
+  ASSERT_TRUE(FMain.ProcessUntil([&] { return FRecord.Read("child.pid") != "<missing>"; }));
+  const auto dir = LastWorkDir();
+  ASSERT_TRUE(std::filesystem::exists(dir / "gemini_prompt.txt"));
+  const pid_t child = std::stoi(FRecord.Read("child.pid"));
+
+  EXPECT_TRUE(TCliRuns::Instance().StopAll(std::chrono::seconds(10)));
+  EXPECT_FALSE(std::filesystem::exists(dir)) << "the conversation must not stay on disk";
+  EXPECT_TRUE(test::WaitUntilGone(child)) << "the CLI's child outlived the stop";
+  ASSERT_TRUE(FMain.ProcessUntil([&] { return completions.load() == 1; }));
+  EXPECT_TRUE(FDM.FChatHistory.empty()) << "a stopped run is no answer";
+
+  // A run whose token was stopped before it began starts nothing.
+  FRecord.Write("cwd", "");
+  const TStopTokenPtr token = TCliRuns::Instance().NewToken();
+  TCliRuns::Instance().StopAll(std::chrono::seconds(1));
+  TCliRequest request{kGeminiCliKey, "m", kHello, false, 30, token};
+  EXPECT_EQ(RunCliRequest(request).Result, "");
+  EXPECT_EQ(FRecord.Read("cwd"), "");
 }
 
 TEST_F(CliTurn, WithoutAddToHistoryTheHistoryIsUntouched) {
