@@ -247,6 +247,8 @@ class CliFlows : public ::testing::Test {
     // check script's log is what the machine would have printed.
     s.RunScriptAndWait = [this](const std::filesystem::path& AScript, const std::filesystem::path&, int) {
       FRan.push_back(AScript.filename().string());
+      FFolders.push_back(AScript.parent_path());
+      FModes.push_back({test::Mode(AScript.parent_path()), test::Mode(AScript)});
       if (AScript.filename().string().starts_with("gemini_check") && FCheckLog)
         WriteFileAtomic(AScript.parent_path() / "gemini_check_log.txt", *FCheckLog);
       return FScriptError;
@@ -266,6 +268,8 @@ class CliFlows : public ::testing::Test {
   TTestHost FHost;
   TCliEnvironment FEnv;
   std::vector<std::string> FRan;
+  std::vector<std::filesystem::path> FFolders;
+  std::vector<std::pair<unsigned, unsigned>> FModes;
   std::optional<std::string> FCheckLog;
   std::string FScriptError;
   int FRefreshes = 0, FAuthConsoles = 0;
@@ -403,6 +407,15 @@ TEST_F(CliFlows, MenuCommands) {
 
   FEnv.CLI1Click();
   EXPECT_EQ(FAuthConsoles, 1);
+
+  // Each script ran from a new folder of its own that only the user can enter, now gone.
+  ASSERT_EQ(FFolders.size(), 3u);
+  EXPECT_NE(FFolders[0], FFolders[1]);
+  for (std::size_t i = 0; i < FFolders.size(); ++i) {
+    EXPECT_EQ(FFolders[i].parent_path(), FTemp.Path()) << FRan[i];
+    EXPECT_EQ(FModes[i], (std::pair<unsigned, unsigned>{0700u, 0600u})) << FRan[i];
+    EXPECT_FALSE(std::filesystem::exists(FFolders[i])) << FRan[i];
+  }
 }
 
 TEST_F(CliFlows, ScriptProblemsAreShownAndATaskThatFailsEndsQuietly) {
@@ -476,6 +489,35 @@ TEST(CliPosixScripts, CheckScriptFindsNodeAndTheCli) {
   r = AnalyseCheckLog(ReadCheckLog(log).value_or(""));
   EXPECT_TRUE(r.Node && r.Gemini);
   EXPECT_NE(shown.find("Log saved to: " + log.string()), std::string::npos) << shown;
+}
+
+// Some terminals hand the script to a running server and return at once. The check waits
+// for the script's end marker, so it reads the whole log and removes it afterwards.
+TEST(CliPosixScripts, ACheckHandedToATerminalServerIsWaitedForToTheEnd) {
+  TTempDir bin, scripts, program, profile;
+  test::MakeExecutable(bin.Write("x-terminal-emulator",
+                                 "#!/bin/sh\n[ \"$1\" = -e ] && shift\n\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n"));
+  test::MakeExecutable(bin.Write("node", "#!/bin/sh\necho v22.12.0\n"));
+  test::MakeExecutable(bin.Write("gemini", "#!/bin/sh\nsleep 1\necho 0.1.18\n"));  // a slow start
+  test::TPathPrefix path(bin.Path());
+  test::TScopedEnv display("DISPLAY", ":99");
+  TCliSystem system = DefaultCliSystem();
+  system.ScriptDir = scripts.Path();
+  system.ProgramDir = program.Path();
+  system.UserProfile = profile.Path();
+  system.RefreshPath = [] {};
+  system.OpenAuthConsole = [] {};
+  TTestHost host;
+  TCliEnvironment env(host, system);
+  host.Environment = &env;
+  host.Answers = {false, false};
+  SetProgramDir(program.Path());
+  host.Checked = true;
+  env.GeminiCliCheckBoxClick();
+  SetProgramDir({});
+  EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskAuthorise, clitexts::kAskAuthSkip}))
+      << program.Read("log.txt");
+  EXPECT_TRUE(std::filesystem::is_empty(scripts.Path())) << "the script and its log are removed";
 }
 
 }  // namespace
