@@ -114,6 +114,10 @@ void TCliEnvironment::ComponentCheck() {
         if (auto text = ReadCheckLog(AFiles.Log)) found = AnalyseCheckLog(*text);
       });
   WriteLog(std::string("Result: Node=") + Bool(found.Node) + ", Gemini=" + Bool(found.Gemini));
+  if (!found.NodeTooOld.empty()) {
+    WriteLog("Node.js too old: " + found.NodeTooOld);
+    RunOnUi([&] { FHost.ShowMessage(clitexts::kNodeTooOld + found.NodeTooOld + clitexts::kNodeTooOldTail); });
+  }
   if (found.Node && found.Gemini) {
     if (!Exists(LocalAuthFlag())) RunOnUi([this] { AuthorisationOffer(); });
     WriteLog(std::string("CheckCliStatus done. AuthFlag: ") + Bool(Exists(LocalAuthFlag())));

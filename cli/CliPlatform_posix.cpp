@@ -129,7 +129,10 @@ void RefreshPathPosix() {
   std::error_code ec;
   for (const auto& f : folders)
     if (std::filesystem::is_directory(f, ec)) existing.push_back(f);
-  ::setenv("PATH", AppendToSearchPath(EnvText("PATH"), existing).c_str(), 1);
+  std::string path = AppendToSearchPath(EnvText("PATH"), existing);
+  // A Node.js the setup put into the user's prefix replaces the system's older one.
+  if (!home.empty() && IsExecutable(home + "/.local/bin/node")) path = PrependToSearchPath(path, home + "/.local/bin");
+  ::setenv("PATH", path.c_str(), 1);
 }
 
 [[noreturn]] void FailFile(const std::string& AWhat, const std::string& APath, int AError) {

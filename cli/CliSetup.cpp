@@ -12,6 +12,9 @@ namespace tarvok {
 namespace {
 
 const std::string kNodeInstallerUrl = "https://nodejs.org/dist/v22.12.0/node-v22.12.0-x64.msi";
+// Ends with 0 when the Node.js running it is recent enough for the CLI.
+const std::string kNodeRecentEnough =
+    "\"process.exit(parseInt(process.versions.node)>=" + std::to_string(kMinNodeMajor) + "?0:1)\"";
 
 // The POSIX scripts install into the user's own prefix when the global one is not writable.
 const char* const kChooseNpmPrefix =
@@ -65,9 +68,11 @@ std::vector<std::string> SetupScriptLinesWindows() {
       "echo === Gemini CLI Setup (NodeJS Only) ===",
       "echo.",
       "echo [1/2] Checking Node.js...",
-      "node -v >nul 2>&1",
+      // A Node.js older than the CLI needs counts as missing: the installer replaces it.
+      "node -e " + kNodeRecentEnough + " >nul 2>&1",
       "if not errorlevel 1 goto NODE_FOUND_CMD",
-      "if exist \"C:\\Program Files\\nodejs\\node.exe\" goto NODE_FOUND_FILE",
+      "if exist \"C:\\Program Files\\nodejs\\node.exe\" (\"C:\\Program Files\\nodejs\\node.exe\" -e " +
+          kNodeRecentEnough + " >nul 2>&1 && goto NODE_FOUND_FILE)",
       "goto INSTALL_NODE",
       ":NODE_FOUND_CMD",
       "echo Node.js found (in PATH).",
@@ -169,21 +174,35 @@ std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, cons
 }
 
 std::vector<std::string> SetupScriptLinesPosix(const std::string& ADone) {
+  const std::string minimum = std::to_string(kMinNodeMajor);
   return WithHead(ADone, {
       "printf '\\033]0;Gemini CLI Setup\\007'",
-      "echo '=== Gemini CLI Setup (Node.js from the system packages) ==='",
+      "echo '=== Gemini CLI Setup ==='",
       "echo",
       "echo '[1/2] Checking Node.js...'",
-      "if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then",
-      "    echo \"Node.js found: $(node -v)\"",
-      "    node -e 'process.exit(parseInt(process.versions.node, 10) >= 20 ? 0 : 1)' || "
-      "echo 'Gemini CLI needs Node.js 20 or later: update Node.js from your system packages.'",
-      "    echo",
-      "    echo '[2/2] Installing/Updating Gemini CLI...'",
-      std::string("    ") + kChooseNpmPrefix,
-      "    npm install -g \"$@\" @google/gemini-cli@latest",
+      "node_ok() { v=$(node -v 2>/dev/null) || return 1; v=${v#v}; [ \"${v%%.*}\" -ge " + minimum +
+          " ] 2>/dev/null; }",
+      "if command -v npm >/dev/null 2>&1; then",
+      "    if ! node_ok; then",
+      // The system's Node.js (Debian 12: 18) is too old: the npm registry carries Node.js
+      // itself, installed for this user alone.
+      "        echo \"Node.js $(node -v 2>/dev/null || echo '(none)') is too old: Gemini CLI needs Node.js " + minimum +
+          " or later.\"",
+      "        echo 'Installing a current Node.js into ~/.local from the npm registry...'",
+      "        npm install -g --prefix \"$HOME/.local\" node@22",
+      "        PATH=\"$HOME/.local/bin:$PATH\"; export PATH; hash -r 2>/dev/null",
+      "    fi",
+      "    if node_ok; then",
+      "        echo \"Node.js found: $(node -v)\"",
+      "        echo",
+      "        echo '[2/2] Installing/Updating Gemini CLI...'",
+      std::string("        ") + kChooseNpmPrefix,
+      "        npm install -g \"$@\" @google/gemini-cli@latest",
+      "    else",
+      "        echo 'Node.js " + minimum + " or later could not be installed, so Gemini CLI was not installed.'",
+      "    fi",
       "else",
-      "    echo 'Node.js or npm not found. Install them from your system packages, for example:'",
+      "    echo 'npm not found. Install Node.js and npm from your system packages, for example:'",
       "    echo '  sudo apt install nodejs npm    (Debian, Ubuntu)'",
       "    echo '  sudo dnf install nodejs npm    (Fedora)'",
       "    echo 'and then run the setup again.'",
@@ -260,6 +279,15 @@ TCheckLogResult AnalyseCheckLog(std::string_view AText) {
   result.Node = hasV && std::regex_search(t, kVersion);
   const std::size_t marker = t.find("GeminiCheck:");
   result.Gemini = marker != std::string::npos && std::regex_search(t.begin() + static_cast<std::ptrdiff_t>(marker), t.end(), kVersion);
+  // Node.js prints its version first, before the marker.
+  static const std::regex kNodeVersion(R"(v([0-9]+)\.[0-9]+\.[0-9]+)");
+  std::smatch node;
+  const std::string beforeMarker = t.substr(0, marker);
+  if (result.Node && std::regex_search(beforeMarker, node, kNodeVersion) && node[1].length() <= 3 &&
+      std::stoi(node[1].str()) < kMinNodeMajor) {
+    result.Node = false;
+    result.NodeTooOld = node[0].str();
+  }
   return result;
 }
 
@@ -297,6 +325,19 @@ std::string AppendToSearchPath(const std::string& APath, const std::vector<std::
     result += folder;
   }
   return result;
+}
+
+std::string PrependToSearchPath(const std::string& APath, const std::string& AFolder) {
+  std::string result = AFolder;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = APath.find(':', start);
+    const std::string entry = APath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (entry != AFolder && entry != AFolder + "/") result += ":" + entry;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return APath.empty() ? AFolder : result;
 }
 
 }  // namespace tarvok

@@ -40,9 +40,15 @@ std::vector<std::string> UninstallScriptLines(const std::string& ADone);
 std::string ScriptBytes(const std::vector<std::string>& ALines);
 std::string ScriptExtension();
 
+// The oldest Node.js major version the Gemini CLI runs on.
+inline constexpr int kMinNodeMajor = 20;
+
 struct TCheckLogResult {
   bool Node = false;
   bool Gemini = false;
+  // The version Node.js printed (such as "v18.20.4") when it is older than the CLI needs;
+  // Node is then false.
+  std::string NodeTooOld;
 };
 // AText is the log's text; CR LF pairs are made spaces here.
 TCheckLogResult AnalyseCheckLog(std::string_view AText);
@@ -56,5 +62,7 @@ std::optional<std::string> MergeRegistryPath(const std::optional<std::string>& A
                                              const std::optional<std::string>& AUserPath);
 // PATH with each folder of AFolders appended when it is not there yet (':'-separated).
 std::string AppendToSearchPath(const std::string& APath, const std::vector<std::string>& AFolders);
+// PATH with AFolder first, and nowhere else.
+std::string PrependToSearchPath(const std::string& APath, const std::string& AFolder);
 
 }  // namespace tarvok

@@ -43,6 +43,9 @@ inline constexpr const char* kFailureUpper = "ОШИБКА:";
 inline constexpr const char* kFailure = "Ошибка";
 // Our own: a CLI run that gave no answer, and a model name no shell can take safely.
 inline constexpr const char* kCliEmptyAnswer = "Ошибка Gemini CLI: пустой ответ.";
+// Our own: the Node.js found is older than the CLI runs on (followed by its version and kNodeTooOldTail).
+inline constexpr const char* kNodeTooOld = "Найден Node.js ";
+inline constexpr const char* kNodeTooOldTail = ", а для Gemini CLI нужен Node.js 20 или новее.";
 inline constexpr const char* kCliUnsafeName = "Ошибка: имя модели или путь нельзя безопасно передать в командную строку: ";
 
 }  // namespace tarvok::clitexts

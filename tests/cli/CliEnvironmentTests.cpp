@@ -40,9 +40,9 @@ set "PATH=%SystemRoot%\system32;%SystemRoot%;%SystemRoot%\System32\Wbem;%PATH%"
 echo === Gemini CLI Setup (NodeJS Only) ===
 echo.
 echo [1/2] Checking Node.js...
-node -v >nul 2>&1
+node -e "process.exit(parseInt(process.versions.node)>=20?0:1)" >nul 2>&1
 if not errorlevel 1 goto NODE_FOUND_CMD
-if exist "C:\Program Files\nodejs\node.exe" goto NODE_FOUND_FILE
+if exist "C:\Program Files\nodejs\node.exe" ("C:\Program Files\nodejs\node.exe" -e "process.exit(parseInt(process.versions.node)>=20?0:1)" >nul 2>&1 && goto NODE_FOUND_FILE)
 goto INSTALL_NODE
 :NODE_FOUND_CMD
 echo Node.js found (in PATH).
@@ -144,6 +144,7 @@ TEST(CliScripts, CheckLogAnalysis) {
     const char* Name;
     std::string Log;
     bool Node, Gemini;
+    std::string TooOld = "";
   } cases[] = {
       {"both present", "v22.12.0\r\nGeminiCheck: 0.1.18\r\n", true, true},
       {"gemini not a command",
@@ -156,11 +157,15 @@ TEST(CliScripts, CheckLogAnalysis) {
       {"node's test looks at the whole log", "node: not found (V)\r\nGeminiCheck: 0.1.18\r\n", true, true},
       {"no letter v: no node", "'node' is not recognized\r\nGeminiCheck: 0.1.18\r\n", false, true},
       {"POSIX stand-in log", "v20.20.2\nGeminiCheck: 0.61.0\n", true, true},
+      {"Node.js older than the CLI needs", "v18.20.4\r\nGeminiCheck: 0.1.18\r\n", false, true, "v18.20.4"},
+      {"the oldest it runs on", "v20.0.0\r\nGeminiCheck: 0.1.18\r\n", true, true},
+      {"only the CLI's version counts for nothing old", "V\r\nGeminiCheck: v1.2.3\r\n", true, true},
   };
   for (const auto& c : cases) {
     const TCheckLogResult r = AnalyseCheckLog(c.Log);
     EXPECT_EQ(r.Node, c.Node) << c.Name;
     EXPECT_EQ(r.Gemini, c.Gemini) << c.Name;
+    EXPECT_EQ(r.NodeTooOld, c.TooOld) << c.Name;
   }
   TTempDir dir;
   EXPECT_FALSE(ReadCheckLog(dir.Path() / "missing.txt").has_value());
@@ -189,6 +194,8 @@ TEST(CliScripts, PathMerging) {
             "/usr/bin:/bin:/opt/npm/bin:/h/.local/bin");
   EXPECT_EQ(AppendToSearchPath("/opt/npm/bin/:/bin", {"/opt/npm/bin"}), "/opt/npm/bin/:/bin");
   EXPECT_EQ(AppendToSearchPath("", {"/x/bin"}), "/x/bin");
+  EXPECT_EQ(PrependToSearchPath("/usr/bin:/h/.local/bin/:/bin", "/h/.local/bin"), "/h/.local/bin:/usr/bin:/bin");
+  EXPECT_EQ(PrependToSearchPath("", "/h/.local/bin"), "/h/.local/bin");
 }
 
 // The window's side for the flows: answers questions from a queue and records the rest.
@@ -518,6 +525,82 @@ TEST(CliPosixScripts, ACheckHandedToATerminalServerIsWaitedForToTheEnd) {
   EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskAuthorise, clitexts::kAskAuthSkip}))
       << program.Read("log.txt");
   EXPECT_TRUE(std::filesystem::is_empty(scripts.Path())) << "the script and its log are removed";
+}
+
+// The check as it runs here, with the machine's programs standing in (no display: the
+// script runs without a terminal).
+class CliPosixCheck : public ::testing::Test {
+ protected:
+  CliPosixCheck() : FPath(FBin.Path()), FNoDisplay("DISPLAY", std::nullopt), FNoWayland("WAYLAND_DISPLAY", std::nullopt) {
+    FSystem = DefaultCliSystem();
+    FSystem.ScriptDir = FScripts.Path();
+    FSystem.ProgramDir = FProgram.Path();
+    FSystem.UserProfile = FProfile.Path();
+    FSystem.RefreshPath = [] {};
+    FSystem.OpenAuthConsole = [] {};
+    SetProgramDir(FProgram.Path());
+  }
+  ~CliPosixCheck() override { SetProgramDir({}); }
+  void Program(const std::string& AName, const std::string& AScript) {
+    test::MakeExecutable(FBin.Write(AName, "#!/bin/sh\n" + AScript));
+  }
+  TTempDir FBin, FScripts, FProgram, FProfile;
+  test::TPathPrefix FPath;
+  test::TScopedEnv FNoDisplay, FNoWayland;
+  TCliSystem FSystem;
+};
+
+TEST_F(CliPosixCheck, ANodeTooOldForTheCliIsNamedAndLeadsToTheInstallOffer) {
+  Program("node", "echo v18.20.4\n");
+  Program("gemini", "echo 0.1.18\n");
+  TTestHost host;
+  TCliEnvironment env(host, FSystem);
+  host.Environment = &env;
+  host.Checked = true;
+  env.GeminiCliCheckBoxClick();  // the install offer: No
+  EXPECT_EQ(host.Messages, (std::vector<std::string>{std::string(clitexts::kNodeTooOld) + "v18.20.4" +
+                                                     clitexts::kNodeTooOldTail}));
+  EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskInstallMissing}));
+  EXPECT_FALSE(host.Checked);
+  EXPECT_NE(FProgram.Read("log.txt").find("] Node.js too old: v18.20.4\r\n"), std::string::npos);
+}
+
+// The setup script with a Node.js too old for the CLI: it installs a current one from the
+// npm registry into the user's prefix and the CLI with it, or, when that fails, no CLI.
+TEST_F(CliPosixCheck, SetupInstallsACurrentNodeBeforeTheCliOrNoCliAtAll) {
+  TTempDir home, record;
+  test::TScopedEnv homeEnv("HOME", home.Path().string());
+  Program("node", "echo v18.20.4\n");
+  Program("npm", "R='" + record.Path().string() +
+                     "'\n"
+                     "echo \"$* | $(node -v)\" >> \"$R/npm\"\n"
+                     "case \"$*\" in *node@22*)\n"
+                     "  [ -f \"$R/offline\" ] && exit 1\n"
+                     "  mkdir -p \"$HOME/.local/bin\"; printf '#!/bin/sh\\necho v22.12.0\\n' > \"$HOME/.local/bin/node\"\n"
+                     "  chmod +x \"$HOME/.local/bin/node\";;\n"
+                     "esac\n");
+  const std::string local = home.Path().string() + "/.local";
+  struct {
+    const char* Name;
+    bool Offline;
+    std::string Calls;
+  } cases[] = {
+      {"a current Node.js is installed first", false,
+       "install -g --prefix " + local + " node@22 | v18.20.4\nconfig get prefix | v22.12.0\ninstall -g --prefix " + local +
+           " @google/gemini-cli@latest | v22.12.0\n"},
+      {"without a current Node.js no CLI", true, "install -g --prefix " + local + " node@22 | v18.20.4\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(home.Path() / ".local");
+    std::filesystem::remove(record.Path() / "npm");
+    if (c.Offline) record.Write("offline", "");
+    const auto done = FScripts.Path() / "done";
+    const auto script = FScripts.Write("gemini_setup.sh", PosixScriptBytes(SetupScriptLinesPosix(done.string())));
+    const std::string shown = RunConsoleCommand("/bin/sh " + ShellQuote(script.string()), "", "", 60);
+    EXPECT_EQ(record.Read("npm"), c.Calls) << c.Name << "\n" << shown;
+    EXPECT_TRUE(std::filesystem::exists(done)) << c.Name;
+    std::filesystem::remove(done);
+  }
 }
 
 }  // namespace
