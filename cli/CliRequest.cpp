@@ -187,9 +187,9 @@ TGeminiCLIThread::TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, T
 
 void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AModelName,
                               const TChatHistory& AHistory, bool AUseGoogleSearch, TGeminiDM& AGeminiDM,
-                              TStringCallback ACallback) {
+                              TStringCallback ACallback, TStopTokenPtr AStop) {
   TCliRequest request{AApiKey, AModelName, AHistory, AUseGoogleSearch, AGeminiDM.TimeOut1,
-                      TCliRuns::Instance().NewToken()};
+                      AStop ? std::move(AStop) : TCliRuns::Instance().NewToken()};
   auto* worker = new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback));
   std::thread([worker] {
     worker->Execute();
@@ -210,7 +210,7 @@ void TGeminiCLIThread::Execute() {
 
 void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const std::string& AModelName,
                         const TContentParts& AParts, bool AUseGoogleSearch, TStringCallback ACallback,
-                        bool AAddToHistory) {
+                        bool AAddToHistory, TStopTokenPtr AStop) {
   THistoryItem userItem;
   userItem.Role = "user";
   userItem.Parts = AParts;
@@ -257,7 +257,8 @@ void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const 
     }
     if (ACallback && *ACallback) (*ACallback)(result, usage, flags);
   });
-  TGeminiCLIThread::Create(AApiKey, AModelName, toSend, AUseGoogleSearch, AGeminiDM, std::move(completion));
+  TGeminiCLIThread::Create(AApiKey, AModelName, toSend, AUseGoogleSearch, AGeminiDM, std::move(completion),
+                           std::move(AStop));
 }
 
 }  // namespace tarvok

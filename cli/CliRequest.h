@@ -18,10 +18,11 @@ class TGeminiDM;
 inline constexpr const char* kGeminiCliKey = "GeminiCLI";
 
 // The CLI twin of TGeminiDM::GenerateContent. Returns at once; ACallback runs later on the
-// main thread with the result text and the token counts.
+// main thread with the result text and the token counts. AStop (from TCliRuns::NewToken),
+// when given, stops this request's run alone; a new token is made otherwise.
 void GenerateContentCLI(TGeminiDM& AGeminiDM, const std::string& AApiKey, const std::string& AModelName,
                         const TContentParts& AParts, bool AUseGoogleSearch, TStringCallback ACallback,
-                        bool AAddToHistory);
+                        bool AAddToHistory, TStopTokenPtr AStop = nullptr);
 
 // The CLI's failure beginnings, "ОШИБКА:", "Ошибка", "Error" (any case), for texts that come
 // without a flag; the worker flags its own results.
@@ -51,7 +52,8 @@ struct TCliOutcome {
 class TGeminiCLIThread {
  public:
   static void Create(const std::string& AApiKey, const std::string& AModelName, const TChatHistory& AHistory,
-                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback,
+                     TStopTokenPtr AStop = nullptr);
 
  private:
   TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, TStringCallback ACallback);
