@@ -156,6 +156,7 @@ std::string WindowsScriptBytes(const std::vector<std::string>& ALines) {
 std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, const std::string& ADone) {
   const std::string log = ShellQuote(ALogPath);
   return WithHead(ADone, {
+      "umask 077",  // the log is the user's alone
       "echo 'Checking Components...'",
       "echo '[1/2] Node.js:'",
       "node -v > " + log + " 2>&1",

@@ -493,6 +493,8 @@ TEST(CliPosixScripts, CheckScriptFindsNodeAndTheCli) {
   test::MakeExecutable(bin.Write("gemini", "#!/bin/sh\n[ \"$1\" = --version ] && echo 0.1.18\n"));
   const std::string shown = RunConsoleCommand("/bin/sh " + ShellQuote(script.string()), "", "", 60);
   EXPECT_EQ(ReadCheckLog(log).value_or(""), "v22.12.0\nGeminiCheck: 0.1.18\n");
+  EXPECT_EQ(test::Mode(log), 0600u);
+  EXPECT_TRUE(std::filesystem::exists(done));
   r = AnalyseCheckLog(ReadCheckLog(log).value_or(""));
   EXPECT_TRUE(r.Node && r.Gemini);
   EXPECT_NE(shown.find("Log saved to: " + log.string()), std::string::npos) << shown;
