@@ -259,6 +259,7 @@ TEST(CliRequest, AttachmentNamesAndCommandLines) {
 }
 
 TEST(CliRequest, UnquotableModelNameIsRefusedWithoutRunning) {
+  test::TPrivateHome home;
   const TCliOutcome out = RunCliRequest({kGeminiCliKey, "bad\nname", kHello, false, 30, {}});
   EXPECT_EQ(out.Result, std::string(clitexts::kCliUnsafeName) + "bad\nname");
   EXPECT_TRUE(IsCliFailureResult(out.Result));
