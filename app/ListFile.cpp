@@ -1,13 +1,47 @@
 #include "app/ListFile.h"
 
+#include <cerrno>
+#include <optional>
+#include <system_error>
+
 #include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 
 namespace tarvok {
-bool LoadListFile(const std::filesystem::path& APath, TListFile& AList) {
-  auto data = ReadWholeFile(APath);
-  if (!data) return false;
+namespace {
+
+// The file a path names, through any chain of symbolic links; a link whose target is
+// missing names that target.
+std::filesystem::path LinkTarget(const std::filesystem::path& APath) {
+  std::filesystem::path path = APath;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) break;
+    const auto target = std::filesystem::read_symlink(path, ec);
+    if (ec) break;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return path;
+}
+
+}  // namespace
+
+bool LoadListFile(const std::filesystem::path& APath, TListFile& AList, std::string* AError) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(APath, ec);
+  std::optional<std::string> data;
+  if (std::filesystem::is_regular_file(status)) {
+    errno = 0;
+    data = ReadWholeFile(APath);
+    if (!data) ec = std::error_code(errno ? errno : EIO, std::generic_category());
+  } else if (!ec) {
+    ec = std::make_error_code(std::errc::not_supported);  // a folder, a device, a pipe
+  }
+  if (!data) {
+    if (AError) *AError = ec.message();
+    return false;
+  }
   std::string_view bytes = *data;
   std::string text;
   if (bytes.substr(0, 3) == kUtf8Bom) {
@@ -48,7 +82,7 @@ void SaveListFile(const std::filesystem::path& APath, const TListFile& AList) {
     case TListEncoding::Utf16BE: out = "\xFE\xFF" + Utf8ToUtf16Bytes(text, true); break;
     case TListEncoding::Legacy: out = EncodeLegacyCodePage(text); break;
   }
-  WriteFileAtomic(APath, out);
+  WriteFileAtomic(LinkTarget(APath), out);
 }
 
 int IndexOfNoCase(const std::vector<std::string>& ALines, std::string_view AText) {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -220,6 +221,9 @@ void TForm1::BuildInputPanel() {
   for (auto* box : {cbModels, editApiKey}) {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
+    // Enter or leaving the box keeps the text as typed: with a case-insensitive completer
+    // the box would switch to an entry that differs only in letter case.
+    box->completer()->setCaseSensitivity(Qt::CaseSensitive);
     box->setToolTip("Enter Save");
     box->setMinimumWidth(96);
     box->setMaximumWidth(170);

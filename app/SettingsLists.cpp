@@ -104,13 +104,21 @@ void TSettingsLists::MaxLimKontChange() {
 void TSettingsLists::LoadList(QComboBox* ABox, TListFile& AList, const char* AFileName) {
   const QSignalBlocker block(ABox);
   const QString shown = ABox->currentText();
-  if (std::filesystem::exists(AFileName) && LoadListFile(AFileName, AList)) {
-    ABox->clear();
-    for (const auto& line : AList.Lines) ABox->addItem(Q(line));
-  } else {
+  std::error_code ec;
+  const auto status = std::filesystem::status(AFileName, ec);
+  std::string error;
+  AList.Unreadable = false;
+  if (status.type() == std::filesystem::file_type::not_found) {
+    // Only a file that is not there at all is made from the entries the box holds.
     AList.Lines = Entries(ABox);
     AList.Encoding = TListEncoding::Legacy;
     SaveListFile(AFileName, AList);
+  } else if (LoadListFile(AFileName, AList, &error)) {
+    ABox->clear();
+    for (const auto& line : AList.Lines) ABox->addItem(Q(line));
+  } else {
+    AList.Unreadable = true;
+    F.Dlg().ShowMessage(Q(ui::kMsgListReadFailed) + Q(AFileName) + ": " + Q(error) + Q(ui::kMsgListLeftAlone));
   }
   if (ABox->count() > 0) ABox->setCurrentIndex(0);
   else ABox->setEditText(shown);
@@ -129,7 +137,7 @@ void TSettingsLists::AddEntry(QComboBox* ABox, TListFile& AList, const char* AFi
   ABox->addItem(Q(text));
   ABox->setEditText(Q(text));
   AList.Lines.push_back(text);
-  SaveListFile(AFileName, AList);
+  SaveList(AList, AFileName);
 }
 
 void TSettingsLists::DeleteEntry(QComboBox* ABox, TListFile& AList, const char* AFileName, const char* AQuestion) {
@@ -142,7 +150,12 @@ void TSettingsLists::DeleteEntry(QComboBox* ABox, TListFile& AList, const char* 
   ABox->removeItem(index);
   ABox->setEditText(Q(text));
   AList.Lines.erase(AList.Lines.begin() + index);
-  SaveListFile(AFileName, AList);
+  SaveList(AList, AFileName);
+}
+
+void TSettingsLists::SaveList(const TListFile& AList, const char* AFileName) {
+  if (AList.Unreadable) F.Dlg().ShowMessage(Q(ui::kMsgListNotWrittenStart) + Q(AFileName) + Q(ui::kMsgListNotWrittenEnd));
+  else SaveListFile(AFileName, AList);
 }
 
 void TSettingsLists::editApiKeyKeyUp() { AddEntry(F.editApiKey, FKeys, kKeysFile); }

@@ -45,6 +45,8 @@ class TSettingsLists {
   void AddEntry(QComboBox* ABox, TListFile& AList, const char* AFileName);
   void DeleteEntry(QComboBox* ABox, TListFile& AList, const char* AFileName, const char* AQuestion);
   void LoadList(QComboBox* ABox, TListFile& AList, const char* AFileName);
+  // A list whose file could not be read at start is kept in the box only.
+  void SaveList(const TListFile& AList, const char* AFileName);
 
   TForm1& F;
   TListFile FKeys;

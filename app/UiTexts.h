@@ -57,6 +57,13 @@ inline constexpr const char* kHintTimeOut = "Время подумать";
 inline constexpr const char* kMenuDelete = "Удалить";
 inline constexpr const char* kMsgKreaRange = "От 0 до 5";
 inline constexpr const char* kMsgTimeOutRange = "От 1 до 60";
+inline constexpr const char* kMsgProgramFolderNotWritable =
+    "В папке программы нельзя сохранять файлы: чаты и настройки не будут сохранены. ";
+// A key or model list file that is there but cannot be read; it is left as it is.
+inline constexpr const char* kMsgListReadFailed = "Не удалось прочитать файл ";
+inline constexpr const char* kMsgListLeftAlone = ". Файл оставлен без изменений.";
+inline constexpr const char* kMsgListNotWrittenStart = "Файл ";
+inline constexpr const char* kMsgListNotWrittenEnd = " не удалось прочитать при запуске, поэтому он не перезаписан.";
 inline constexpr const char* kMsgMaxLimKontInvalid = "Ошибка: введено некорректное значение. Пожалуйста, введите целое положительное число.";
 inline constexpr const char* kAskDeleteKey = "Удалить этот ключ?\r\nДействие необратимо.";
 inline constexpr const char* kAskDeleteModel = "Удалить Модель?\r\nДействие необратимо.";

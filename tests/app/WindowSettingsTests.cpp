@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QCheckBox>
+#include <QApplication>
+#include <QFocusEvent>
 #include <QTest>
 
 #include "app/IniFile.h"
@@ -138,6 +140,29 @@ TEST_F(SettingsTest, EnterAddsANewKeyOnceAndIgnoresCaseVariants) {
   EXPECT_EQ(ReadText("Keys.txt"), "AbcKey\r\nNewKey\r\n");
 }
 
+TEST_F(SettingsTest, ACaseVariantTypedIntoAListBoxStaysAsTyped) {
+  WriteText("Keys.txt", "AbcKey\r\nOther\r\n");
+  WriteText("Models.txt", "Gemini-Pro\r\ngemini-flash\r\n");
+  OpenWindow();
+  struct {
+    QComboBox* Box;
+    const char* Typed;
+  } cases[] = {{Form().editApiKey, "abckey"}, {Form().cbModels, "gemini-pro"}};
+  for (const auto& c : cases) {
+    c.Box->setCurrentIndex(1);
+    c.Box->lineEdit()->clear();
+    QTest::keyClicks(c.Box->lineEdit(), c.Typed);
+    EXPECT_EQ(c.Box->currentText(), c.Typed) << "no completion in other letter case";
+    QTest::keyClick(c.Box->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(c.Box->currentText(), c.Typed) << "Enter selects no other entry";
+    EXPECT_EQ(c.Box->currentIndex(), 1) << c.Typed;
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(c.Box->lineEdit(), &leave);
+    EXPECT_EQ(c.Box->currentText(), c.Typed) << "leaving the box selects no other entry";
+    EXPECT_EQ(c.Box->count(), 2) << c.Typed;
+  }
+}
+
 TEST_F(SettingsTest, DeletingAModelAsksFirstAndNothingHappensForAnUnknownText) {
   OpenWindow();
   Form().cbModels->setEditText("not-a-model");
@@ -171,6 +196,39 @@ TEST_F(SettingsTest, CountFollowsKeyModelAndTheCliBox) {
   Form().cbModels->setCurrentIndex(0);
   Form().cbModels->setCurrentIndex(1);
   EXPECT_EQ(Form().CountLabel->text(), "3");
+}
+
+TEST_F(SettingsTest, AListFileThatCannotBeReadIsLeftAloneAndALinkStaysALink) {
+  namespace fs = std::filesystem;
+  WriteText("lists/models.txt", "m1\r\n");
+  fs::create_symlink("lists/models.txt", Path("Models.txt"));
+  fs::create_symlink("lists/keys.txt", Path("Keys.txt"));  // its target is not there yet
+  OpenWindow();
+  EXPECT_EQ(Form().cbModels->count(), 1);
+  Form().cbModels->setEditText("m2");
+  QTest::keyClick(Form().cbModels->lineEdit(), Qt::Key_Return);
+  Form().editApiKey->setEditText("k1");
+  QTest::keyClick(Form().editApiKey->lineEdit(), Qt::Key_Return);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(Path("Models.txt"))));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(Path("Keys.txt"))));
+  EXPECT_EQ(ReadText("lists/models.txt"), "m1\r\nm2\r\n");
+  EXPECT_EQ(ReadText("lists/keys.txt"), "k1\r\n");
+  EXPECT_TRUE(Dialogs.Messages.empty());
+  CloseWindow();
+
+  fs::remove(Path("Keys.txt"));
+  fs::create_directory(Path("Keys.txt"));  // there, but no list to read
+  OpenWindow();
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_TRUE(Dialogs.Messages[0].startsWith(Q(ui::kMsgListReadFailed) + "Keys.txt: ")) << S(Dialogs.Messages[0]);
+  EXPECT_EQ(Status(), ui::kStatusNewChat) << "the start-up goes on";
+  Form().editApiKey->setEditText("k2");
+  QTest::keyClick(Form().editApiKey->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(Form().editApiKey->count(), 1) << "the box takes the key";
+  EXPECT_TRUE(fs::is_directory(Path("Keys.txt")));
+  EXPECT_TRUE(fs::is_empty(Path("Keys.txt")));
+  EXPECT_EQ(Dialogs.Messages.size(), 2u) << "the user is told the file was not written";
+  EXPECT_TRUE(Dialogs.Errors.empty());
 }
 
 TEST(ListFileTest, ReadsAndWritesBackInTheEncodingOfItsByteOrderMark) {
