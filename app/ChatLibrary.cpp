@@ -215,6 +215,11 @@ void TChatLibrary::N12Click() {
     F.GeminiDM().ClearHistory();
     F.ResetChatView();
     F.FCurrentChatFile.clear();
+    {
+      // Its entries name deleted files; a click on one would write an orphan part.
+      TLoading loading(F);
+      F.GeminiListBox->clear();
+    }
     F.SetStatusText(ui::kStatusAllChatsDeleted);
     LoadChatList();
     InsertNewChatEntry();
@@ -287,6 +292,8 @@ void TChatLibrary::N17Click() {
 }
 
 void TChatLibrary::Edit1KeyUp() {
+  // A search replaces the chat selection that a pending request answers into.
+  if (F.RequestPending()) return;
   TWaitCursor wait;
   const std::string query = NormaliseSearchQuery(S(F.Edit1->text()));
   if (query.empty()) {

@@ -270,5 +270,55 @@ TEST_F(LibraryTest, ATransportFailureDuringTheSummaryMakesNoPart) {
   EXPECT_TRUE(Dialogs.Messages.empty());
 }
 
+TEST_F(LibraryTest, DeletingAllChatsEmptiesBothListsAndOpensANewChat) {
+  WriteChat("Alpha_2025-01-01_120000.json", "alpha");
+  WriteChat("subchats/Alpha_2025-01-01_120000_part_01_Ideas.json", "idea");
+  WriteChat("Beta_2025-02-01_120000.json", "beta");
+  OpenWindow();
+  Click(Form().ListBox2, "Alpha");
+  ASSERT_EQ(Form().GeminiListBox->count(), 2);
+
+  Form().N12->trigger();
+  ASSERT_EQ(Dialogs.Questions.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Questions[0].Text), ui::kAskDeleteAllChats);
+  EXPECT_EQ(ChatFiles().size(), 2u) << "No deletes nothing";
+
+  Dialogs.YesNoAnswers = {true};
+  Form().N12->trigger();
+  EXPECT_TRUE(ChatFiles().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(Path("chats/subchats")));
+  EXPECT_TRUE(std::filesystem::is_empty(Path("chats/subchats")));
+  EXPECT_EQ(Texts(Form().ListBox2), std::vector<std::string>{ui::kNewChatEntry});
+  EXPECT_EQ(Form().ListBox2->currentRow(), 0);
+  EXPECT_EQ(Form().GeminiListBox->count(), 0) << "no entry is left naming a deleted file";
+  EXPECT_TRUE(Form().FCurrentChatFile.empty());
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_EQ(Status(), ui::kStatusAllChatsDeleted);
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgAllChatsDeleted);
+}
+
+TEST_F(LibraryTest, NoSearchRunsWhileTheSummaryIsPending) {
+  UseEmulator();
+  WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
+  WriteChat("Beta_2025-02-01_120000.json", "beta question");
+  OpenWindow();
+  Click(Form().ListBox2, "Alpha");
+  emulator::TScriptedReply summary = TextReply(std::string(kNewPartTitleMarker) + " Later\nsummary", 5, 2);
+  summary.DelayMs = 200;
+  Emulator.Enqueue(summary);
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(Form().RequestPending());
+  EXPECT_FALSE(Form().Edit1->isEnabled());
+  Form().Edit1->setText("beta");
+  QTest::keyClick(Form().Edit1, Qt::Key_Return);
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(Form().FCurrentChatFile,
+            (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Later.json").string());
+  EXPECT_EQ(Status(), ui::kStatusNewPartCreated);
+  EXPECT_TRUE(Form().Edit1->isEnabled());
+}
+
 }  // namespace
 }  // namespace tarvok
