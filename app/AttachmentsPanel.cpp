@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "app/MainWindow.h"
+#include "app/PromptBox.h"
 #include "app/QtDialogs.h"
 #include "app/QtText.h"
 #include "app/UiTexts.h"
@@ -89,7 +90,7 @@ void TAttachmentsPanel::UpdateFilesLabel() {
 
 void TAttachmentsPanel::UpdateContextTokensLabel() {
   const int history = F.GeminiDM().FActualHistoryTokens;
-  const std::string prompt = S(F.memoPrompt->toPlainText());
+  const std::string prompt = PromptBoxText(*F.memoPrompt);
   TContentParts pending;
   pending.push_back(TContentPart{TPartType::ptText, prompt, {}, {}, {}});
   for (const auto& path : F.FlbFiles1) {

@@ -17,6 +17,7 @@
 
 #include "app/AttachmentsPanel.h"
 #include "app/ChatLibrary.h"
+#include "app/CliEnvironment.h"
 #include "app/IntText.h"
 #include "app/MainWindow.h"
 #include "app/NewPartProcess.h"
@@ -56,7 +57,17 @@ void TForm1::FormShow() {
   dm.MaxOutputTokens = 500000;
   dm.GeminiApiUrlBase = kDefaultGeminiApiUrlBase;
   dm.MethodGenerate = "generateContent";
-  FSettings->LoadSettings(ProgramDir() / "config.ini");
+  // A program folder that takes no files (read-only, say) must not stop the start-up:
+  // the first refused write is kept and told once, at its end.
+  std::string writeError;
+  auto tolerate = [&writeError](const std::function<void()>& AStep) {
+    try {
+      AStep();
+    } catch (const std::exception& e) {
+      if (writeError.empty()) writeError = e.what();
+    }
+  };
+  tolerate([this] { FSettings->LoadSettings(ProgramDir() / "config.ini"); });
   FNewPart->LoadNewPartPrompt();
 
   if (dm.TimeOut1 <= 0) {
@@ -75,11 +86,11 @@ void TForm1::FormShow() {
   Timer1->setInterval(1000);
   Timer1->stop();
   TimeoutLabel->hide();
-  FSettings->LoadLists();
+  tolerate([this] { FSettings->LoadLists(); });
 
   if (FFormShown) return;
   FFormShown = true;
-  FLibrary->LoadChatList();
+  tolerate([this] { FLibrary->LoadChatList(); });
   FIsLoading = true;
   ListBox2->insertItem(0, Q(ui::kNewChatEntry));
   ListBox2->setCurrentRow(0);
@@ -92,6 +103,7 @@ void TForm1::FormShow() {
   UpdateContextTokensLabel();
   FChatView->AttachTitleHandler();
   memoPrompt->setFocus();
+  if (!writeError.empty()) FDialogs.ShowMessage(Q(ui::kMsgProgramFolderNotWritable) + Q(writeError));
 }
 
 void TForm1::closeEvent(QCloseEvent* AEvent) {
@@ -173,8 +185,12 @@ std::string TForm1::StatusTextValue() const { return S(StatusText->text()); }
 
 void TForm1::SetRequestPending(bool APending) {
   FRequestPending = APending;
-  for (QWidget* w : std::initializer_list<QWidget*>{btnSend, ListBox2, btnNewChat, GeminiListBox})
+  // The search box too: a search would replace the chat selection the pending request
+  // answers into. The route boxes are fixed for the request's length.
+  for (QWidget* w : std::initializer_list<QWidget*>{btnSend, ListBox2, btnNewChat, GeminiListBox, Edit1, chkEnableWebSearch})
     w->setEnabled(!APending);
+  // The CLI box is also off while its own check runs.
+  GeminiCliCheckBox->setEnabled(!APending && !FCliEnvironment->IsBusy());
   for (QAction* a : {N6, N12, N13, N14, N17}) a->setEnabled(!APending);
 }
 

@@ -10,6 +10,7 @@
 #include "app/ChatLibrary.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/RequestGuard.h"
 #include "app/UiTexts.h"
 #include "app/SendFlow.h"
 #include "core/ApiKeyStats.h"
@@ -36,6 +37,7 @@ void TNewPartProcess::StartNewChatPartProcess() {
   F.SetRequestPending(true);
   F.SetStatusText(ui::kStatusCreatingTransferPrompt);
   F.StartElapsedTime();
+  TRequestStartGuard guard(F);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   TContentParts parts{TContentPart{TPartType::ptText, F.FNewPartPromptText, {}, {}, {}}};
   QPointer<TForm1> form(&F);
@@ -45,6 +47,7 @@ void TNewPartProcess::StartNewChatPartProcess() {
                                  if (form) form->RunCommand([&] { form->NewPart().Completion(A, U, AFlags); });
                                }),
                                false);
+  guard.HandedOver();
 }
 
 void TNewPartProcess::Completion(const std::string& AAnswer, const TTokenUsage& AUsage, const TResultFlags& AFlags) {

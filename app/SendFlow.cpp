@@ -11,13 +11,18 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <simdjson.h>
 
 #include "app/AttachmentsPanel.h"
 #include "app/ChatLibrary.h"
 #include "app/MainWindow.h"
+#include "app/PromptBox.h"
 #include "app/QtText.h"
+#include "app/RequestGuard.h"
+#include "app/SettingsLists.h"
 #include "app/UiTexts.h"
 #include "cli/CliRequest.h"
 #include "core/ApiKeyStats.h"
@@ -66,11 +71,19 @@ std::string WithoutRateLimitMarker(const std::string& AResult) {
   return out;
 }
 
+// What a request is, fixed when it is sent: the completion never reads the controls back,
+// which the user may change while the answer is pending.
 struct TSendFlow::TSendState {
   std::string ModelToUse;
+  std::string ApiKey;
+  bool Cli = false;
+  bool WebSearch = false;
   std::string LMessageID;
   std::string SavedPrompt;
   std::vector<std::string> SavedFiles;
+  // The history's length before the request: the service's user turn sits there and the
+  // model turn of this request right after it.
+  std::size_t HistoryBefore = 0;
 };
 
 bool TSendFlow::memoPromptKeyDown(int AKey, int AModifiers) {
@@ -93,7 +106,7 @@ void TSendFlow::ValidateAndSend() {
     else F.Dlg().ShowMessage(Q(ui::kMsgCreateKeyAt) + kApiKeyPage);
     return;
   }
-  const std::string prompt = S(F.memoPrompt->toPlainText());
+  const std::string prompt = PromptBoxText(*F.memoPrompt);
   if (Trim(prompt).empty() && F.FlbFiles1.empty()) {
     F.Dlg().ShowMessage(Q(ui::kMsgEnterPrompt));
     return;
@@ -104,6 +117,12 @@ void TSendFlow::ValidateAndSend() {
 void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::string> AFiles) {
   auto state = std::make_shared<TSendState>();
   state->ModelToUse = S(F.cbModels->currentText());
+  state->ApiKey = S(F.editApiKey->currentText());
+  state->Cli = F.GeminiCliCheckBox->isChecked();
+  state->WebSearch = F.chkEnableWebSearch->isChecked();
+  state->SavedPrompt = AText;
+  state->SavedFiles = AFiles;
+  state->HistoryBefore = F.GeminiDM().FChatHistory.size();
   const bool image = LowerCase(state->ModelToUse).find("image") != std::string::npos;
   if (image && !AFiles.empty()) {
     F.Dlg().ShowMessage(Q(ui::kMsgImageNoFiles));
@@ -113,13 +132,25 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   F.SetRequestPending(true);
   F.SetStatusText(ui::kStatusSending);
   F.StartElapsedTime();
+  // Whatever fails before the worker has the request gives back the window, the prompt,
+  // the files and the history as it was.
+  TRequestStartGuard guard(F, [this, state] {
+    auto& history = F.GeminiDM().FChatHistory;
+    if (history.size() > state->HistoryBefore) {
+      history.resize(state->HistoryBefore);
+      F.GeminiDM().FActualHistoryTokens = TGeminiDM::CountTokensForHistory(history);
+    }
+    // With an error on its way, its own report follows: no second message box.
+    RestoreInputFields(*state, std::uncaught_exceptions() == 0);
+    if (!state->LMessageID.empty()) F.ChatView().MarkMessageSendError(state->LMessageID);
+  });
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-  if (F.ChatView().ShowsHelpPage()) F.Library().btnNewChatClick();  // AFiles is our own copy already
-
+  if (F.ChatView().ShowsHelpPage()) {
+    F.Library().btnNewChatClick();  // AFiles is our own copy already
+    state->HistoryBefore = F.GeminiDM().FChatHistory.size();
+  }
   state->LMessageID = F.ChatView().AddUserMessage(AText, AFiles, -1);
-  state->SavedFiles = AFiles;
-  state->SavedPrompt = AText;
 
   TContentParts parts;
   if (!image) {
@@ -128,10 +159,7 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
       for (const auto& path : AFiles) parts.push_back(FilePart(path));
     } catch (const std::exception& e) {
       F.ChatView().AddModelMessage(e.what(), "", -1, "");
-      RestoreInputFields(*state);
-      F.ChatView().MarkMessageSendError(state->LMessageID);
-      F.SetRequestPending(false);
-      F.StopElapsedTime();
+      guard.Abort();
       return;
     }
   }
@@ -141,39 +169,47 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
 
   // The completion may arrive after the window is gone; it is dropped then.
   QPointer<TForm1> form(&F);
-  const std::string key = S(F.editApiKey->currentText());
   if (image) {
-    F.GeminiDM().GenerateImage(key, state->ModelToUse, AText, MakeCallback([form, state](const std::string& R, const TTokenUsage&, const TResultFlags& AFlags) {
+    F.GeminiDM().GenerateImage(state->ApiKey, state->ModelToUse, AText, MakeCallback([form, state](const std::string& R, const TTokenUsage&, const TResultFlags& AFlags) {
       if (form) form->RunCommand([&] { form->SendFlow().ImageCompletion(*state, R, AFlags); });
     }));
   } else {
     auto completion = MakeCallback([form, state](const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
       if (form) form->RunCommand([&] { form->SendFlow().TextCompletion(*state, R, U, AFlags); });
     });
-    const bool web = F.chkEnableWebSearch->isChecked();
-    if (F.GeminiCliCheckBox->isChecked())
-      GenerateContentCLI(F.GeminiDM(), kGeminiCliKey, state->ModelToUse, parts, web, completion, true);
+    if (state->Cli)
+      GenerateContentCLI(F.GeminiDM(), kGeminiCliKey, state->ModelToUse, parts, state->WebSearch, completion, true);
     else
-      F.GeminiDM().GenerateContent(key, state->ModelToUse, parts, web, completion, true);
+      F.GeminiDM().GenerateContent(state->ApiKey, state->ModelToUse, parts, state->WebSearch, completion, true);
   }
+  guard.HandedOver();
   F.UpdateContextTokensLabel();
   F.ChatView().ScrollChatToBottom();
 }
 
-void TSendFlow::RestoreInputFields(const TSendState& AState) {
-  F.memoPrompt->setPlainText(Q(AState.SavedPrompt));
-  F.Attachments().SetFiles(AState.SavedFiles);
+void TSendFlow::RestoreInputFields(const TSendState& AState, bool AShowMessage) {
+  // What the user typed or attached while waiting stays: the failed prompt goes in front
+  // of it, and the failed files not attached again join them, up to the limit.
+  const std::string typed = PromptBoxText(*F.memoPrompt);
+  if (typed.empty() || typed == AState.SavedPrompt) SetPromptBoxText(*F.memoPrompt, AState.SavedPrompt);
+  else if (!AState.SavedPrompt.empty()) SetPromptBoxText(*F.memoPrompt, AState.SavedPrompt + "\r\n\r\n" + typed);
+  std::vector<std::string> files = F.FlbFiles1;
+  const auto limit = static_cast<std::size_t>(std::max(0, F.GeminiDM().MaxFilesPerRequest));
+  for (const auto& path : AState.SavedFiles) {
+    if (files.size() >= limit) break;
+    if (std::none_of(files.begin(), files.end(), [&](const std::string& AHave) { return SameTextNoCase(AHave, path); }))
+      files.push_back(path);
+  }
+  F.Attachments().SetFiles(files);
   F.SetStatusText(ui::kStatusSendRestored);
-  F.Dlg().ShowMessage(Q(ui::kMsgSendRestored));
+  if (AShowMessage) F.Dlg().ShowMessage(Q(ui::kMsgSendRestored));
 }
 
 void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
                                const TResultFlags& AFlags) {
   F.StopElapsedTime();
   const std::string duration = std::to_string(F.FSecondsElapsed);
-  const bool cli = F.GeminiCliCheckBox->isChecked();
-  const std::string countKey = cli ? std::string(kGeminiCliKey) : S(F.editApiKey->currentText());
-  F.CountLabel->setText(QString::number(GetRequestCount(countKey, S(F.cbModels->currentText()))));
+  F.Settings().cbModelsChange();  // the count of the pair the boxes show
 
   const bool failed = AFlags.Failed;
   if (failed) {
@@ -187,11 +223,12 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   F.SetStatusText(ui::kStatusDone);
   F.UpdateContextTokensLabel();
 
-  // The service recorded a model turn exactly when the result is not a failure.
+  // Only the model turn this request added, never an earlier one.
   auto& history = F.GeminiDM().FChatHistory;
-  if (!failed && !history.empty() && history.back().Role == "model") {
-    history.back().ModelName = AState.ModelToUse;
-    history.back().Duration = duration;
+  const std::size_t modelTurn = AState.HistoryBefore + 1;
+  if (!failed && history.size() == modelTurn + 1 && history[modelTurn].Role == "model") {
+    history[modelTurn].ModelName = AState.ModelToUse;
+    history[modelTurn].Duration = duration;
   }
   // Unlocked before saving, so a failing save (shown by the general error report)
   // cannot leave the window locked.

@@ -24,7 +24,7 @@ class TSendFlow {
 
  private:
   struct TSendState;
-  void RestoreInputFields(const TSendState& AState);
+  void RestoreInputFields(const TSendState& AState, bool AShowMessage = true);
   void TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
                       const TResultFlags& AFlags);
   void ImageCompletion(TSendState& AState, const std::string& AResult, const TResultFlags& AFlags);

@@ -12,6 +12,7 @@
 #include "app/QtText.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
+#include "tests/app/support/InjectedFailures.h"
 #include "tests/app/support/WindowFixture.h"
 
 namespace tarvok {
@@ -43,6 +44,25 @@ TEST_F(LifecycleTest, FirstStartInAnEmptyFolderCreatesFilesAndOpensANewChat) {
   EXPECT_TRUE(Page().HasTitleHandler());
   EXPECT_TRUE(Dialogs.Messages.empty());
   EXPECT_TRUE(Dialogs.Errors.empty());
+}
+
+TEST_F(LifecycleTest, AReadOnlyProgramFolderStillStartsAndSaysSoOnce) {
+  TReadOnlyFolder readOnly(FDir);
+  if (!readOnly.Ok()) GTEST_SKIP() << "no folder can be made read-only here";
+  OpenWindow();
+  ASSERT_EQ(Form().ListBox2->count(), 1);
+  EXPECT_EQ(S(Form().ListBox2->item(0)->text()), ui::kNewChatEntry);
+  EXPECT_EQ(Form().ListBox2->currentRow(), 0);
+  EXPECT_EQ(Status(), ui::kStatusNewChat);
+  EXPECT_EQ(Form().CountLabel->text(), "-1");
+  EXPECT_EQ(Form().ContextChatTokensLabel->text(), "0");
+  EXPECT_EQ(Form().cbModels->count(), 3);
+  EXPECT_EQ(Dm().MaxContextTokens, 124000);
+  EXPECT_TRUE(Page().HasTitleHandler()) << "the save-code command has its handler";
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_TRUE(Dialogs.Messages[0].startsWith(Q(ui::kMsgProgramFolderNotWritable))) << S(Dialogs.Messages[0]);
+  EXPECT_TRUE(Dialogs.Errors.empty());
+  EXPECT_FALSE(std::filesystem::exists(Path("chats")));
 }
 
 TEST_F(LifecycleTest, ControlsCarryTheirNamesCaptionAndHints) {

@@ -2,19 +2,24 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 
+#include "app/AttachmentsPanel.h"
 #include "app/QtText.h"
 #include "app/SendFlow.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
 #include "core/RequestThread.h"
 #include "storage/ChatFile.h"
+#include "tests/app/support/InjectedFailures.h"
 #include "tests/app/support/WindowFixture.h"
 
 namespace tarvok {
@@ -314,6 +319,245 @@ TEST_F(SendTest, AnAnswerThatBeginsWithErrorIsShownAndSavedAsTheAnswer) {
   ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, saved, tokens));
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[1].Parts.at(0).Text, answer);
+}
+
+TEST_F(SendTest, ATypedLineBreakIsShownSentAndStoredAsCrLfAndComesBackAsOneBreak) {
+  UseEmulator();
+  emulator::TScriptedReply limited;
+  limited.Status = 429;
+  limited.Body = emulator::ReadFixture("06-error-429-no-details-raw.json");
+  Emulator.Enqueue(limited);
+  Emulator.Enqueue(TextReply("ok", 5, 1));
+  OpenWindow();
+  QTest::keyClicks(Form().memoPrompt, "line one");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return);
+  QTest::keyClicks(Form().memoPrompt, "line two");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "line one\nline two") << "the restored prompt keeps one break";
+  EXPECT_EQ(Form().memoPrompt->document()->blockCount(), 2);
+
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(Emulator.Requests().size(), 2u);
+  for (const auto& request : Emulator.Requests())
+    EXPECT_NE(request.Body.find(R"("text":"line one\r\nline two")"), std::string::npos) << request.Body;
+  EXPECT_NE(Page().ChatHtml().find("line one<br>line two"), std::string::npos) << Page().ChatHtml();
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Dm().FChatHistory[0].Parts[0].Text, "line one\r\nline two");
+  EXPECT_NE(ReadText(std::filesystem::relative(Form().FCurrentChatFile, FDir).string()).find(R"("text":"line one\r\nline two")"),
+            std::string::npos);
+}
+
+// The window is locked and the input taken; whatever the prompt box and files hold.
+void ExpectWindowBack(TForm1& AForm, const char* ACase) {
+  EXPECT_FALSE(AForm.RequestPending()) << ACase;
+  EXPECT_TRUE(AForm.btnSend->isEnabled()) << ACase;
+  EXPECT_TRUE(AForm.ListBox2->isEnabled()) << ACase;
+  EXPECT_FALSE(AForm.Timer1->isActive()) << ACase;
+  EXPECT_TRUE(AForm.TimeoutLabel->isHidden()) << ACase;
+}
+
+TEST_F(SendTest, ASaveThatFailsOnTheHelpPagePathGivesTheWindowAndThePromptBack) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  OpenWindow();
+  SendAndWait("first");
+  ASSERT_EQ(ChatFiles().size(), 1u);
+  WriteText("AddKey.html", "<html><body>help</body></html>");
+  Form().editApiKey->setEditText("");
+  Form().memoPrompt->setPlainText("x");
+  Form().btnSend->click();
+  ASSERT_TRUE(Page().CurrentUrl().contains("AddKey.html"));
+
+  Form().editApiKey->setEditText("k");
+  const std::string file = MakeFile("notes.txt", 10);
+  Form().Attachments().SetFiles({file});
+  Form().memoPrompt->setPlainText("second");
+  Dialogs.Messages.clear();
+  TReadOnlyFolder readOnly(Path("chats"));
+  if (!readOnly.Ok()) GTEST_SKIP() << "no folder can be made read-only here";
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ExpectWindowBack(Form(), "help page");
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "second");
+  EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});
+  EXPECT_EQ(Dialogs.Errors.size(), 1u) << "the general error report names the cause";
+  EXPECT_EQ(Emulator.Requests().size(), 1u);
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(Dialogs.Errors.size(), 2u) << "Ctrl+Enter works again";
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u) << "the open chat is still there to be saved";
+}
+
+TEST_F(SendTest, AWorkerThatCannotStartGivesTheWindowThePromptAndTheHistoryBack) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  Emulator.Enqueue(TextReply("second answer", 5, 1));
+  OpenWindow();
+  SendAndWait("first");
+  SendAndWait("second");
+  const TChatHistory before = Dm().FChatHistory;
+  const std::string file = MakeFile("notes.txt", 10);
+  for (const bool cli : {true, false}) {
+    const char* name = cli ? "CLI" : "REST";
+    {
+      const QSignalBlocker block(Form().GeminiCliCheckBox);  // its own check of the CLI is not under test
+      Form().GeminiCliCheckBox->setChecked(cli);
+    }
+    Page().Clear();
+    Form().Attachments().SetFiles({file});
+    Form().memoPrompt->setPlainText("third");
+    {
+      TNoNewThreads noThreads;
+      if (!noThreads.Ok()) GTEST_SKIP() << "no thread limit can be set here";
+      QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+    }
+    ExpectWindowBack(Form(), name);
+    EXPECT_EQ(Form().memoPrompt->toPlainText(), "third") << name;
+    EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file}) << name;
+    const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+    ASSERT_EQ(scripts.size(), 1u) << name;
+    EXPECT_NE(scripts[0].find("#D32F2F"), std::string::npos) << name << ": the user bubble is marked";
+    EXPECT_EQ(Dm().FChatHistory, before) << name;
+  }
+  EXPECT_EQ(Emulator.Requests().size(), 2u);
+
+  // The new part's summary request, on the same road.
+  Dialogs.YesNoAnswers = {true};
+  {
+    TNoNewThreads noThreads;
+    Form().N14->trigger();
+  }
+  ExpectWindowBack(Form(), "new part");
+  EXPECT_EQ(Dm().FChatHistory, before);
+}
+
+TEST_F(SendTest, TheRouteKeyAndModelOfARequestAreTheOnesItWasSentWith) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  emulator::TScriptedReply cut;
+  cut.Body = emulator::ReadFixture("01-text-basic.json");
+  cut.DelayMs = 200;
+  cut.CloseAfterBytes = 10;
+  Emulator.Enqueue(cut);
+  OpenWindow();
+  SendAndWait("first");
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  const THistoryItem answered = Dm().FChatHistory[1];
+
+  Form().memoPrompt->setPlainText("second");
+  QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(Form().RequestPending());
+  EXPECT_FALSE(Form().GeminiCliCheckBox->isEnabled());
+  EXPECT_FALSE(Form().chkEnableWebSearch->isEnabled());
+  EXPECT_FALSE(Form().Edit1->isEnabled());
+  {
+    const QSignalBlocker block(Form().GeminiCliCheckBox);
+    Form().GeminiCliCheckBox->setChecked(true);  // as if ticked while the answer is pending
+  }
+  Form().cbModels->setEditText("another-model");
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(Emulator.Requests().size(), 2u);
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "second") << "a REST exception is a failure of the REST route";
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Dm().FChatHistory[1], answered) << "the earlier answer keeps its model and duration";
+  EXPECT_TRUE(Form().GeminiCliCheckBox->isEnabled());
+  EXPECT_TRUE(Form().chkEnableWebSearch->isEnabled());
+  EXPECT_TRUE(Form().Edit1->isEnabled());
+}
+
+// The CLI route with a stand-in `gemini` first on PATH that answers what it is given.
+TEST_F(SendTest, ACliRequestStaysACliRequestWhenTheBoxIsUntickedWhilePending) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  QTemporaryDir bin;
+  ASSERT_TRUE(bin.isValid());
+  const std::string output = bin.filePath("output").toStdString();
+  const std::string gemini = bin.filePath("gemini").toStdString();
+  std::ofstream(gemini) << "#!/bin/sh\ncat > /dev/null\ncat '" << output << "'\n";
+  std::filesystem::permissions(gemini, std::filesystem::perms::owner_all);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (bin.path().toStdString() + ":" + oldPath).c_str(), 1);
+  struct TRestorePath {
+    std::string Old;
+    ~TRestorePath() { ::setenv("PATH", Old.c_str(), 1); }
+  } restorePath{oldPath};
+
+  OpenWindow();
+  SendAndWait("first");
+  const THistoryItem answered = Dm().FChatHistory[1];
+  struct {
+    const char* Output;
+    bool Failure;
+  } cases[] = {{"not an answer", true}, {R"({"response":"from the CLI"})", false}};
+  for (const auto& c : cases) {
+    std::ofstream(output) << c.Output;
+    Form().cbModels->setCurrentIndex(0);
+    {
+      const QSignalBlocker block(Form().GeminiCliCheckBox);
+      Form().GeminiCliCheckBox->setChecked(true);
+    }
+    Dialogs.Messages.clear();
+    Form().memoPrompt->setPlainText("by the CLI");
+    QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(Form().RequestPending()) << c.Output;
+    {
+      const QSignalBlocker block(Form().GeminiCliCheckBox);
+      Form().GeminiCliCheckBox->setChecked(false);
+    }
+    Form().cbModels->setEditText("another-model");
+    ASSERT_TRUE(WaitForIdle()) << c.Output;
+    EXPECT_EQ(Dm().FChatHistory[1], answered) << c.Output;
+    if (c.Failure) {
+      EXPECT_EQ(Form().memoPrompt->toPlainText(), "by the CLI") << c.Output;
+      EXPECT_EQ(Dialogs.Messages.size(), 1u) << c.Output;
+      EXPECT_EQ(Dm().FChatHistory.size(), 2u) << c.Output;
+    } else {
+      EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << c.Output;
+      ASSERT_EQ(Dm().FChatHistory.size(), 4u) << c.Output;
+      EXPECT_EQ(Dm().FChatHistory[3].ModelName, "gemini-2.5-pro") << c.Output;
+    }
+  }
+  EXPECT_EQ(Emulator.Requests().size(), 1u) << "no CLI request went to the REST service";
+}
+
+TEST_F(SendTest, AFailedPromptGoesInFrontOfWhatWasTypedWhileWaiting) {
+  UseEmulator();
+  OpenWindow();
+  Form().GeminiDM().MaxFilesPerRequest = 3;
+  const std::string a = MakeFile("a.txt", 3), b = MakeFile("b.txt", 3), c = MakeFile("c.txt", 3),
+                    d = MakeFile("d.txt", 3);
+  const std::string upperB = QString::fromStdString(b).toUpper().toStdString();
+  emulator::TScriptedReply limited;
+  limited.Status = 429;
+  limited.Body = emulator::ReadFixture("06-error-429-no-details-raw.json");
+  struct {
+    const char* Name;
+    QString Typed;
+    std::vector<std::string> Attached;
+    QString Prompt;
+    std::vector<std::string> Files;
+  } cases[] = {
+      {"nothing new", "", {}, "failed\nprompt", {a, b}},
+      {"typed and attached", "new\ntext", {c}, "failed\nprompt\n\nnew\ntext", {c, a, b}},
+      {"the same again, a path in other letter case", "failed\nprompt", {upperB}, "failed\nprompt", {upperB, a}},
+      {"up to the limit", "more", {c, d}, "failed\nprompt\n\nmore", {c, d, a}},
+  };
+  for (const auto& k : cases) {
+    Emulator.Enqueue(limited);
+    Dialogs.Messages.clear();
+    Form().Attachments().SetFiles({a, b});
+    Form().memoPrompt->setPlainText("failed\nprompt");
+    QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(Form().RequestPending()) << k.Name;
+    Form().memoPrompt->setPlainText(k.Typed);
+    Form().Attachments().SetFiles(k.Attached);
+    ASSERT_TRUE(WaitForIdle()) << k.Name;
+    EXPECT_EQ(Form().memoPrompt->toPlainText(), k.Prompt) << k.Name;
+    EXPECT_EQ(Form().FlbFiles1, k.Files) << k.Name;
+    EXPECT_EQ(Form().ListBox1->count(), static_cast<int>(k.Files.size())) << k.Name;
+  }
 }
 
 TEST(SendFlowTextTest, TheRateLimitMarkerIsNotShown) {
