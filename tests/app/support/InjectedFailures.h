@@ -25,7 +25,7 @@ class TReadOnlyFolder {
   bool FOk = false;
 };
 
-// The process moves into a pids cgroup capped at its present number of threads.
+// The process moves into a pids cgroup that allows no further thread.
 class TNoNewThreads {
  public:
   TNoNewThreads();
