@@ -79,5 +79,48 @@ TEST_F(CliWindowTest, ClosingTheWindowEndsARunningCliAndRemovesTheConversation) 
   EXPECT_TRUE(test::WaitUntilGone(child)) << "the CLI outlived the window";
 }
 
+TEST_F(CliWindowTest, ACliRequestStaysACliRequestWhenTheBoxChangesWhilePending) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  OpenWindow();
+  SendAndWait("first");
+  const THistoryItem answered = Dm().FChatHistory[1];
+  TickCli();
+  struct {
+    const char* Output;
+    bool Failure;
+  } cases[] = {{"not an answer", true}, {R"({"response":"from the CLI"})", false}};
+  for (const auto& c : cases) {
+    FRecord.Write("output", c.Output);
+    {
+      const QSignalBlocker block(Form().GeminiCliCheckBox);
+      Form().GeminiCliCheckBox->setChecked(true);
+    }
+    Form().cbModels->setCurrentIndex(0);
+    Dialogs.Messages.clear();
+    Form().memoPrompt->setPlainText("by the CLI");
+    QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(Form().RequestPending()) << c.Output;
+    EXPECT_FALSE(Form().GeminiCliCheckBox->isEnabled()) << c.Output;
+    {
+      const QSignalBlocker block(Form().GeminiCliCheckBox);  // as if it changed all the same
+      Form().GeminiCliCheckBox->setChecked(false);
+    }
+    Form().cbModels->setEditText("another-model");
+    ASSERT_TRUE(WaitForIdle()) << c.Output;
+    EXPECT_EQ(Dm().FChatHistory[1], answered) << c.Output << ": the earlier answer keeps its model and duration";
+    if (c.Failure) {
+      EXPECT_EQ(Form().memoPrompt->toPlainText(), "by the CLI") << c.Output;
+      EXPECT_EQ(Dialogs.Messages.size(), 1u) << c.Output;
+      EXPECT_EQ(Dm().FChatHistory.size(), 2u) << c.Output;
+    } else {
+      EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << c.Output;
+      ASSERT_EQ(Dm().FChatHistory.size(), 4u) << c.Output;
+      EXPECT_EQ(Dm().FChatHistory[3].ModelName, "gemini-2.5-pro") << c.Output;
+    }
+  }
+  EXPECT_EQ(Emulator.Requests().size(), 1u) << "no CLI request went to the REST service";
+}
+
 }  // namespace
 }  // namespace tarvok

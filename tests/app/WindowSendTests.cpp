@@ -8,8 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <cstdlib>
-#include <fstream>
 #include <regex>
 
 #include "app/AttachmentsPanel.h"
@@ -465,61 +463,6 @@ TEST_F(SendTest, TheRouteKeyAndModelOfARequestAreTheOnesItWasSentWith) {
   EXPECT_TRUE(Form().GeminiCliCheckBox->isEnabled());
   EXPECT_TRUE(Form().chkEnableWebSearch->isEnabled());
   EXPECT_TRUE(Form().Edit1->isEnabled());
-}
-
-// The CLI route with a stand-in `gemini` first on PATH that answers what it is given.
-TEST_F(SendTest, ACliRequestStaysACliRequestWhenTheBoxIsUntickedWhilePending) {
-  UseEmulator();
-  Emulator.Enqueue(TextReply("first answer", 5, 1));
-  QTemporaryDir bin;
-  ASSERT_TRUE(bin.isValid());
-  const std::string output = bin.filePath("output").toStdString();
-  const std::string gemini = bin.filePath("gemini").toStdString();
-  std::ofstream(gemini) << "#!/bin/sh\ncat > /dev/null\ncat '" << output << "'\n";
-  std::filesystem::permissions(gemini, std::filesystem::perms::owner_all);
-  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  ::setenv("PATH", (bin.path().toStdString() + ":" + oldPath).c_str(), 1);
-  struct TRestorePath {
-    std::string Old;
-    ~TRestorePath() { ::setenv("PATH", Old.c_str(), 1); }
-  } restorePath{oldPath};
-
-  OpenWindow();
-  SendAndWait("first");
-  const THistoryItem answered = Dm().FChatHistory[1];
-  struct {
-    const char* Output;
-    bool Failure;
-  } cases[] = {{"not an answer", true}, {R"({"response":"from the CLI"})", false}};
-  for (const auto& c : cases) {
-    std::ofstream(output) << c.Output;
-    Form().cbModels->setCurrentIndex(0);
-    {
-      const QSignalBlocker block(Form().GeminiCliCheckBox);
-      Form().GeminiCliCheckBox->setChecked(true);
-    }
-    Dialogs.Messages.clear();
-    Form().memoPrompt->setPlainText("by the CLI");
-    QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
-    ASSERT_TRUE(Form().RequestPending()) << c.Output;
-    {
-      const QSignalBlocker block(Form().GeminiCliCheckBox);
-      Form().GeminiCliCheckBox->setChecked(false);
-    }
-    Form().cbModels->setEditText("another-model");
-    ASSERT_TRUE(WaitForIdle()) << c.Output;
-    EXPECT_EQ(Dm().FChatHistory[1], answered) << c.Output;
-    if (c.Failure) {
-      EXPECT_EQ(Form().memoPrompt->toPlainText(), "by the CLI") << c.Output;
-      EXPECT_EQ(Dialogs.Messages.size(), 1u) << c.Output;
-      EXPECT_EQ(Dm().FChatHistory.size(), 2u) << c.Output;
-    } else {
-      EXPECT_EQ(Form().memoPrompt->toPlainText(), "") << c.Output;
-      ASSERT_EQ(Dm().FChatHistory.size(), 4u) << c.Output;
-      EXPECT_EQ(Dm().FChatHistory[3].ModelName, "gemini-2.5-pro") << c.Output;
-    }
-  }
-  EXPECT_EQ(Emulator.Requests().size(), 1u) << "no CLI request went to the REST service";
 }
 
 TEST_F(SendTest, AFailedPromptGoesInFrontOfWhatWasTypedWhileWaiting) {
