@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/QtDialogs.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
 #include "core/Platform.h"
@@ -18,8 +19,9 @@ namespace tarvok {
 namespace {
 
 constexpr const char* kSaveTitle = "Сохранить код как...";
-// Kept in the form the window's other file dialogs are written in; the dialog takes the part before '|'.
-constexpr std::string_view kSaveFilter = "Все файлы (*.*)|*.*";
+// Name and pattern, as the window's other file dialogs are written; "*.*" becomes "*" there, so
+// that files without a dot (Makefile) are listed too.
+constexpr const char* kSaveFilter = "Все файлы|*.*";
 constexpr const char* kSavedStatus = "Файл сохранен: ";
 constexpr const char* kSaveError = "Ошибка сохранения: ";
 
@@ -70,9 +72,8 @@ void TChatView::WebBrowser1TitleChange(const QString& ATitle) {
   } guard{FIsSaving};
 
   const QString code = QGuiApplication::clipboard()->text();
-  const std::string_view filter = kSaveFilter.substr(0, kSaveFilter.find('|'));
   const QString fileName = FDialogs.SaveFile(QString::fromUtf8(kSaveTitle), InitialSaveDir(), QStringLiteral("code.txt"),
-                                             QString::fromUtf8(filter.data(), static_cast<int>(filter.size())), QString());
+                                             ToQtFileFilter(QString::fromUtf8(kSaveFilter)), QString());
   if (fileName.isEmpty()) return;
 
   const std::filesystem::path path = PathFromUtf8(fileName.toStdString());

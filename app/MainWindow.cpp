@@ -26,6 +26,7 @@
 #include "app/QtText.h"
 #include "app/SendFlow.h"
 #include "app/SettingsLists.h"
+#include "app/ShownText.h"
 #include "app/UiTexts.h"
 #include "app/UpDown.h"
 
@@ -70,6 +71,9 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
 
   BuildLayout();
   BuildMenus();
+  // Names, answers and error texts reach these as they are: never markup, no bidi controls.
+  StatusText->setTextFormat(Qt::PlainText);
+  for (QListWidget* list : {ListBox1, ListBox2, GeminiListBox}) list->setItemDelegate(new TShownNameDelegate(list));
 
   FSettings = std::make_unique<TSettingsLists>(*this);
   FAttachments = std::make_unique<TAttachmentsPanel>(*this);
