@@ -24,6 +24,9 @@ class TRequestBlocker;
 class WebChatPage : public QObject, public IChatPage {
   Q_OBJECT
  public:
+  // Sets the engine's start options (WebRTC off); they count only before the engine
+  // first starts, so main() calls this before anything else. The constructor calls it too.
+  static void PrepareBrowserEngine();
   explicit WebChatPage(QObject* AParent = nullptr);
   ~WebChatPage() override;
 
