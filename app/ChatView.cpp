@@ -24,6 +24,7 @@ constexpr const char* kSaveTitle = "Сохранить код как...";
 constexpr const char* kSaveFilter = "Все файлы|*.*";
 constexpr const char* kSavedStatus = "Файл сохранен: ";
 constexpr const char* kSaveError = "Ошибка сохранения: ";
+constexpr const char* kPageRestarted = "Страница чата перезапущена после сбоя.";
 
 bool IsFolder(const std::filesystem::path& APath) {
   std::error_code error;
@@ -32,7 +33,14 @@ bool IsFolder(const std::filesystem::path& APath) {
 
 }  // namespace
 
-TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {}
+TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {
+  FPage.SetPageLostHandler([this] { PageLost(); });
+}
+
+void TChatView::PageLost() {
+  if (ShownHistory) RenderChatHistory(ShownHistory());
+  if (OnStatusText) OnStatusText(QString::fromUtf8(kPageRestarted));
+}
 
 void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
   const std::string script = UpdateMessageTokensScript(AMessageId, ATokenCount);

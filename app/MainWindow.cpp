@@ -68,6 +68,7 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
 
   FChatView = std::make_unique<TChatView>(*FPage, FDialogs);
   FChatView->OnStatusText = [this](const QString& AText) { SetStatusText(S(AText)); };
+  FChatView->ShownHistory = [this]() -> const TChatHistory& { return FGeminiDM.ChatHistory(); };
 
   BuildLayout();
   BuildMenus();

@@ -172,6 +172,10 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
     FLoading = false;
     Drain();
   });
+  // Not from inside the engine's signal: the recovery loads a new document.
+  connect(FPage, &QWebEnginePage::renderProcessTerminated, this, [this] {
+    QMetaObject::invokeMethod(this, [this] { RecoverFromLostRenderer(); }, Qt::QueuedConnection);
+  });
   // The channel lives in the guard's world only: the page's own scripts cannot reach it.
   auto* channel = new QWebChannel(this);
   channel->registerObject(QStringLiteral("host"), new TLinkOpener(channel));
@@ -256,6 +260,13 @@ void WebChatPage::ResetChatView() {
     FPage->setUrl(QUrl(QStringLiteral("about:blank")));
     return true;
   });
+}
+
+void WebChatPage::RecoverFromLostRenderer() {
+  FQueue.clear();
+  FLoading = false;
+  ResetChatView();
+  if (FPageLostHandler) FPageLostHandler();
 }
 
 void WebChatPage::ShowLocalFile(const QString& AFilePath) {

@@ -37,6 +37,7 @@ class WebChatPage : public QObject, public IChatPage {
   void ScrollChatBy(int ADeltaY) override;
   void ScrollChatToBottom() override;
   void SetTitleChangedHandler(std::function<void(const QString& ATitle)> AHandler) override;
+  void SetPageLostHandler(std::function<void()> AHandler) override { FPageLostHandler = std::move(AHandler); }
   void ShowLocalFile(const QString& AFilePath) override;
   QString CurrentUrl() const override { return FUrl; }
   QWidget* Widget() override;
@@ -57,6 +58,9 @@ class WebChatPage : public QObject, public IChatPage {
   void Enqueue(std::function<bool()> ACommand);
   void Drain();
   void RunScript(const std::string& AScript);
+  // The renderer ended: nothing queued can reach the old document, and no loadFinished
+  // will come for it. Starts over from the blank page and lets the owner refill it.
+  void RecoverFromLostRenderer();
 
   QWebEngineProfile* FProfile = nullptr;
   TRequestBlocker* FBlocker = nullptr;
@@ -69,6 +73,7 @@ class WebChatPage : public QObject, public IChatPage {
   bool FBaseHtmlLoaded = false;
   QString FUrl = QStringLiteral("about:blank");
   std::function<void(const QString&)> FTitleHandler;
+  std::function<void()> FPageLostHandler;
 };
 
 }  // namespace tarvok

@@ -2,6 +2,8 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QVariant>
+#include <QWebEnginePage>
+#include <csignal>
 
 #include "app/WebChatPage.h"
 #include "tests/app/support/WindowFixture.h"
@@ -39,6 +41,33 @@ TEST_F(WebPageWindowTest, ASentPromptAndItsAnswerAppearInThePage) {
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return Evaluate(web, "document.querySelector('[id^=footer_msg_]').innerText").endsWith(" 42"); }, 30000))
       << "the user bubble's footer carries the prompt tokens the service reported";
+}
+
+TEST_F(WebPageWindowTest, AKilledRendererBringsTheChatBackAndLaterAnswersArrive) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("first answer", 5, 3));
+  Emulator.Enqueue(TextReply("second answer", 5, 3));
+  auto page = std::make_unique<WebChatPage>();
+  WebChatPage& web = *page;
+  OpenWindowWith(std::move(page));
+  SendAndWait("first question");
+  const std::string text = "document.getElementById('chat-container') ? "
+                           "document.getElementById('chat-container').innerText : ''";
+  const std::string bubbles = "String(document.querySelectorAll('.message-wrapper').length)";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Evaluate(web, text).contains("first answer"); }, 30000));
+
+  const qint64 renderer = web.WebPage()->renderProcessPid();
+  ASSERT_GT(renderer, 0);
+  ASSERT_EQ(::kill(static_cast<pid_t>(renderer), SIGKILL), 0);
+  ASSERT_TRUE(WaitFor([&] { return Status() == "Страница чата перезапущена после сбоя."; })) << Status();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return web.WebPage()->renderProcessPid() != renderer; }, 30000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Evaluate(web, bubbles) == "2"; }, 30000));
+  EXPECT_TRUE(Evaluate(web, text).contains("first question"));
+  EXPECT_TRUE(Evaluate(web, text).contains("first answer"));
+
+  SendAndWait("second question");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Evaluate(web, text).contains("second answer"); }, 30000));
+  EXPECT_EQ(Evaluate(web, bubbles), "4");
 }
 
 }  // namespace
