@@ -182,14 +182,19 @@ TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const QString help = dir.filePath("AddKey.html");
-  WriteFileAtomic(fs::path(help.toStdString()), "<html><body><p id=\"help\">key help</p></body></html>");
+  WriteFileAtomic(fs::path(help.toStdString()),
+                  "<html><body><p id=\"help\">key help <a href=\"https://example.org/key\">here</a></p></body></html>");
   FView.AddModelMessage("before", "", -1, "");
   FView.ShowHelpPage(help);
   EXPECT_TRUE(FView.ShowsHelpPage());
   FView.AddModelMessage("dropped", "", -1, "");
   EXPECT_EQ(EvalText("document.getElementById('help').textContent + '|' + String(document.getElementById('chat-container'))"),
-            "key help|null");
+            "key help here|null");
   EXPECT_EQ(FPage.BlockedRequestCount(), 0);
+  // Its link opens outside when the user clicks it, as the chat's links do.
+  UserClick("#help a");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FLinks.Urls.size() == 1; }, kWaitMs));
+  EXPECT_EQ(FLinks.Urls[0].toString().toStdString(), "https://example.org/key");
   FView.ResetChatView();
   EXPECT_FALSE(FView.ShowsHelpPage());
   FView.AddModelMessage("after", "", -1, "");
