@@ -42,7 +42,7 @@ constexpr const char* kPageGuard =
     "   host = c.objects.host; var w = waiting; waiting = []; w.forEach(function (g) { g(host); });"
     "  });"
     " }"
-    " document.addEventListener('click', function (e) {"
+    " window.addEventListener('click', function (e) {"
     "  var t = e.target && e.target.closest ? e.target : null;"
     "  var a = t ? t.closest('a[href]') : null;"
     "  if (a) {"
