@@ -25,6 +25,10 @@ constexpr const char* kSaveFilter = "Все файлы|*.*";
 constexpr const char* kSavedStatus = "Файл сохранен: ";
 constexpr const char* kSaveError = "Ошибка сохранения: ";
 constexpr const char* kPageRestarted = "Страница чата перезапущена после сбоя.";
+constexpr const char* kPageRestartedEmpty = "Страница чата снова завершилась сбоем; история не показана.";
+// Losses with nothing new shown in between count as one run: the chat itself may be what
+// ends the renderer, and rebuilding it for ever would keep the pane from ever coming back.
+constexpr int kRebuildsInARun = 2;
 
 bool IsFolder(const std::filesystem::path& APath) {
   std::error_code error;
@@ -38,8 +42,9 @@ TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialo
 }
 
 void TChatView::PageLost() {
-  if (ShownHistory) RenderChatHistory(ShownHistory());
-  if (OnStatusText) OnStatusText(QString::fromUtf8(kPageRestarted));
+  const bool rebuild = ++FPageLossesInARun <= kRebuildsInARun;
+  if (rebuild && ShownHistory) AppendHistory(ShownHistory());
+  if (OnStatusText) OnStatusText(QString::fromUtf8(rebuild ? kPageRestarted : kPageRestartedEmpty));
 }
 
 void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
@@ -113,20 +118,28 @@ std::string TChatView::AddUserMessage(const std::string& AText, const std::vecto
     tokens = CountTokens(parts);
   }
   const std::string id = MakeMessageId(Now());
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderUserMessage(AText, AFiles, Now(), id, tokens));
   return id;
 }
 
 void TChatView::AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
                                 const std::string& ADuration) {
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderModelMessage(AText, AModelName, Now(), ATokenCount, ADuration));
 }
 
 void TChatView::AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data) {
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderImageMessage(AMimeType, ABase64Data, Now()));
 }
 
 void TChatView::RenderChatHistory(const TChatHistory& AHistory) {
+  FPageLossesInARun = 0;
+  AppendHistory(AHistory);
+}
+
+void TChatView::AppendHistory(const TChatHistory& AHistory) {
   FPage.EnsureBaseHtmlLoaded();
   for (const THistoryItem& item : AHistory) {
     const std::string html = RenderHistoryItem(item);

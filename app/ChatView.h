@@ -60,11 +60,15 @@ class TChatView {
 
  private:
   QString InitialSaveDir() const;
-  // The page came back blank after its renderer ended: rebuild the chat and say so.
+  // The page came back blank after its renderer ended: rebuild the chat and say so; after
+  // losses with nothing new shown in between the page stays empty.
   void PageLost();
+  void AppendHistory(const TChatHistory& AHistory);
 
   IChatPage& FPage;
   Dialogs& FDialogs;
+  // Renderer losses since something new was shown.
+  int FPageLossesInARun = 0;
 };
 
 }  // namespace tarvok
