@@ -26,6 +26,9 @@ class IChatPage {
   virtual void ScrollChatToBottom() = 0;
   // Called with every new document title (the page's one command channel).
   virtual void SetTitleChangedHandler(std::function<void(const QString& ATitle)> AHandler) = 0;
+  // Called after the pane lost its document (its renderer ended) and went back to the
+  // blank page: the owner puts the chat back. A page that cannot lose it never calls.
+  virtual void SetPageLostHandler(std::function<void()> AHandler) { (void)AHandler; }
   // Shows a local HTML file (the key-help page) instead of the chat; the template
   // counts as loaded until the next reset.
   virtual void ShowLocalFile(const QString& AFilePath) = 0;

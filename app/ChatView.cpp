@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/QtDialogs.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
 #include "core/Platform.h"
@@ -18,10 +19,16 @@ namespace tarvok {
 namespace {
 
 constexpr const char* kSaveTitle = "Сохранить код как...";
-// Kept in the form the window's other file dialogs are written in; the dialog takes the part before '|'.
-constexpr std::string_view kSaveFilter = "Все файлы (*.*)|*.*";
+// Name and pattern, as the window's other file dialogs are written; "*.*" becomes "*" there, so
+// that files without a dot (Makefile) are listed too.
+constexpr const char* kSaveFilter = "Все файлы|*.*";
 constexpr const char* kSavedStatus = "Файл сохранен: ";
 constexpr const char* kSaveError = "Ошибка сохранения: ";
+constexpr const char* kPageRestarted = "Страница чата перезапущена после сбоя.";
+constexpr const char* kPageRestartedEmpty = "Страница чата снова завершилась сбоем; история не показана.";
+// Losses with nothing new shown in between count as one run: the chat itself may be what
+// ends the renderer, and rebuilding it for ever would keep the pane from ever coming back.
+constexpr int kRebuildsInARun = 2;
 
 bool IsFolder(const std::filesystem::path& APath) {
   std::error_code error;
@@ -30,7 +37,15 @@ bool IsFolder(const std::filesystem::path& APath) {
 
 }  // namespace
 
-TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {}
+TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {
+  FPage.SetPageLostHandler([this] { PageLost(); });
+}
+
+void TChatView::PageLost() {
+  const bool rebuild = ++FPageLossesInARun <= kRebuildsInARun;
+  if (rebuild && ShownHistory) AppendHistory(ShownHistory());
+  if (OnStatusText) OnStatusText(QString::fromUtf8(rebuild ? kPageRestarted : kPageRestartedEmpty));
+}
 
 void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
   const std::string script = UpdateMessageTokensScript(AMessageId, ATokenCount);
@@ -70,9 +85,8 @@ void TChatView::WebBrowser1TitleChange(const QString& ATitle) {
   } guard{FIsSaving};
 
   const QString code = QGuiApplication::clipboard()->text();
-  const std::string_view filter = kSaveFilter.substr(0, kSaveFilter.find('|'));
   const QString fileName = FDialogs.SaveFile(QString::fromUtf8(kSaveTitle), InitialSaveDir(), QStringLiteral("code.txt"),
-                                             QString::fromUtf8(filter.data(), static_cast<int>(filter.size())), QString());
+                                             ToQtFileFilter(QString::fromUtf8(kSaveFilter)), QString());
   if (fileName.isEmpty()) return;
 
   const std::filesystem::path path = PathFromUtf8(fileName.toStdString());
@@ -104,20 +118,28 @@ std::string TChatView::AddUserMessage(const std::string& AText, const std::vecto
     tokens = CountTokens(parts);
   }
   const std::string id = MakeMessageId(Now());
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderUserMessage(AText, AFiles, Now(), id, tokens));
   return id;
 }
 
 void TChatView::AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
                                 const std::string& ADuration) {
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderModelMessage(AText, AModelName, Now(), ATokenCount, ADuration));
 }
 
 void TChatView::AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data) {
+  FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderImageMessage(AMimeType, ABase64Data, Now()));
 }
 
 void TChatView::RenderChatHistory(const TChatHistory& AHistory) {
+  FPageLossesInARun = 0;
+  AppendHistory(AHistory);
+}
+
+void TChatView::AppendHistory(const TChatHistory& AHistory) {
   FPage.EnsureBaseHtmlLoaded();
   for (const THistoryItem& item : AHistory) {
     const std::string html = RenderHistoryItem(item);

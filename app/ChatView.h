@@ -19,6 +19,8 @@ class TChatView {
 
   // Receives every status-bar text ("Файл сохранен: ...").
   std::function<void(const QString& AText)> OnStatusText;
+  // The conversation shown, for putting the chat back after the page lost its document.
+  std::function<const TChatHistory&()> ShownHistory;
 
   // Folder of the last saved code file, with its trailing separator; "LastSaveDir" in config.ini.
   std::string FLastSaveDir;
@@ -58,9 +60,15 @@ class TChatView {
 
  private:
   QString InitialSaveDir() const;
+  // The page came back blank after its renderer ended: rebuild the chat and say so; after
+  // losses with nothing new shown in between the page stays empty.
+  void PageLost();
+  void AppendHistory(const TChatHistory& AHistory);
 
   IChatPage& FPage;
   Dialogs& FDialogs;
+  // Renderer losses since something new was shown.
+  int FPageLossesInARun = 0;
 };
 
 }  // namespace tarvok

@@ -27,6 +27,7 @@
 #include "app/QtText.h"
 #include "app/SendFlow.h"
 #include "app/SettingsLists.h"
+#include "app/ShownText.h"
 #include "app/UiTexts.h"
 #include "app/UpDown.h"
 
@@ -68,9 +69,13 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
 
   FChatView = std::make_unique<TChatView>(*FPage, FDialogs);
   FChatView->OnStatusText = [this](const QString& AText) { SetStatusText(S(AText)); };
+  FChatView->ShownHistory = [this]() -> const TChatHistory& { return FGeminiDM.ChatHistory(); };
 
   BuildLayout();
   BuildMenus();
+  // Names, answers and error texts reach these as they are: never markup, no bidi controls.
+  StatusText->setTextFormat(Qt::PlainText);
+  for (QListWidget* list : {ListBox1, ListBox2, GeminiListBox}) list->setItemDelegate(new TShownNameDelegate(list));
 
   FSettings = std::make_unique<TSettingsLists>(*this);
   FAttachments = std::make_unique<TAttachmentsPanel>(*this);

@@ -24,6 +24,7 @@
 #include "app/QtText.h"
 #include "app/SendFlow.h"
 #include "app/SettingsLists.h"
+#include "app/ShownText.h"
 #include "app/UiTexts.h"
 #include "cli/CliRuns.h"
 #include "core/ApiKeyStats.h"
@@ -179,7 +180,7 @@ void TForm1::ResetChatView() {
   FAttachments->ClearInputs();
 }
 
-void TForm1::SetStatusText(const std::string& AText) { StatusText->setText(Q(AText)); }
+void TForm1::SetStatusText(const std::string& AText) { StatusText->setText(ShownText(Q(AText))); }
 
 std::string TForm1::StatusTextValue() const { return S(StatusText->text()); }
 

@@ -6,11 +6,19 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/ShownText.h"
+
 namespace tarvok {
 
 namespace {
 // Message boxes carry the window's caption.
 QString Caption(const QWidget* AParent) { return AParent ? AParent->window()->windowTitle() : QStringLiteral("Tarvok"); }
+
+// The texts name files and chats and quote answers and errors: shown as written, never as markup.
+void ShowAsPlainText(QMessageBox& ABox, const QString& AText) {
+  ABox.setTextFormat(Qt::PlainText);
+  ABox.setText(ShownText(AText));
+}
 }  // namespace
 
 QString ToQtFileFilter(const QString& APairs) {
@@ -27,12 +35,14 @@ QString ToQtFileFilter(const QString& APairs) {
 
 
 void TQtDialogs::ShowMessage(const QString& AText) {
-  QMessageBox box(QMessageBox::NoIcon, Caption(FParent), AText, QMessageBox::Ok, FParent);
+  QMessageBox box(QMessageBox::NoIcon, Caption(FParent), QString(), QMessageBox::Ok, FParent);
+  ShowAsPlainText(box, AText);
   box.exec();
 }
 
 void TQtDialogs::ShowError(const QString& AText) {
-  QMessageBox box(QMessageBox::Critical, Caption(FParent), AText, QMessageBox::Ok, FParent);
+  QMessageBox box(QMessageBox::Critical, Caption(FParent), QString(), QMessageBox::Ok, FParent);
+  ShowAsPlainText(box, AText);
   box.exec();
 }
 
@@ -45,7 +55,8 @@ bool TQtDialogs::AskYesNo(const QString& AText, const QString& ACaption, Icon AI
     case Icon::Error: icon = QMessageBox::Critical; break;
     case Icon::Question: icon = QMessageBox::Question; break;
   }
-  QMessageBox box(icon, ACaption.isEmpty() ? Caption(FParent) : ACaption, AText, QMessageBox::NoButton, FParent);
+  QMessageBox box(icon, ACaption.isEmpty() ? Caption(FParent) : ACaption, QString(), QMessageBox::NoButton, FParent);
+  ShowAsPlainText(box, AText);
   QPushButton* yes = box.addButton(QString::fromUtf8("Да"), QMessageBox::YesRole);
   box.addButton(QString::fromUtf8("Нет"), QMessageBox::NoRole);
   box.setDefaultButton(yes);

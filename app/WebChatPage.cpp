@@ -2,7 +2,9 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
+#include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -20,22 +22,51 @@ namespace tarvok {
 namespace {
 
 // Runs in a world of its own that the page cannot touch, before the page's handlers.
-// It remembers the code under the save button just pressed: the page's own copy to the
-// clipboard reaches the window later than the title that asks for the save, so the host
-// puts this text on the clipboard first. And it stops links that would navigate inside
-// the document (an emptied javascript: link, about:blank): the engine replaces the chat
-// for those without asking the page host.
+// Links never navigate the document: a click on a link is stopped here, and only a click
+// the user made (a trusted event, which no script can forge) on a web or mail link is
+// handed to the host, through a channel that exists in this world alone. So a script that
+// sets location or clicks a link itself opens nothing.
+// It also remembers the code under the save button just pressed: the page's own copy to
+// the clipboard reaches the window later than the title that asks for the save, so the
+// host puts this text on the clipboard first.
 constexpr const char* kPageGuard =
-    "document.addEventListener('click', function (e) {"
-    " var t = e.target && e.target.closest ? e.target : null;"
-    " var a = t ? t.closest('a[href]') : null;"
-    " if (a && a.protocol !== 'http:' && a.protocol !== 'https:' && a.protocol !== 'mailto:') e.preventDefault();"
-    " var b = t ? t.closest('.download-btn') : null;"
-    " if (!b) return;"
-    " var box = b.parentNode ? b.parentNode.parentNode : null;"
-    " var pre = box ? box.getElementsByTagName('pre')[0] : null;"
-    " window.savedCode = pre ? pre.innerText : null;"
-    "}, true);";
+    "(function () {"
+    " var host = null, waiting = [], connecting = false;"
+    " function withHost(f) {"
+    "  if (host) { f(host); return; }"
+    "  if (typeof qt === 'undefined' || !qt.webChannelTransport) return;"
+    "  waiting.push(f);"
+    "  if (connecting) return;"
+    "  connecting = true;"
+    "  new QWebChannel(qt.webChannelTransport, function (c) {"
+    "   host = c.objects.host; var w = waiting; waiting = []; w.forEach(function (g) { g(host); });"
+    "  });"
+    " }"
+    " window.addEventListener('click', function (e) {"
+    "  var t = e.target && e.target.closest ? e.target : null;"
+    "  var a = t ? t.closest('a[href]') : null;"
+    "  if (a) {"
+    "   e.preventDefault();"
+    "   var url = a.href;"
+    "   if (e.isTrusted && (a.protocol === 'http:' || a.protocol === 'https:' || a.protocol === 'mailto:'))"
+    "    withHost(function (h) { h.openLink(url); });"
+    "  }"
+    "  var b = t ? t.closest('.download-btn') : null;"
+    "  if (!b) return;"
+    "  var box = b.parentNode ? b.parentNode.parentNode : null;"
+    "  var pre = box ? box.getElementsByTagName('pre')[0] : null;"
+    "  window.savedCode = pre ? pre.innerText : null;"
+    " }, true);"
+    "})();";
+
+// Turned off for the page's engine before it starts: no script, not even an injected one,
+// may reach the network, and WebRTC would send STUN packets to any address it is given.
+constexpr const char* kEngineFlags[] = {"--force-webrtc-ip-handling-policy=disable_non_proxied_udp"};
+
+bool IsOutsideLink(const QUrl& AUrl) {
+  const QString scheme = AUrl.scheme();
+  return scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto");
+}
 
 bool IsInertScheme(const QUrl& AUrl) {
   const QString scheme = AUrl.scheme();
@@ -77,8 +108,9 @@ class TRequestBlocker : public QWebEngineUrlRequestInterceptor {
 
 namespace {
 
-// Links never replace the chat: web and mail links go to the system's programs, and
-// the page cannot navigate itself anywhere but to what the host loads.
+// The page cannot navigate itself anywhere but to what the host loads. What the engine
+// calls a link click may be a script's doing (location = ...), so it opens nothing here:
+// the user's own clicks reach TLinkOpener through the page guard.
 class TChatWebEnginePage : public QWebEnginePage {
  public:
   TChatWebEnginePage(QWebEngineProfile* AProfile, TRequestBlocker* ABlocker)
@@ -86,13 +118,7 @@ class TChatWebEnginePage : public QWebEnginePage {
 
  protected:
   bool acceptNavigationRequest(const QUrl& AUrl, NavigationType AType, bool AIsMainFrame) override {
-    if (AType == NavigationTypeLinkClicked) {
-      const QString scheme = AUrl.scheme();
-      if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
-        QDesktopServices::openUrl(AUrl);
-      return false;
-    }
-    if (!AIsMainFrame) return false;
+    if (AType == NavigationTypeLinkClicked || !AIsMainFrame) return false;
     return IsInertScheme(AUrl) || FBlocker->IsAllowedFile(AUrl);
   }
 
@@ -102,7 +128,27 @@ class TChatWebEnginePage : public QWebEnginePage {
 
 }  // namespace
 
+// Web and mail links the user clicked go to the system's programs.
+class TLinkOpener : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+  Q_INVOKABLE void openLink(const QString& AUrl) {
+    const QUrl url(AUrl);
+    if (IsOutsideLink(url)) QDesktopServices::openUrl(url);
+  }
+};
+
+void WebChatPage::PrepareBrowserEngine() {
+  QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  for (const char* flag : kEngineFlags)
+    if (!flags.contains(flag)) flags += QByteArray(" ") + flag;
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+}
+
 WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
+  // Once more here for a caller that did not: it counts until the engine's first start.
+  PrepareBrowserEngine();
   FProfile = new QWebEngineProfile(this);  // off the record: nothing kept on disk
   FBlocker = new TRequestBlocker(this);
   FProfile->setUrlRequestInterceptor(FBlocker);
@@ -115,17 +161,33 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
   settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
   settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
   settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+  settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+  // No camera, microphone, screen or location for anything the page runs.
+  connect(FPage, &QWebEnginePage::featurePermissionRequested, FPage,
+          [page = FPage](const QUrl& AOrigin, QWebEnginePage::Feature AFeature) {
+            page->setFeaturePermission(AOrigin, AFeature, QWebEnginePage::PermissionDeniedByUser);
+          });
 
   connect(FPage, &QWebEnginePage::loadFinished, this, [this](bool) {
     FLoading = false;
     Drain();
   });
+  // Not from inside the engine's signal: the recovery loads a new document.
+  connect(FPage, &QWebEnginePage::renderProcessTerminated, this, [this] {
+    QMetaObject::invokeMethod(this, [this] { RecoverFromLostRenderer(); }, Qt::QueuedConnection);
+  });
+  // The channel lives in the guard's world only: the page's own scripts cannot reach it.
+  auto* channel = new QWebChannel(this);
+  channel->registerObject(QStringLiteral("host"), new TLinkOpener(channel));
+  FPage->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+  QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+  channelScript.open(QIODevice::ReadOnly);
   QWebEngineScript capture;
   capture.setName(QStringLiteral("page-guard"));
   capture.setInjectionPoint(QWebEngineScript::DocumentCreation);
   capture.setWorldId(QWebEngineScript::ApplicationWorld);
   capture.setRunsOnSubFrames(false);
-  capture.setSourceCode(QString::fromLatin1(kPageGuard));
+  capture.setSourceCode(QString::fromUtf8(channelScript.readAll()) + QString::fromLatin1(kPageGuard));
   FPage->scripts().insert(capture);
 
   connect(FPage, &QWebEnginePage::titleChanged, this, [this](const QString& ATitle) {
@@ -200,6 +262,13 @@ void WebChatPage::ResetChatView() {
   });
 }
 
+void WebChatPage::RecoverFromLostRenderer() {
+  FQueue.clear();
+  FLoading = false;
+  ResetChatView();
+  if (FPageLostHandler) FPageLostHandler();
+}
+
 void WebChatPage::ShowLocalFile(const QString& AFilePath) {
   const QUrl url = QUrl::fromLocalFile(AFilePath);
   FUrl = url.toString();
@@ -246,3 +315,5 @@ void WebChatPage::EvaluateScript(const std::string& AScript, std::function<void(
 }
 
 }  // namespace tarvok
+
+#include "WebChatPage.moc"

@@ -24,6 +24,9 @@ class TRequestBlocker;
 class WebChatPage : public QObject, public IChatPage {
   Q_OBJECT
  public:
+  // Sets the engine's start options (WebRTC off); they count only before the engine
+  // first starts, so main() calls this before anything else. The constructor calls it too.
+  static void PrepareBrowserEngine();
   explicit WebChatPage(QObject* AParent = nullptr);
   ~WebChatPage() override;
 
@@ -34,6 +37,7 @@ class WebChatPage : public QObject, public IChatPage {
   void ScrollChatBy(int ADeltaY) override;
   void ScrollChatToBottom() override;
   void SetTitleChangedHandler(std::function<void(const QString& ATitle)> AHandler) override;
+  void SetPageLostHandler(std::function<void()> AHandler) override { FPageLostHandler = std::move(AHandler); }
   void ShowLocalFile(const QString& AFilePath) override;
   QString CurrentUrl() const override { return FUrl; }
   QWidget* Widget() override;
@@ -54,6 +58,9 @@ class WebChatPage : public QObject, public IChatPage {
   void Enqueue(std::function<bool()> ACommand);
   void Drain();
   void RunScript(const std::string& AScript);
+  // The renderer ended: nothing queued can reach the old document, and no loadFinished
+  // will come for it. Starts over from the blank page and lets the owner refill it.
+  void RecoverFromLostRenderer();
 
   QWebEngineProfile* FProfile = nullptr;
   TRequestBlocker* FBlocker = nullptr;
@@ -66,6 +73,7 @@ class WebChatPage : public QObject, public IChatPage {
   bool FBaseHtmlLoaded = false;
   QString FUrl = QStringLiteral("about:blank");
   std::function<void(const QString&)> FTitleHandler;
+  std::function<void()> FPageLostHandler;
 };
 
 }  // namespace tarvok

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   // A parent may leave SIGCHLD ignored; children would then be reaped by the system before
   // the console runner could wait for them.
   tarvok::ResetChildSignal();
+  tarvok::WebChatPage::PrepareBrowserEngine();
   QApplication app(argc, argv);
 
   // Settings, chats and counters live beside the executable, and Keys.txt and

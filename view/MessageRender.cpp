@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::string_view kCodeBlockHeader = "<div class=\"code-block-container\">  <div class=\"code-header\">    code    <button class=\"copy-btn\" onclick=\"copyCode(this)\">Копировать</button>    <button class=\"download-btn\" onclick=\"downloadCode(this)\">Скачать</button>  </div>";
 constexpr std::string_view kTokensLabel = "Токены: ";
+constexpr std::string_view kImageRefused = "Изображение не показано: недопустимые данные.";
 // Latest day a TDateTime can name here (9999-12-31); later values are not dates.
 constexpr TDateTime kLastDay = 2958465.99999;
 
@@ -121,6 +122,23 @@ std::string EscapeUserText(std::string_view AText) {
   return out;
 }
 
+std::string StripBidiControls(std::string_view AText) {
+  std::string out;
+  out.reserve(AText.size());
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    if (i + 2 < AText.size() && static_cast<unsigned char>(AText[i]) == 0xE2) {
+      const auto second = static_cast<unsigned char>(AText[i + 1]);
+      const auto third = static_cast<unsigned char>(AText[i + 2]);
+      if ((second == 0x80 && third >= 0xAA && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9)) {
+        i += 2;
+        continue;
+      }
+    }
+    out += AText[i];
+  }
+  return out;
+}
+
 std::string FileNameOfPath(std::string_view APath) {
   const std::size_t cut = APath.find_last_of("/\\:");
   return std::string(cut == std::string_view::npos ? APath : APath.substr(cut + 1));
@@ -165,7 +183,7 @@ std::string RenderUserMessageNames(std::string_view AText, const std::vector<std
   std::string attachments;
   if (!ANames.empty()) {
     attachments = "<div class=\"attachments\"><strong>Прикрепленные файлы:</strong><ul>";
-    for (const std::string& name : ANames) attachments += "<li>" + EscapeHtml(name) + "</li>";
+    for (const std::string& name : ANames) attachments += "<li>" + EscapeHtml(StripBidiControls(name)) + "</li>";
     attachments += "</ul></div>";
   }
   const std::string id = EscapeHtml(AMessageId);
@@ -219,13 +237,16 @@ std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABas
   html += TimestampSpan(ATimestamp);
   html += "  </div>  <div class=\"message-content\">";
   // Anything else would let a crafted chat file break out of the src attribute.
-  if (LooksLikeMimeType(AMimeType) && IsBase64Text(ABase64Data)) {
+  if (LooksLikeMimeType(AMimeType) && !ABase64Data.empty() && IsBase64Text(ABase64Data)) {
     html.reserve(html.size() + ABase64Data.size() + AMimeType.size() + 160);
     html += "    <img src=\"data:";
     html += AMimeType;
     html += ";base64,";
     html += ABase64Data;
     html += "\" alt=\"Generated Image\" style=\"max-width:100%; height:auto; border-radius: 8px;\">";
+  } else {
+    // An empty bubble would look like a picture still on its way.
+    html += "<p>" + EscapeHtml(kImageRefused) + "</p>";
   }
   html += "  </div></div>";
   return html;

@@ -25,6 +25,10 @@ std::string DisplayModelName(std::string_view AModelName);
 std::string EscapeHtml(std::string_view AText);
 // The user's text as the page shows it: "<" and ">" as entities, CR LF as <br>.
 std::string EscapeUserText(std::string_view AText);
+// AText without the bidirectional embedding, override and isolate characters (U+202A..U+202E,
+// U+2066..U+2069): a shown file name must read as it is stored ("invoice\u202Efdp.txt" would
+// pass for "invoicetxt.pdf").
+std::string StripBidiControls(std::string_view AText);
 // The name part of a path (after the last '/', '\\' or ':').
 std::string FileNameOfPath(std::string_view APath);
 // True for type/subtype made of letters, digits and !#$-^_.+ (what may go into a data: URL).
@@ -44,7 +48,8 @@ std::string RenderUserMessageNames(std::string_view AText, const std::vector<std
 std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
                                int ATokenCount, std::string_view ADuration,
                                const TMarkdownConverter& AConvert = {});
-// A MIME type that does not look like one, or data that is not Base64, shows no picture.
+// A MIME type that does not look like one, or data that is empty or not Base64, shows no
+// picture but a short notice saying so.
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);
 
 // The bubble of one stored turn, or empty for a role other than "user"/"model".

@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -64,6 +68,22 @@ class ChatPageTest : public ::testing::Test {
   }
   QString EvalText(const std::string& AScript) { return Eval(AScript).toString(); }
   QString Title() { return FPage.WebPage()->title(); }
+
+  // A real mouse click, as the user makes it, on the middle of the first element ASelector finds.
+  void UserClick(const std::string& ASelector) {
+    QWidget* view = FPage.Widget();
+    if (!view->isVisible()) {
+      view->resize(900, 700);
+      view->show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    }
+    const QVariantList at = Eval("var r = document.querySelector('" + ASelector +
+                                 "').getBoundingClientRect(); [Math.round(r.left + r.width / 2), Math.round(r.top + r.height / 2)]")
+                                .toList();
+    ASSERT_EQ(at.size(), 2) << ASelector;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->focusProxy() != nullptr; }, kWaitMs));
+    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(at[0].toInt(), at[1].toInt()));
+  }
 
   LinkRecorder FLinks;
   WebChatPage FPage;
@@ -146,10 +166,12 @@ TEST_F(ChatPageTest, DownloadButtonSavesTheCodeThroughTheDialog) {
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), code);
 }
 
-TEST_F(ChatPageTest, LinksOpenOutsideAndThePageStays) {
+TEST_F(ChatPageTest, LinksTheUserClicksOpenOutsideAndThePageStays) {
   FView.AddModelMessage("[site](https://example.org/page) and www.example.com", "", -1, "");
   FPage.AppendChatHtml("<p id=\"still\">here</p>");
-  Eval("document.querySelectorAll('#chat-container a').forEach(function (a) { a.click(); }); 0");
+  UserClick("#chat-container a");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FLinks.Urls.size() == 1; }, kWaitMs));
+  UserClick("#chat-container a:nth-of-type(2)");
   ASSERT_TRUE(QTest::qWaitFor([&] { return FLinks.Urls.size() == 2; }, kWaitMs));
   EXPECT_EQ(FLinks.Urls[0].toString().toStdString(), "https://example.org/page");
   EXPECT_EQ(FLinks.Urls[1].toString().toStdString(), "http://www.example.com/");
@@ -160,14 +182,19 @@ TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const QString help = dir.filePath("AddKey.html");
-  WriteFileAtomic(fs::path(help.toStdString()), "<html><body><p id=\"help\">key help</p></body></html>");
+  WriteFileAtomic(fs::path(help.toStdString()),
+                  "<html><body><p id=\"help\">key help <a href=\"https://example.org/key\">here</a></p></body></html>");
   FView.AddModelMessage("before", "", -1, "");
   FView.ShowHelpPage(help);
   EXPECT_TRUE(FView.ShowsHelpPage());
   FView.AddModelMessage("dropped", "", -1, "");
   EXPECT_EQ(EvalText("document.getElementById('help').textContent + '|' + String(document.getElementById('chat-container'))"),
-            "key help|null");
+            "key help here|null");
   EXPECT_EQ(FPage.BlockedRequestCount(), 0);
+  // Its link opens outside when the user clicks it, as the chat's links do.
+  UserClick("#help a");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FLinks.Urls.size() == 1; }, kWaitMs));
+  EXPECT_EQ(FLinks.Urls[0].toString().toStdString(), "https://example.org/key");
   FView.ResetChatView();
   EXPECT_FALSE(FView.ShowsHelpPage());
   FView.AddModelMessage("after", "", -1, "");
@@ -247,6 +274,86 @@ TEST_F(ChatPageTest, HostileContentRunsNoScriptAndLoadsNothing) {
     EXPECT_EQ(server.Hits(), 0) << c.Name;
   }
   EXPECT_TRUE(FLinks.Urls.empty() || FLinks.Urls.back().host() == "127.0.0.1");
+}
+
+TEST_F(ChatPageTest, ScriptMadeNavigationsOpenNothing) {
+  CountingServer server;
+  FView.AddModelMessage("[clicked](" + server.Url("/clicked") + ")", "", -1, "");
+  const std::string scripts[] = {
+      "location = '" + server.Url("/location") + "'; 0",
+      "location.href = '" + server.Url("/href") + "'; 0",
+      "document.querySelector('#chat-container a').click(); 0",
+      "var a = document.createElement('a'); a.href = '" + server.Url("/made") + "'; document.body.appendChild(a); a.click(); 0",
+      "window.open('" + server.Url("/open") + "'); 0",
+  };
+  for (const std::string& script : scripts) Eval(script);
+  // The user's own click comes after them all and is the one thing opened.
+  UserClick("#chat-container a");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !FLinks.Urls.empty(); }, kWaitMs));
+  EXPECT_EQ(FLinks.Urls.front().path().toStdString(), "/clicked");
+  EXPECT_EQ(FLinks.Urls.size(), 1u);
+  EXPECT_EQ(EvalText("String(document.getElementById('chat-container') !== null)"), "true");
+  EXPECT_EQ(server.Hits(), 0);
+}
+
+// A UDP socket on loopback that counts the datagrams reaching it.
+class UdpCounter {
+ public:
+  UdpCounter() {
+    FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size);
+    FPort = ntohs(address.sin_port);
+    timeval tick{0, 100000};  // lets the reader see the stop flag
+    ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    FThread = std::thread([this] {
+      char buffer[2048];
+      while (!FStop)
+        if (::recv(FSocket, buffer, sizeof buffer, 0) >= 0) ++FPackets;
+    });
+  }
+  ~UdpCounter() {
+    FStop = true;
+    FThread.join();
+    ::close(FSocket);
+  }
+  int Port() const { return FPort; }
+  int Packets() const { return FPackets.load(); }
+
+ private:
+  int FSocket = -1;
+  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::atomic<int> FPackets{0};
+  std::thread FThread;
+};
+
+TEST_F(ChatPageTest, WebRtcSendsNothingEvenToAStunServerTheScriptNames) {
+  UdpCounter stun;
+  ASSERT_GT(stun.Port(), 0);
+  FPage.AppendChatHtml("<p>x</p>");
+  const std::string port = std::to_string(stun.Port());
+  Eval("window.__gathering = 'none';"
+       "try {"
+       " var pc = new RTCPeerConnection({iceServers: [{urls: 'stun:127.0.0.1:" + port + "'}]});"
+       " pc.onicegatheringstatechange = function () { window.__gathering = pc.iceGatheringState; };"
+       " pc.createDataChannel('d');"
+       " pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
+       "   .catch(function (e) { window.__gathering = 'refused'; });"
+       " window.__pc = pc;"
+       "} catch (e) { window.__gathering = 'refused'; } 0");
+  // Either the gathering ends (with nothing sent) or a packet tells the fault at once.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const QString state = EvalText("window.__gathering");
+        return stun.Packets() > 0 || state == "complete" || state == "refused";
+      },
+      kWaitMs));
+  EXPECT_EQ(stun.Packets(), 0) << EvalText("window.__gathering").toStdString();
 }
 
 }  // namespace

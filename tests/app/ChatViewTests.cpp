@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -22,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSaveTitle = "Сохранить код как...";
-const std::string kFilterText = "Все файлы (*.*)";
+const std::string kFilterText = "Все файлы (*)";
 const std::string kSavedStatus = "Файл сохранен: ";
 const std::string kSaveError = "Ошибка сохранения: ";
 const std::string kTokens = "Токены: ";
@@ -71,6 +72,10 @@ TEST_F(ChatViewTest, SaveWritesBomAndCodeAndRemembersTheFolder) {
   EXPECT_EQ(call.Dir, Path("profile/Downloads"));
   EXPECT_EQ(call.FileName, "code.txt");
   EXPECT_EQ(call.Filter, QString::fromStdString(kFilterText));
+  // The dialog lists what the filter's patterns match: a file without a dot too.
+  const QString patterns = call.Filter.section('(', 1).section(')', 0, 0);
+  for (const char* name : {"Makefile", "a.cpp"})
+    EXPECT_TRUE(QDir::match(patterns.split(' '), name)) << name;
   EXPECT_EQ(call.DefaultSuffix, "");
   EXPECT_EQ(ReadWholeFile(FRoot / "new/a.cpp"),
             std::string(kUtf8Bom) + "int main() { return 0; } // \xD0\xBA\xD0\xBE\xD0\xB4");

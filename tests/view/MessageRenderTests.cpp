@@ -25,6 +25,7 @@ const std::string kSec = "с";
 const std::string kAttachHead = "<div class=\"attachments\"><strong>Прикрепленные файлы:</strong><ul>";
 const std::string kCodeHeader = "<div class=\"code-block-container\">  <div class=\"code-header\">    code    <button class=\"copy-btn\" onclick=\"copyCode(this)\">Копировать</button>    <button class=\"download-btn\" onclick=\"downloadCode(this)\">Скачать</button>  </div>";
 const std::string kMdError = "<h3>Ошибка конвертации Markdown:</h3><pre>";
+const std::string kImageRefused = "Изображение не показано: недопустимые данные.";
 const std::string kImageHead = "<div class=\"message-wrapper model-message\">  <div class=\"message-header\">    <strong>🤖 Gemini (Image)</strong>";
 const std::string kCyrillicModel = "ошибка-1";
 
@@ -97,6 +98,9 @@ TEST(UserBubbleTest, ExactHtml) {
        "x", {"C:\\a\\<img src=x onerror=\"alert(1)\">&'.png"}, 0, "", -1,
        UserHead("", "") + "x</p>" + kAttachHead +
            "<li>&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;&#39;.png</li></ul></div>  </div></div>"},
+      {"bidirectional controls leave file names, the text keeps them",
+       "a\u202Eb", {"/d/invoice\u202Efdp.txt", "/d/\u202A\u202B\u202C\u202Dx\u2066\u2067\u2068\u2069.png\u200F"}, 0, "", -1,
+       UserHead("", "") + "a\u202Eb</p>" + kAttachHead + "<li>invoicefdp.txt</li><li>x.png\u200F</li></ul></div>  </div></div>"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(RenderUserMessage(c.Text, c.Files, c.Timestamp, c.Id, c.Tokens), c.Expected) << c.Name;
@@ -190,7 +194,7 @@ TEST(ImageBubbleTest, PayloadLookalikesStayText) {
   }
 }
 
-TEST(ImageBubbleTest, HostileMimeOrDataShowsNoPicture) {
+TEST(ImageBubbleTest, HostileMimeOrDataShowsANoticeInsteadOfThePicture) {
   const struct {
     const char* Name;
     std::string Mime;
@@ -201,10 +205,12 @@ TEST(ImageBubbleTest, HostileMimeOrDataShowsNoPicture) {
       {"script MIME type with markup", "text/html;<script>", "AA=="},
       {"quote in data", "image/png", "AA==\" onerror=\"alert(1)"},
       {"markup in data", "image/png", "<svg onload=alert(1)>"},
+      {"no data", "image/png", ""},
   };
   for (const auto& c : cases) {
     const std::string html = RenderImageMessage(c.Mime, c.Data, 0);
-    EXPECT_EQ(html, kImageHead + "  </div>  <div class=\"message-content\">  </div></div>") << c.Name;
+    EXPECT_EQ(html, kImageHead + "  </div>  <div class=\"message-content\"><p>" + kImageRefused + "</p>  </div></div>")
+        << c.Name;
   }
 }
 
