@@ -1,6 +1,7 @@
 #include "app/ChatLibrary.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -11,6 +12,7 @@
 #include "core/DateTime.h"
 #include "core/Platform.h"
 #include "core/Text.h"
+#include "core/TokenEstimate.h"
 #include "storage/ChatFile.h"
 #include "storage/ChatSearch.h"
 
@@ -79,6 +81,11 @@ void TChatLibrary::InsertNewChatEntry() {
 void TChatLibrary::SaveCurrentChat() {
   TGeminiDM& dm = F.GeminiDM();
   if (dm.FChatHistory.empty()) return;
+  const bool continuesPartial = !FPartialFile.empty() && F.FCurrentChatFile == FPartialFile;
+  if (continuesPartial) {
+    if (dm.FChatHistory == FPartialHistory) return;  // nothing new to keep
+    F.FCurrentChatFile.clear();
+  }
   CreateChatFolders();
   if (F.FCurrentChatFile.empty()) {
     F.FCurrentChatFile = NewChatFilePath(dm.FChatHistory, Now());
@@ -90,15 +97,42 @@ void TChatLibrary::SaveCurrentChat() {
     }
   }
   SaveHistoryToFile(dm, F.FCurrentChatFile);
+  if (continuesPartial) {
+    const std::string damaged = FPartialFile;
+    FPartialFile.clear();
+    FPartialHistory.clear();
+    // The new chat joins the list; it is selected when the damaged one still was.
+    TLoading loading(F);
+    const bool selected = IsFileOfChat(damaged, SelectedChatFile());
+    const int at = F.ListBox2->count() > 0 && EntryPath(F.ListBox2, 0).empty() ? 1 : 0;
+    auto* item = new QListWidgetItem(Q(ChatDisplayName(FileNameOnly(F.FCurrentChatFile))));
+    item->setData(kPathRole, Q(F.FCurrentChatFile));
+    F.ListBox2->insertItem(at, item);
+    if (selected) {
+      F.ListBox2->setCurrentItem(item);
+      FillPartsList(F.FCurrentChatFile);
+      SelectPartsEntry(0);
+    }
+  }
 }
 
 void TChatLibrary::LoadChatFile(const std::string& AFileName, bool AClearInputs) {
   F.ChatView().ResetChatView();
   if (AClearInputs) F.Attachments().ClearInputs();
-  LoadHistoryFromFile(F.GeminiDM(), AFileName);
+  const TChatLoadReport load = LoadHistoryFromFile(F.GeminiDM(), AFileName);
   F.FCurrentChatFile = AFileName;
+  FPartialFile.clear();
+  FPartialHistory.clear();
+  if (!load.Complete) {
+    // The turns that could not be read hold nothing, and the service would refuse them.
+    TGeminiDM& dm = F.GeminiDM();
+    dm.FChatHistory.resize(std::min(load.TurnsRead, dm.FChatHistory.size()));
+    dm.FActualHistoryTokens = CountTokensForHistory(dm.FChatHistory);
+    FPartialFile = AFileName;
+    FPartialHistory = dm.FChatHistory;
+  }
   F.ChatView().RenderChatHistory(F.GeminiDM().FChatHistory);
-  F.SetStatusText(ui::kStatusChatLoaded + FileNameOnly(AFileName));
+  F.SetStatusText(load.Complete ? ui::kStatusChatLoaded + FileNameOnly(AFileName) : std::string(ui::kStatusChatLoadedInPart));
   {
     TLoading loading(F);
     for (int i = 0; i < F.GeminiListBox->count(); ++i)

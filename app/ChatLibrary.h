@@ -46,6 +46,10 @@ class TChatLibrary {
   std::string ChatForCommand(const char* ANothingSelected, const char* ANoPath, int& AIndex);
 
   TForm1& F;
+  // A chat file that loaded only in part, and the history it gave: it is never written
+  // back over; a continued conversation is saved as a new chat.
+  std::string FPartialFile;
+  TChatHistory FPartialHistory;
 };
 
 }  // namespace tarvok

@@ -14,6 +14,8 @@ inline constexpr const char* kMenuNewEmptyPart = "Создать пустую н
 inline constexpr const char* kMenuDeletePart = "Удалить Историю";
 inline constexpr const char* kMenuNewPartFromContext = "Создать историю из контекста ";
 inline constexpr const char* kStatusChatLoaded = "Загружен чат: ";
+// Our own: a chat file damaged part way through.
+inline constexpr const char* kStatusChatLoadedInPart = "Чат загружен не полностью: продолжение будет сохранено как новый чат.";
 inline constexpr const char* kStatusNewChat = "Новый чат начат.";
 inline constexpr const char* kMsgSelectChatToDelete = "Пожалуйста, выберите существующий чат для удаления.";
 inline constexpr const char* kMsgChatDataMissing = "Ошибка: не удалось найти данные выбранного чата.";

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
 
 #include "cli/CliRequest.h"
@@ -134,7 +135,10 @@ TCliOutcome InterpretCliOutput(const std::string& ARunnerResult, const std::stri
   };
 
   // Every suffix ends where the whole text ends, so one padded copy serves all attempts.
-  const simdjson::padded_string padded(ARunnerResult);
+  simdjson::padded_string padded(ARunnerResult);
+  if (padded.data() == nullptr) throw std::bad_alloc();
+  // A lone surrogate escape in the answer reads as U+FFFD rather than failing the whole answer.
+  RepairLoneSurrogateEscapes(padded.data(), padded.size());
   simdjson::dom::parser parser;
   simdjson::dom::object answer;
   bool found = false;

@@ -85,7 +85,12 @@ void WriteStatsFile(const std::filesystem::path& path, const TStatsFile& file) {
   for (const std::string& line : file.Lines) text += line + "\r\n";
   std::string bytes;
   switch (file.Encoding) {
-    case TFileEncoding::Legacy: bytes = EncodeLegacyCodePage(text); break;
+    case TFileEncoding::Legacy:
+      bytes = EncodeLegacyCodePage(text);
+      // A model name the code page cannot hold would come back as another name ("gemini-???"):
+      // such a file is written as UTF-8 with a byte-order mark, which reading takes as well.
+      if (DecodeLegacyCodePage(bytes) != text) bytes = std::string(kUtf8Bom) + text;
+      break;
     case TFileEncoding::Utf8: bytes = std::string(kUtf8Bom) + text; break;
     case TFileEncoding::Utf16LE: bytes = "\xFF\xFE" + Utf8ToUtf16Bytes(text, false); break;
     case TFileEncoding::Utf16BE: bytes = "\xFE\xFF" + Utf8ToUtf16Bytes(text, true); break;

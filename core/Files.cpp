@@ -27,7 +27,11 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath) {
   in.seekg(0, std::ios::end);
   const auto size = in.tellg();
   if (size < 0) return std::nullopt;
-  data.resize(static_cast<std::size_t>(size));
+  try {
+    data.resize(static_cast<std::size_t>(size));
+  } catch (const std::exception&) {
+    return std::nullopt;  // no memory for it: as unreadable
+  }
   in.seekg(0, std::ios::beg);
   if (size > 0 && !in.read(data.data(), size)) return std::nullopt;
   return data;
@@ -62,7 +66,7 @@ void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AConte
 #endif
   if (std::fclose(f) != 0) fail("close");
   std::error_code ec;
-  std::filesystem::rename(temp, APath, ec);
+  MoveFileOver(temp, APath, ec);
   if (ec) {
     errno = ec.value();
     fail("rename");

@@ -1,5 +1,7 @@
 #include "core/JsonWriter.h"
 
+#include <array>
+
 #include <charconv>
 #include <cmath>
 
@@ -97,7 +99,29 @@ TJsonWriter& TJsonWriter::String(std::string_view AValue) {
   return *this;
 }
 
+namespace {
+
+// Standard Base64 characters and '=': nothing among them but '/' needs an escape.
+bool IsCleanBase64(std::string_view AText) {
+  static constexpr auto kAllowed = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c = 'A'; c <= 'Z'; ++c) t[c] = true;
+    for (unsigned char c = 'a'; c <= 'z'; ++c) t[c] = true;
+    for (unsigned char c = '0'; c <= '9'; ++c) t[c] = true;
+    t['+'] = t['/'] = t['='] = true;
+    return t;
+  }();
+  unsigned char ok = 1;
+  for (char c : AText) ok &= static_cast<unsigned char>(kAllowed[static_cast<unsigned char>(c)]);
+  return ok != 0;
+}
+
+}  // namespace
+
 TJsonWriter& TJsonWriter::Base64String(std::string_view AValue) {
+  // Data from a foreign chat file or a server may hold anything: only clean Base64 takes
+  // the fast path, anything else is escaped in full.
+  if (!IsCleanBase64(AValue)) return String(AValue);
   BeforeValue();
   FOut += '"';
   FOut.reserve(FOut.size() + AValue.size() + AValue.size() / 32 + 2);

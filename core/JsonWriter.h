@@ -28,7 +28,8 @@ class TJsonWriter {
   TJsonWriter& EndArray();
   TJsonWriter& Key(std::string_view AName);
   TJsonWriter& String(std::string_view AValue);
-  // Base64 data: only '/' needs an escape, so it takes a fast path.
+  // Base64 data: only '/' needs an escape, so clean Base64 takes a fast path; anything
+  // else is written as String writes it.
   TJsonWriter& Base64String(std::string_view AValue);
   TJsonWriter& Int(std::int64_t AValue);
   TJsonWriter& Double(double AValue);

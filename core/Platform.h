@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace tarvok {
 
@@ -24,6 +25,11 @@ std::string EncodeLegacyCodePage(std::string_view AUtf8);
 // A file path from UTF-8 text and back, on every system.
 std::filesystem::path PathFromUtf8(std::string_view AUtf8);
 std::string PathToUtf8(const std::filesystem::path& APath);
+
+// Puts the written temporary file ATemp in the place of ATarget in one step. On Windows an
+// existing target is replaced with ReplaceFileW, which keeps its creation time (the chat
+// list is ordered by it); elsewhere it is a rename, which gives the file a new birth time.
+void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError);
 
 // A number that grows with time, in milliseconds (GetTickCount's role).
 unsigned long long TickCountMs();

@@ -79,6 +79,10 @@ std::string EncodeLegacyCodePage(std::string_view AUtf8) { return Convert(AUtf8,
 std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesystem::path(std::string(AUtf8)); }
 std::string PathToUtf8(const std::filesystem::path& APath) { return APath.string(); }
 
+void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError) {
+  std::filesystem::rename(ATemp, ATarget, AError);
+}
+
 unsigned long long TickCountMs() {
   return static_cast<unsigned long long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "core/Platform.h"
@@ -82,6 +83,15 @@ std::string EncodeLegacyCodePage(std::string_view AUtf8) { return Narrow(Widen(A
 std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesystem::path(Widen(AUtf8, CP_UTF8, 0)); }
 
 std::string PathToUtf8(const std::filesystem::path& APath) { return Narrow(APath.native(), CP_UTF8); }
+
+void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError) {
+  AError.clear();
+  const DWORD attributes = GetFileAttributesW(ATarget.c_str());
+  const bool replace = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const BOOL ok = replace ? ReplaceFileW(ATarget.c_str(), ATemp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                          : MoveFileExW(ATemp.c_str(), ATarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) AError = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
 
 unsigned long long TickCountMs() { return static_cast<unsigned long long>(GetTickCount64()); }
 

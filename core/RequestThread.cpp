@@ -174,7 +174,8 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
 std::string HttpErrorText(const THttpStatusError& AError) {
   const std::string message = ExtractErrorMessage(AError.Body);
   const std::string_view format = texts::kHttpErrorFormat;
-  const std::string values[] = {AError.StatusLine, std::to_string(AError.Status), message.empty() ? AError.Body : message};
+  const std::string values[] = {StatusLineWithReason(AError.StatusLine, AError.Status), std::to_string(AError.Status),
+                                message.empty() ? AError.Body : message};
   std::string out;
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {
@@ -189,7 +190,63 @@ std::string HttpErrorText(const THttpStatusError& AError) {
   return out;
 }
 
+const char* StandardReasonPhrase(long AStatus) {
+  switch (AStatus) {
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 402: return "Payment Required";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 406: return "Not Acceptable";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 410: return "Gone";
+    case 411: return "Length Required";
+    case 412: return "Precondition Failed";
+    case 413: return "Content Too Large";
+    case 414: return "URI Too Long";
+    case 415: return "Unsupported Media Type";
+    case 416: return "Range Not Satisfiable";
+    case 417: return "Expectation Failed";
+    case 421: return "Misdirected Request";
+    case 422: return "Unprocessable Content";
+    case 425: return "Too Early";
+    case 426: return "Upgrade Required";
+    case 428: return "Precondition Required";
+    case 429: return "Too Many Requests";
+    case 431: return "Request Header Fields Too Large";
+    case 451: return "Unavailable For Legal Reasons";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    case 505: return "HTTP Version Not Supported";
+    case 511: return "Network Authentication Required";
+    case 300: return "Multiple Choices";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
+
+std::string StatusLineWithReason(std::string_view AStatusLine, long AStatus) {
+  std::string line(Trim(AStatusLine));
+  // "HTTP/2 429": protocol and code only (HTTP/2 and later carry no reason phrase).
+  const std::size_t space = line.find(' ');
+  const bool hasReason = space != std::string::npos && line.find(' ', space + 1) != std::string::npos;
+  const char* reason = StandardReasonPhrase(AStatus);
+  if (hasReason || reason == nullptr || line.empty()) return line;
+  return line + " " + reason;
+}
 
 std::string RedactApiKey(std::string AText, const std::string& AApiKey) {
   // Shorter texts are no real key, and masking them would garble the message.

@@ -4,6 +4,7 @@
 // exactly once, and frees itself; the creator does not keep it.
 
 #include <string>
+#include <string_view>
 
 #include "core/GeminiDM.h"
 #include "core/Types.h"
@@ -48,6 +49,10 @@ class TGeminiRequestThread {
   TGeminiSettings FSettings;
   TMainThread& FMainThread;
 };
+
+// The status line as the error text shows it: HTTP/2 and later send none but protocol and
+// code ("HTTP/2 429"), so the standard reason phrase of the code is added when missing.
+std::string StatusLineWithReason(std::string_view AStatusLine, long AStatus);
 
 // The result text with every occurrence of the API key masked (libcurl messages and
 // error bodies can carry the request address).

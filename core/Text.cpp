@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
+
 namespace tarvok {
 
 std::size_t DecodeUtf8Char(std::string_view s, char32_t& cp) {
@@ -125,6 +127,51 @@ std::string MakeValidUtf8(std::string_view s) {
     i += n;
   }
   return out;
+}
+
+namespace {
+
+// The value of the \uXXXX escape at AAt (which holds the backslash), or -1.
+long EscapedUnit(const char* AJson, std::size_t ALength, std::size_t AAt) {
+  if (AAt + 6 > ALength || AJson[AAt] != '\\' || AJson[AAt + 1] != 'u') return -1;
+  long value = 0;
+  for (std::size_t i = AAt + 2; i < AAt + 6; ++i) {
+    const char c = AJson[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+}  // namespace
+
+bool RepairLoneSurrogateEscapes(char* AJson, std::size_t ALength) {
+  bool changed = false;
+  for (std::size_t i = 0; i < ALength; ++i) {
+    if (AJson[i] != '\\') continue;
+    const long unit = EscapedUnit(AJson, ALength, i);
+    if (unit < 0) {
+      ++i;  // another escape (\\, \", \n, ...): its second character starts nothing
+      continue;
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      const long next = EscapedUnit(AJson, ALength, i + 6);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        i += 11;  // a whole pair
+        continue;
+      }
+    }
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      std::copy_n("\\uFFFD", 6, AJson + i);
+      changed = true;
+    }
+    i += 5;
+  }
+  return changed;
 }
 
 std::string_view Trim(std::string_view s) {

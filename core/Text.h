@@ -28,6 +28,11 @@ void AppendUtf8(std::string& AOut, char32_t ACodePoint);
 // Replaces invalid UTF-8 sequences by U+FFFD so that the text is safe to hand on.
 std::string MakeValidUtf8(std::string_view ABytes);
 
+// JSON text: every \u escape of a surrogate that is not one half of a pair becomes \uFFFD
+// (the same length, so the text is changed in place), as an invalid UTF-8 byte reads as
+// U+FFFD. Returns whether anything changed. Escaped backslashes are respected.
+bool RepairLoneSurrogateEscapes(char* AJson, std::size_t ALength);
+
 // Blanks and control characters (<= U+0020) trimmed from both ends, as the toolkit's Trim does.
 std::string_view Trim(std::string_view AText);
 bool StartsWithNoCase(std::string_view AText, std::string_view APrefix);  // full Unicode-insensitive for ASCII and Cyrillic

@@ -58,7 +58,8 @@ bool IsKnownPicture(const unsigned char (&h)[8]) {
 
 bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight) {
   AWidth = AHeight = 0;
-  if (AFileName.empty()) return false;
+  // Only a regular file: opening a FIFO or a device named like a picture would block.
+  if (!FileExists(AFileName)) return false;
 #ifdef _WIN32
   std::FILE* f = _wfopen(PathFromUtf8(AFileName).c_str(), L"rb");
 #else

@@ -121,35 +121,47 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget) {
   return true;
 }
 
-void ParsePadded(const char* data, std::size_t length, TChatHistory& history, std::int32_t& tokens, bool repaired = false) {
+// Returns whether the whole text was read; ATurnsRead counts the turns read completely.
+bool ParsePadded(const char* data, std::size_t length, TChatHistory& history, std::int32_t& tokens,
+                 std::size_t& ATurnsRead, bool repaired = false) {
   history.clear();
   tokens = 0;
+  ATurnsRead = 0;
   simdjson::dom::parser parser;
   element root;
   auto error = parser.parse(data, length, false).get(root);
-  if (error == simdjson::UTF8_ERROR && !repaired) {
-    // A damaged byte should not cost the whole chat: read it as U+FFFD, as a UTF-8
-    // decoder would before parsing.
-    const simdjson::padded_string valid(MakeValidUtf8(std::string_view(data, length)));
-    ParsePadded(valid.data(), valid.size(), history, tokens, true);
-    return;
+  if (error != simdjson::SUCCESS && !repaired) {
+    // A damaged byte or a lone surrogate escape should not cost the whole chat: read each
+    // as U+FFFD, as a UTF-8 decoder would.
+    std::string text;
+    try {
+      text = MakeValidUtf8(std::string_view(data, length));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    const bool surrogates = RepairLoneSurrogateEscapes(text.data(), text.size());
+    if (error == simdjson::UTF8_ERROR || surrogates) {
+      const simdjson::padded_string valid(text);
+      if (valid.data() == nullptr) return false;
+      return ParsePadded(valid.data(), valid.size(), history, tokens, ATurnsRead, true);
+    }
   }
-  if (error != simdjson::SUCCESS || !root.is_object()) return;
+  if (error != simdjson::SUCCESS || !root.is_object()) return false;
   simdjson::dom::array contents;
-  if (root.at_key("contents").get_array().get(contents) != simdjson::SUCCESS) return;
+  if (root.at_key("contents").get_array().get(contents) != simdjson::SUCCESS) return true;
   std::size_t count = 0;
   for ([[maybe_unused]] element e : contents) {
-    if (++count > kMaxElements) return;  // treated as unreadable
+    if (++count > kMaxElements) return false;  // treated as unreadable
   }
   history.resize(count);
   std::size_t budget = kMaxElements - count;
-  std::size_t i = 0;
   for (element e : contents) {
     THistoryItem item;
-    if (!ReadTurn(e, item, budget)) return;  // this turn and the later ones stay empty
-    history[i++] = std::move(item);
+    if (!ReadTurn(e, item, budget)) return false;  // this turn and the later ones stay empty
+    history[ATurnsRead++] = std::move(item);
   }
   tokens = CountTokensForHistory(history);
+  return true;
 }
 
 bool ReadDigits(std::string_view& s, std::size_t count, int& out) {
@@ -174,6 +186,36 @@ int DaysInMonth(int y, int m) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
   return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
+bool ReadChatFileInto(const std::string& AFileName, TChatHistory& AHistory, std::int32_t& ATokens,
+                      TChatLoadReport& AReport) {
+  const std::filesystem::path path = PathFromUtf8(AFileName);
+  std::error_code ec;
+  if (AFileName.empty() || !std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec)) return false;
+  AHistory.clear();
+  ATokens = 0;
+  // From here on, whatever is not read to its end is a partial load.
+  AReport.Complete = false;
+  if (!std::filesystem::is_regular_file(path, ec)) return true;  // a pipe or device would block or never end
+  // Read straight into simdjson's padded buffer: a chat with pictures can be hundreds of megabytes.
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  in.seekg(0, std::ios::end);
+  const auto size = in.tellg();
+  if (size < 0) return true;
+  if (size == 0) {
+    AReport.Complete = true;  // nothing in it to lose
+    return true;
+  }
+  in.seekg(0, std::ios::beg);
+  simdjson::padded_string buffer(static_cast<std::size_t>(size));
+  if (buffer.data() == nullptr) return true;  // no memory for it: as unreadable
+  if (!in.read(buffer.data(), size)) return true;
+  std::string_view text(buffer.data(), buffer.size());
+  std::size_t skip = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+  AReport.Complete = ParsePadded(buffer.data() + skip, buffer.size() - skip, AHistory, ATokens, AReport.TurnsRead);
+  return true;
 }
 
 }  // namespace
@@ -273,37 +315,30 @@ void WriteChatFile(const std::string& AFileName, const TChatHistory& AHistory) {
 void ParseChatFileText(std::string_view AText, TChatHistory& AHistory, std::int32_t& ATokens) {
   if (AText.starts_with(kUtf8Bom)) AText.remove_prefix(kUtf8Bom.size());
   const simdjson::padded_string padded(AText);
-  ParsePadded(padded.data(), padded.size(), AHistory, ATokens);
+  std::size_t turns = 0;
+  if (padded.data() == nullptr) {
+    AHistory.clear();
+    ATokens = 0;
+    return;
+  }
+  ParsePadded(padded.data(), padded.size(), AHistory, ATokens, turns);
 }
 
-bool ReadChatFile(const std::string& AFileName, TChatHistory& AHistory, std::int32_t& ATokens) {
-  const std::filesystem::path path = PathFromUtf8(AFileName);
-  std::error_code ec;
-  if (AFileName.empty() || !std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec)) return false;
-  AHistory.clear();
-  ATokens = 0;
-  if (!std::filesystem::is_regular_file(path, ec)) return true;  // a pipe or device would block or never end
-  // Read straight into simdjson's padded buffer: a chat with pictures can be hundreds of megabytes.
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return true;
-  in.seekg(0, std::ios::end);
-  const auto size = in.tellg();
-  if (size <= 0) return true;
-  in.seekg(0, std::ios::beg);
-  simdjson::padded_string buffer(static_cast<std::size_t>(size));
-  if (!in.read(buffer.data(), size)) return true;
-  std::string_view text(buffer.data(), buffer.size());
-  std::size_t skip = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  ParsePadded(buffer.data() + skip, buffer.size() - skip, AHistory, ATokens);
-  return true;
+bool ReadChatFile(const std::string& AFileName, TChatHistory& AHistory, std::int32_t& ATokens, TChatLoadReport* AReport) {
+  TChatLoadReport report;
+  const bool found = ReadChatFileInto(AFileName, AHistory, ATokens, report);
+  if (AReport) *AReport = report;
+  return found;
 }
 
 void SaveHistoryToFile(TGeminiDM& AService, const std::string& AFileName) {
   WriteChatFile(AFileName, AService.FChatHistory);
 }
 
-void LoadHistoryFromFile(TGeminiDM& AService, const std::string& AFileName) {
-  ReadChatFile(AFileName, AService.FChatHistory, AService.FActualHistoryTokens);
+TChatLoadReport LoadHistoryFromFile(TGeminiDM& AService, const std::string& AFileName) {
+  TChatLoadReport report;
+  ReadChatFile(AFileName, AService.FChatHistory, AService.FActualHistoryTokens, &report);
+  return report;
 }
 
 }  // namespace tarvok

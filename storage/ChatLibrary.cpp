@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 #include "core/DateTime.h"
 #include "core/Files.h"
@@ -105,9 +106,34 @@ std::vector<TChatFileInfo> ListChatFiles() {
     std::error_code typeError;
     if (!EndsWithJson(name) || name.find(kPartInfix) != std::string::npos || !it->is_regular_file(typeError)) continue;
     const std::string path = PathToUtf8(it->path());
-    files.push_back({path, FileCreationTimeNs(path)});
+    files.push_back({path, ChatCreationTimeNs(path)});
   }
   return files;
+}
+
+bool ChatNameStamp(std::string_view AFileName, TDateTimeParts& AStamp) {
+  // "_yyyy-mm-dd_hhnnss" right before the extension.
+  constexpr std::string_view kPattern = "_dddd-dd-dd_dddddd";
+  const std::string_view name = WithoutExtension(AFileName);
+  if (name.size() < kPattern.size()) return false;
+  const std::string_view stamp = name.substr(name.size() - kPattern.size());
+  for (std::size_t i = 0; i < kPattern.size(); ++i) {
+    const char c = stamp[i];
+    if (kPattern[i] == 'd' ? (c < '0' || c > '9') : c != kPattern[i]) return false;
+  }
+  const auto number = [&](std::size_t at, std::size_t length) { return ParseIntOrZero(stamp.substr(at, length)); };
+  TDateTimeParts p;
+  p.Year = number(1, 4);
+  p.Month = number(6, 2);
+  p.Day = number(9, 2);
+  p.Hour = number(12, 2);
+  p.Minute = number(14, 2);
+  p.Second = number(16, 2);
+  p.Millisecond = 0;
+  if (p.Year < 1 || p.Month < 1 || p.Month > 12 || p.Day < 1 || p.Day > 31 || p.Hour > 23 || p.Minute > 59 || p.Second > 59)
+    return false;
+  AStamp = p;
+  return true;
 }
 
 std::vector<TChatEntry> ChatListEntries(std::vector<TChatFileInfo> AFiles) {
@@ -134,7 +160,11 @@ std::string NewChatFilePath(const TChatHistory& AHistory, TDateTime ANow) {
       break;
     }
   }
-  const std::string title = MakeSafeFileName(Utf16Left(source, 50));
+  // The chat list takes names holding "_part_" for parts: a title such as "my_part_2" (or
+  // one ending in "_part", which meets the stamp's "_") is broken up so the chat stays listed.
+  std::string title = MakeSafeFileName(Utf16Left(source, 50)) + "_";
+  for (std::size_t at = title.find(kPartInfix); at != std::string::npos; at = title.find(kPartInfix)) title[at] = '-';
+  title.pop_back();
   const fs::path dir = PathFromUtf8(ChatsDir());
   // Two chats with one title started within a second would otherwise share a file.
   for (TDateTime stamp = ANow;; stamp += 1.0 / 86400.0) {
@@ -195,20 +225,27 @@ std::vector<TChatEntry> FillPartsList(const std::string& AChatFile) {
 
 std::string NewPartFilePath(const std::string& AChatFile, int ANumber, std::string_view ATitle) {
   const fs::path chat = PathFromUtf8(AChatFile);
-  char number[32];
-  std::snprintf(number, sizeof number, "%.2d", ANumber);
-  const std::string head = std::string(WithoutExtension(FileNameOf(chat))) + std::string(kPartInfix) + number + "_";
-  std::string title = MakeSafeFileName(ATitle);
-  // A title as long as a paragraph would make a name the file system refuses; cut it
-  // at a character boundary so the whole name fits.
-  const std::size_t fixed = head.size() + kJsonExt.size();
-  if (fixed < kMaxFileNameBytes && fixed + title.size() > kMaxFileNameBytes) {
-    std::size_t cut = kMaxFileNameBytes - fixed;
-    while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
-    title.resize(cut);
-    if (title.empty()) title = "part";
+  const std::string safeTitle = MakeSafeFileName(ATitle);
+  // A number still in use (a part deleted from the middle leaves the count behind the
+  // numbers) moves on, so a new part never replaces an existing one.
+  for (int number = ANumber;; ++number) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.2d", number);
+    const std::string head = std::string(WithoutExtension(FileNameOf(chat))) + std::string(kPartInfix) + digits + "_";
+    std::string title = safeTitle;
+    // A title as long as a paragraph would make a name the file system refuses; cut it
+    // at a character boundary so the whole name fits.
+    const std::size_t fixed = head.size() + kJsonExt.size();
+    if (fixed < kMaxFileNameBytes && fixed + title.size() > kMaxFileNameBytes) {
+      std::size_t cut = kMaxFileNameBytes - fixed;
+      while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
+      title.resize(cut);
+      if (title.empty()) title = "part";
+    }
+    const fs::path path = chat.parent_path() / PathFromUtf8(kSubchatsFolder) / PathFromUtf8(head + title + std::string(kJsonExt));
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec)) || number == std::numeric_limits<int>::max()) return PathToUtf8(path);
   }
-  return PathToUtf8(chat.parent_path() / PathFromUtf8(kSubchatsFolder) / PathFromUtf8(head + title + std::string(kJsonExt)));
 }
 
 void WriteEmptyPartFile(const std::string& APath) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/DateTime.h"
 #include "core/Types.h"
 
 namespace tarvok {
@@ -50,10 +51,19 @@ std::vector<TChatEntry> LoadChatList();
 // The file's creation time (birth time where the file system keeps one, else the
 // modification time) as nanoseconds since 1970; 0 when it cannot be read.
 std::int64_t FileCreationTimeNs(const std::string& APath);
+// The time stamp a chat's name ends with ("…_yyyy-mm-dd_hhnnss.json", local time); false
+// for a name without a valid one.
+bool ChatNameStamp(std::string_view AFileName, TDateTimeParts& AStamp);
+// When a chat was made, as nanoseconds since 1970, for the order of the chat list. A save
+// must not move a chat: on Windows the file keeps its creation time across saves; on
+// POSIX, where every save is a new file, the stamp in the chat's name is taken when it has
+// one, the file time otherwise.
+std::int64_t ChatCreationTimeNs(const std::string& APath);
 
 // The path of a new chat's file: the first user text turn's text (first 50 UTF-16
 // code units, made safe) or "chat", "_", ANow as "yyyy-mm-dd_hhnnss", ".json", in
-// "chats". When a file of that name exists already, the stamp moves on by a second.
+// "chats". When a file of that name exists already, the stamp moves on by a second. A
+// "_part_" the name would hold becomes "-part_", so the chat is never taken for a part.
 std::string NewChatFilePath(const TChatHistory& AHistory, TDateTime ANow);
 
 // The part files of a chat: files in "subchats" beside it named "<base>_part_*.json",
@@ -67,7 +77,8 @@ std::vector<TChatEntry> FillPartsList(const std::string& AChatFile);
 std::string PartDisplayName(std::string_view AFileName, int APosition);
 
 // The path of a new part file: "<base>_part_%.2d_<safe title>.json" in "subchats"
-// beside the chat file. A title too long for a file name is cut.
+// beside the chat file. A title too long for a file name is cut. While a file of that
+// name exists, the number moves on.
 std::string NewPartFilePath(const std::string& AChatFile, int ANumber, std::string_view ATitle);
 // Writes the empty history document of a new part (atomically; raises TFileError).
 void WriteEmptyPartFile(const std::string& APath);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "storage/ChatLibrary.h"
 
 namespace tarvok {
@@ -23,6 +25,24 @@ std::int64_t FileCreationTimeNs(const std::string& APath) {
 #else
   return static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
 #endif
+}
+
+std::int64_t ChatCreationTimeNs(const std::string& APath) {
+  TDateTimeParts stamp;
+  const std::size_t slash = APath.find_last_of('/');
+  if (ChatNameStamp(slash == std::string::npos ? APath : APath.substr(slash + 1), stamp)) {
+    std::tm local{};
+    local.tm_year = stamp.Year - 1900;
+    local.tm_mon = stamp.Month - 1;
+    local.tm_mday = stamp.Day;
+    local.tm_hour = stamp.Hour;
+    local.tm_min = stamp.Minute;
+    local.tm_sec = stamp.Second;
+    local.tm_isdst = -1;
+    const std::time_t t = std::mktime(&local);
+    if (t != static_cast<std::time_t>(-1)) return static_cast<std::int64_t>(t) * 1'000'000'000;
+  }
+  return FileCreationTimeNs(APath);
 }
 
 }  // namespace tarvok

@@ -17,4 +17,7 @@ std::int64_t FileCreationTimeNs(const std::string& APath) {
   return (static_cast<std::int64_t>(t.QuadPart) - kEpochDiff) * 100;
 }
 
+// Saves replace a chat with ReplaceFileW, which keeps the creation time.
+std::int64_t ChatCreationTimeNs(const std::string& APath) { return FileCreationTimeNs(APath); }
+
 }  // namespace tarvok

@@ -103,10 +103,13 @@ void StartNewPartHistory(TGeminiDM& AService, const std::string& APartFile, cons
   const std::filesystem::path folder = PathFromUtf8(APartFile).parent_path();
   std::filesystem::create_directories(folder, ec);
   if (ec) throw TFileError("Не удалось создать папку " + PathToUtf8(folder) + ": " + ec.message());
+  // The file first: when it cannot be written, the conversation in memory stays whole and
+  // the next save still writes it to its own file.
+  TChatHistory part = MakeNewPartHistory(ASummary, AUsage);
+  WriteChatFile(APartFile, part);
   AService.ClearHistory();
-  AService.FChatHistory = MakeNewPartHistory(ASummary, AUsage);
+  AService.FChatHistory = std::move(part);
   AService.FActualHistoryTokens = CountTokensForHistory(AService.FChatHistory);
-  SaveHistoryToFile(AService, APartFile);
 }
 
 }  // namespace tarvok

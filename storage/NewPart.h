@@ -35,7 +35,8 @@ TNewPartAnswer ParseNewPartAnswer(std::string_view AAnswer);
 // The part's history: one model turn holding the summary, stamped now, counted by the
 // answer's CandidatesTokens when at least 1, else by the estimate.
 TChatHistory MakeNewPartHistory(const std::string& ASummary, const TTokenUsage& AUsage);
-// Replaces the service's history with that turn and writes it to APartFile.
+// Writes that turn to APartFile and only then replaces the service's history with it; a
+// failed write raises TFileError and leaves the service as it was.
 void StartNewPartHistory(TGeminiDM& AService, const std::string& APartFile, const std::string& ASummary,
                          const TTokenUsage& AUsage);
 

@@ -10,6 +10,7 @@
 #include "app/QtText.h"
 #include "app/UiTexts.h"
 #include "core/DateTime.h"
+#include "core/Files.h"
 #include "storage/ChatFile.h"
 #include "storage/NewPart.h"
 #include "tests/app/support/WindowFixture.h"
@@ -248,6 +249,31 @@ TEST_F(LibraryTest, NewPartFromASummaryAnswerAndA429ThatChangesNothing) {
   EXPECT_TRUE(Form().ListBox2->isEnabled());
 }
 
+TEST_F(LibraryTest, ANewPartThatCannotBeWrittenKeepsTheConversationInItsFile) {
+  UseEmulator();
+  // A name renamed by hand, so long that a part name made from it exceeds what the file system takes.
+  const std::string base = std::string(220, 'L') + "_2025-01-01_120000";
+  const std::string main = WriteChat(base + ".json", "long question", "long answer");
+  OpenWindow();
+  ASSERT_EQ(Form().ListBox2->count(), 2);
+  Form().ListBox2->setCurrentRow(1);
+  ASSERT_EQ(Form().FCurrentChatFile, main);
+  Emulator.Enqueue(TextReply(std::string(kNewPartTitleMarker) + " Итоги\nsummary", 50, 11));
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(WaitForIdle());
+
+  EXPECT_EQ(Dialogs.Errors.size(), 1u) << "the write error is shown";
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Dm().FChatHistory[1].Parts.at(0).Text, "long answer");
+  Form().btnNewChat->click();  // saves the open chat on the way
+  TChatHistory stored;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(main, stored, tokens));
+  EXPECT_EQ(stored.size(), 2u) << "the file still holds the whole conversation";
+}
+
 TEST_F(LibraryTest, ATransportFailureDuringTheSummaryMakesNoPart) {
   UseEmulator();
   const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
@@ -318,6 +344,38 @@ TEST_F(LibraryTest, NoSearchRunsWhileTheSummaryIsPending) {
             (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Later.json").string());
   EXPECT_EQ(Status(), ui::kStatusNewPartCreated);
   EXPECT_TRUE(Form().Edit1->isEnabled());
+}
+
+TEST_F(LibraryTest, AChatThatLoadedInPartIsContinuedAsANewChat) {
+  UseEmulator();
+  std::string turns;
+  for (int i = 0; i < 5; ++i)
+    turns += R"({"role":")" + std::string(i % 2 ? "model" : "user") + R"(","parts":[{"text":"turn )" + std::to_string(i) + R"("}]},)";
+  const std::string damaged = std::string(kUtf8Bom) + R"({"contents":[)" + turns +
+                              R"({"role":"user","parts":[{"text":"lost"}],"token_count":99999999999999},{"role":"model","parts":[{"text":"late"}]}]})";
+  const std::string main = (FDir / "chats" / "Damaged_2025-01-01_120000.json").string();
+  std::filesystem::create_directories(FDir / "chats");
+  WriteText("chats/Damaged_2025-01-01_120000.json", damaged);
+  OpenWindow();
+  Click(Form().ListBox2, "Damaged");
+  EXPECT_EQ(Status(), ui::kStatusChatLoadedInPart);
+  EXPECT_EQ(Dm().FChatHistory.size(), 5u) << "the turns read, without the unread ones";
+
+  Form().btnNewChat->click();  // nothing new: nothing written anywhere
+  EXPECT_EQ(ReadText("chats/Damaged_2025-01-01_120000.json"), damaged);
+  EXPECT_EQ(ChatFiles().size(), 1u);
+
+  Click(Form().ListBox2, "Damaged");
+  Emulator.Enqueue(TextReply("more", 5, 2));
+  SendAndWait("go on");
+  EXPECT_EQ(ReadText("chats/Damaged_2025-01-01_120000.json"), damaged) << "never written over";
+  ASSERT_NE(Form().FCurrentChatFile, main);
+  TChatHistory saved;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, saved, tokens));
+  EXPECT_EQ(saved.size(), 7u);
+  EXPECT_EQ(ChatFiles().size(), 2u);
+  EXPECT_EQ(Row(Form().ListBox2, "turn 0"), Form().ListBox2->currentRow()) << "the new chat is listed and selected";
 }
 
 }  // namespace

@@ -113,6 +113,16 @@ TEST_F(Counter, EncodingOfTheFileIsKept) {
                                         "1\0" "0\0" "\r\0" "\n\0", 36));
 }
 
+TEST_F(Counter, AModelNameTheCodePageCannotHoldKeepsCounting) {
+  const std::string model = "gemini-\xE6\x97\xA5";  // gemini-日
+  EXPECT_EQ(IncrementRequestCount("K", "\xD0\xBC"), 1);
+  EXPECT_EQ(IncrementRequestCount("K", model), 1);
+  EXPECT_EQ(IncrementRequestCount("K", model), 2);
+  EXPECT_EQ(GetRequestCount("K", model), 2);
+  EXPECT_EQ(Content("K"), "\xEF\xBB\xBF" "2025-03-14;\xD0\xBC;1\r\n2025-03-14;" + model + ";2\r\n")
+      << "UTF-8 with a byte-order mark once the code page cannot hold a name";
+}
+
 TEST_F(Counter, EmptyInputAndUnsafeKeysGiveMinusOne) {
   struct {
     const char* name;

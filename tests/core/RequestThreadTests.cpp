@@ -1,7 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fcntl.h>
+
 #include "RequestHarness.h"
 #include "core/CoreTexts.h"
+#include "tools/gemini-emulator/TestCertificates.h"
 
 using namespace tarvok;
 using tarvok::emulator::TScriptedReply;
@@ -194,4 +205,105 @@ TEST(RequestBytes, CountedOnTheMainThreadBeforeSending) {
 TEST(RedactApiKey, MasksEveryOccurrence) {
   EXPECT_EQ(RedactApiKey("a KEY123 b KEY123", "KEY123"), "a *** b ***");
   EXPECT_EQ(RedactApiKey("abc", ""), "abc");
+}
+
+namespace {
+
+// nghttpd (Debian's nghttp2-server) on loopback: a real HTTP/2 server over TLS. It serves
+// files from an empty folder, so a request for the API's path gets 404.
+class TNghttpd {
+ public:
+  explicit TNghttpd(const std::filesystem::path& AFolder) {
+    const emulator::TCertificateFiles certs = emulator::MakeTestCertificates(AFolder);
+    CaCert = certs.CaCert.string();
+    const std::filesystem::path docs = AFolder / "htdocs";
+    std::filesystem::create_directories(docs);
+    Port = FreePort();
+    const std::string port = std::to_string(Port);
+    FPid = ::fork();
+    if (FPid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      for (const char* exe : {"/usr/sbin/nghttpd", "nghttpd"})
+        ::execlp(exe, "nghttpd", "-a", "127.0.0.1", "-d", docs.c_str(), port.c_str(), certs.ServerKey.c_str(),
+                 certs.ServerCert.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~TNghttpd() {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGTERM);
+    ::waitpid(FPid, nullptr, 0);
+  }
+  // Waits until the server takes connections; false when it ended or never listened.
+  bool WaitUntilListening() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (FPid <= 0 || ::waitpid(FPid, nullptr, WNOHANG) == FPid) return false;
+      if (Connects()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  int Port = 0;
+  std::string CaCert;
+
+ private:
+  static int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+  }
+  bool Connects() const {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(Port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+  }
+  pid_t FPid = -1;
+};
+
+}  // namespace
+
+// HTTP/2 status lines carry no reason phrase; the error text still reads as over HTTP/1.1.
+TEST(Http2, AnErrorStatusShowsTheStandardReasonPhrase) {
+  TRequestHarness h(false);
+  TNghttpd server(h.Dir.Path());
+  ASSERT_TRUE(server.WaitUntilListening()) << "nghttpd (Debian package nghttp2-server, installed by scripts/deps.sh) did not start";
+  h.Dm.GeminiApiUrlBase = "https://127.0.0.1:" + std::to_string(server.Port) + "/v1beta/models/%s:%s?key=";
+  h.Dm.CaInfoFile = server.CaCert;
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  const std::string& r = h.Completions[0].Result;
+  EXPECT_TRUE(r.starts_with(HttpError("HTTP/2 404 Not Found", 404, ""))) << r;
+  EXPECT_TRUE(h.Completions[0].Failed);
+  EXPECT_TRUE(h.Dm.FChatHistory.empty());
+}
+
+TEST(Http2, StatusLinesWithoutAReasonGetTheStandardOne) {
+  struct {
+    const char* line;
+    long status;
+    const char* shown;
+  } cases[] = {
+      {"HTTP/2 429", 429, "HTTP/2 429 Too Many Requests"},
+      {"HTTP/3 503", 503, "HTTP/3 503 Service Unavailable"},
+      {"HTTP/1.1 404 ", 404, "HTTP/1.1 404 Not Found"},
+      {"HTTP/1.1 400 Bad Request", 400, "HTTP/1.1 400 Bad Request"},
+      {"HTTP/1.1 429 Slow down", 429, "HTTP/1.1 429 Slow down"},
+      {"HTTP/2 599", 599, "HTTP/2 599"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StatusLineWithReason(c.line, c.status), c.shown) << c.line;
 }

@@ -32,6 +32,24 @@ TEST(JsonWriter, CompactWithWholeDoubles) {
   EXPECT_EQ(out, R"({"t":0.0,"p":1.0,"x":0.2,"a":[],"o":{},"b":"ab\/c\/","n":-5})");
 }
 
+TEST(JsonText, LoneSurrogateEscapesBecomeReplacementCharacters) {
+  struct {
+    std::string Json, Repaired;
+  } cases[] = {
+      {R"("\ud800")", R"("\uFFFD")"},
+      {R"("\uDFFF\uD83D")", R"("\uFFFD\uFFFD")"},
+      {R"("\ud83d\ude00")", R"("\ud83d\ude00")"},
+      {R"("\\ud800")", R"("\\ud800")"},
+      {R"("\\\ud800 \u0041 \ud800)", R"("\\\uFFFD \u0041 \uFFFD)"},
+      {R"("\ud80)", R"("\ud80)"},
+  };
+  for (auto& c : cases) {
+    std::string text = c.Json;
+    EXPECT_EQ(RepairLoneSurrogateEscapes(text.data(), text.size()), c.Json != c.Repaired) << c.Json;
+    EXPECT_EQ(text, c.Repaired) << c.Json;
+  }
+}
+
 TEST(Utf16, LengthsAndCutsNeverSplitAPair) {
   EXPECT_EQ(Utf16Length("abc"), 3u);
   EXPECT_EQ(Utf16Length("\xD0\x9F\xD1\x80"), 2u);

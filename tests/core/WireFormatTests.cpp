@@ -121,6 +121,29 @@ TEST(ImageResultText, CompactEscapedTwoMembers) {
   EXPECT_EQ(MakeImageResultText("image/jpeg", "QU/JD"), R"({"mime_type":"image\/jpeg","base64_data":"QU\/JD"})");
 }
 
+// Inline data that is not clean Base64 (a foreign chat file, a server's picture) is escaped in full.
+TEST(InlineData, DataThatIsNotBase64CannotSpliceJson) {
+  const std::string hostile = R"("}},{"text":"INJECTED\)" "\n\xD0\xB0";
+  TContentPart part;
+  part.PartType = TPartType::ptInlineData;
+  part.MimeType = "image/png";
+  part.Base64Data = TSharedText(hostile);
+  const std::string body = BuildChatBody({Turn("user", {part})}, TGeminiSettings{}, false);
+  simdjson::dom::parser parser;
+  simdjson::dom::element doc;
+  ASSERT_EQ(parser.parse(body).get(doc), simdjson::SUCCESS) << body;
+  simdjson::dom::array parts;
+  ASSERT_EQ(doc["contents"].at(0)["parts"].get_array().get(parts), simdjson::SUCCESS);
+  EXPECT_EQ(parts.size(), 1u) << "no part added";
+  std::string_view data;
+  ASSERT_EQ(parts.at(0)["inline_data"]["data"].get_string().get(data), simdjson::SUCCESS);
+  EXPECT_EQ(data, hostile);
+
+  const auto image = ParseImageResult(MakeImageResultText("image/png", hostile));
+  ASSERT_TRUE(image.has_value()) << "the image result text stays valid JSON";
+  EXPECT_EQ(image->Base64, hostile);
+}
+
 // Every recorded answer of the real service, read as a body that came with a success status.
 TEST(ResponseReading, EveryRecordedAnswer) {
   enum class k { Text, Image, noanswer, blocked, error, none };
@@ -229,6 +252,8 @@ TEST(ResponseReading, PartsAndShapes) {
        R"({"mime_type":"image\/b","base64_data":"B"})"},
       {"non-objects and non-string texts skipped", R"({"candidates":[{"content":{"parts":[1,"s",{"text":5},{"text":"ok"}]}}]})", "ok"},
       {"thought summaries are not the answer", R"({"candidates":[{"content":{"parts":[{"text":"thinking","thought":true},{"text":"answer"}]}}]})", "answer"},
+      {"a thought picture is not the answer", R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"image/png","data":"QQ"},"thought":true},{"text":"answer"}]}}]})", "answer"},
+      {"a lone surrogate escape reads as U+FFFD", R"({"candidates":[{"content":{"parts":[{"text":"a\ud800b"}]}}]})", "a\xEF\xBF\xBD" "b"},
       {"empty parts, stopped normally", R"({"candidates":[{"content":{"parts":[]},"finishReason":"STOP"}]})", ""},
       {"empty parts, no reason", R"({"candidates":[{"content":{"parts":[]}}]})", ""},
       {"only an empty text, stopped normally", R"({"candidates":[{"content":{"parts":[{"text":""}]},"finishReason":"STOP"}]})", ""},

@@ -177,6 +177,75 @@ TEST(ChatFile, LoadsDamagedFilesAsFarAsTheyCanBeRead) {
   }
 }
 
+// Whether a load read everything decides whether the file may be written over.
+TEST(ChatFile, ALoadSaysWhetherItReadTheWholeFile) {
+  TTestFolder folder;
+  const std::string good = R"({"role":"user","parts":[{"text":"a"}],"token_count":5})";
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += good + ",";
+  struct Case {
+    const char* Name;
+    std::string Text;
+    bool Complete;
+    std::size_t TurnsRead, Turns;
+  } cases[] = {
+      {"whole", R"({"contents":[)" + good + "]}", true, 1, 1},
+      {"empty file", "", true, 0, 0},
+      {"a damaged turn after five good ones",
+       R"({"contents":[)" + five + R"({"role":"model","parts":[],"token_count":99999999999999},)" + good + "]}", false, 5, 7},
+      {"not JSON", "hello", false, 0, 0},
+      {"cut off", R"({"contents":[)" + good, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string path = folder.Write("chat.json", c.Text);
+    TChatHistory history;
+    std::int32_t tokens = 0;
+    TChatLoadReport report;
+    ASSERT_TRUE(ReadChatFile(path, history, tokens, &report)) << c.Name;
+    EXPECT_EQ(report.Complete, c.Complete) << c.Name;
+    EXPECT_EQ(report.TurnsRead, c.TurnsRead) << c.Name;
+    EXPECT_EQ(history.size(), c.Turns) << c.Name;
+  }
+}
+
+// A lone surrogate escape reads as U+FFFD, as an invalid UTF-8 byte does, and costs nothing else.
+TEST(ChatFile, ALoneSurrogateEscapeReadsAsAReplacementCharacter) {
+  struct Case {
+    const char* Escaped;
+    std::string Text;
+  } cases[] = {
+      {R"(x\ud800y)", "x\xEF\xBF\xBDy"},
+      {R"(\uDC00\uD800)", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+      {R"(\\ud800)", "\\ud800"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = R"({"contents":[{"role":"user","parts":[{"text":"first"}]},{"role":"model","parts":[{"text":")" +
+                             std::string(c.Escaped) + R"("}]}]})";
+    TChatHistory history;
+    std::int32_t tokens = 0;
+    ParseChatFileText(file, history, tokens);
+    ASSERT_EQ(history.size(), 2u) << c.Escaped;
+    EXPECT_EQ(history[0].Parts.at(0).Text, "first") << c.Escaped;
+    EXPECT_EQ(history[1].Parts.at(0).Text, c.Text) << c.Escaped;
+    EXPECT_GT(tokens, 0) << c.Escaped;
+  }
+}
+
+// simdjson's padded buffer is null when memory runs out; such a file reads as unreadable.
+TEST(ChatFile, AFileTooBigForMemoryReadsAsUnreadable) {
+  TTestFolder folder;
+  const std::string path = folder.Write("huge.json", "{}");
+  std::filesystem::resize_file(PathFromUtf8(path), std::uintmax_t{1} << 40);  // sparse: costs no disk
+  TChatHistory history = {Turn("user", {TextPart("old")})};
+  std::int32_t tokens = 7;
+  TChatLoadReport report;
+  EXPECT_TRUE(ReadChatFile(path, history, tokens, &report));
+  EXPECT_TRUE(history.empty());
+  EXPECT_FALSE(report.Complete);
+  EXPECT_EQ(ReadWholeFile(PathFromUtf8(path)), std::nullopt);
+}
+
 TEST(ChatFile, ReadsValuesInTheirLenientForms) {
   SetClockForTests([] { return EncodeDateTime({2030, 1, 1, 12, 0, 0, 0}); });
   TChatHistory h;

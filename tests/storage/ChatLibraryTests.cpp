@@ -88,12 +88,20 @@ TEST(ChatLibrary, NamesANewChatAfterItsFirstUserText) {
        std::string(49, 'a') + "_2025-01-02_030405.json"},
       {"blanks at the cut are trimmed", {Turn("user", {Text(std::string(48, 'a') + "   and more")})},
        std::string(48, 'a') + "_2025-01-02_030405.json"},
+      {"a part infix is broken", {Turn("user", {Text("fix my_part_2")})}, "fix my-part_2_2025-01-02_030405.json"},
+      {"infixes sharing an underscore", {Turn("user", {Text("a_part_part_b")})}, "a-part-part_b_2025-01-02_030405.json"},
+      {"a title ending in _part", {Turn("user", {Text("see x_part")})}, "see x-part_2025-01-02_030405.json"},
   };
+  CreateChatFolders();
   for (const Case& c : cases) {
-    EXPECT_EQ(NewChatFilePath(c.History, now), PathToUtf8(fs::path(ChatsDir()) / PathFromUtf8(c.File))) << c.Name;
+    const std::string path = NewChatFilePath(c.History, now);
+    EXPECT_EQ(path, PathToUtf8(fs::path(ChatsDir()) / PathFromUtf8(c.File))) << c.Name;
+    WriteFileAtomic(PathFromUtf8(path), "{}");
+    const auto listed = ListChatFiles();
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const TChatFileInfo& f) { return f.Path == path; })) << c.Name;
+    fs::remove(PathFromUtf8(path));
   }
   // A name that is taken moves the stamp on instead of overwriting another chat.
-  CreateChatFolders();
   WriteFileAtomic(fs::path(ChatsDir()) / "hi_2025-01-02_030405.json", "{}");
   WriteFileAtomic(fs::path(ChatsDir()) / "hi_2025-01-02_030406.json", "{}");
   EXPECT_EQ(NewChatFilePath({Turn("user", {Text("hi")})}, now), PathToUtf8(fs::path(ChatsDir()) / "hi_2025-01-02_030407.json"));
@@ -123,6 +131,37 @@ TEST(ChatLibrary, ListsMainChatFilesNewestFirst) {
   std::vector<std::string> texts;
   for (const TChatEntry& e : ordered) texts.push_back(e.Text);
   EXPECT_EQ(texts, (std::vector<std::string>{"new", "mid", "old", "same-b", "same-a"}));
+}
+
+TEST(ChatLibrary, SavingAChatAgainKeepsItsPlaceInTheList) {
+  TTestFolder folder;
+  CreateChatFolders();
+  const auto chat = [](const char* AText, int ASecond) {
+    const TChatHistory history{Turn("user", {Text(AText)})};
+    const std::string path = NewChatFilePath(history, EncodeDateTime({2025, 1, 1, 12, 0, ASecond, 0}));
+    WriteChatFile(path, history);
+    return path;
+  };
+  const std::string a = chat("A", 0);
+  chat("B", 1);
+  WriteChatFile(a, {Turn("user", {Text("A")}), Turn("model", {Text("answer")})});
+  WriteFileAtomic(fs::path(ChatsDir()) / "hand made.json", "{}");  // no stamp: its file time, which is now
+  std::vector<std::string> texts;
+  for (const TChatEntry& e : LoadChatList()) texts.push_back(e.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"hand made", "B", "A"}));
+
+  struct Case {
+    std::string_view Name;
+    bool Stamped;
+  } cases[] = {
+      {"A_2025-01-01_120000.json", true}, {"_2025-12-31_235959.json", true}, {"A_2025-13-01_120000.json", false},
+      {"A_2025-01-01_126000.json", false}, {"A_2025-01-01_12000.json", false}, {"A_2025-01-01-120000.json", false},
+      {"hand made.json", false},
+  };
+  for (const Case& c : cases) {
+    TDateTimeParts stamp;
+    EXPECT_EQ(ChatNameStamp(c.Name, stamp), c.Stamped) << c.Name;
+  }
 }
 
 class ChatParts : public ::testing::Test {
@@ -192,6 +231,18 @@ TEST_F(ChatParts, NamesNewParts) {
   EXPECT_TRUE(name.starts_with("chat_2025-01-01_120000_part_04_ЖЖЖ") && name.ends_with("Ж.json")) << name;
   WriteEmptyPartFile(path);
   EXPECT_EQ(ReadWholeFile(PathFromUtf8(path)), std::string(kUtf8Bom) + "{\"contents\":[]}");
+}
+
+TEST_F(ChatParts, ANewPartNeverTakesTheNameOfAnExistingFile) {
+  // Parts 01 "Без названия" and 02 "Без названия"; 01 deleted: the count is 2 again.
+  Part("chat_2025-01-01_120000_part_02_Без названия.json");
+  Part("chat_2025-01-01_120000_part_03_Без названия.json");
+  const fs::path sub = SubchatsDir();
+  EXPECT_EQ(NewPartFilePath(FChat, 2, "Без названия"),
+            PathToUtf8(sub / PathFromUtf8("chat_2025-01-01_120000_part_04_Без названия.json")));
+  EXPECT_EQ(NewPartFilePath(FChat, 2, "Другое"),
+            PathToUtf8(sub / PathFromUtf8("chat_2025-01-01_120000_part_02_Другое.json")))
+      << "only a name in use moves the number on";
 }
 
 TEST_F(ChatParts, KnowsWhichOpenFilesBelongToAChat) {

@@ -133,5 +133,11 @@ TEST_F(ChatSearchFolder, ABadTextMemberStopsTheSearchAfterTheMatchesBeforeIt) {
   EXPECT_EQ(reported, expected);
 }
 
+TEST_F(ChatSearchFolder, AChatTooBigForMemoryIsAnUnreadableFile) {
+  const std::string huge = Write(FChats / "huge_2025-01-01_100000.json", "{}");
+  fs::resize_file(PathFromUtf8(huge), std::uintmax_t{1} << 40);  // sparse: costs no disk
+  EXPECT_THROW(SearchChats({"word"}), TFileError);
+}
+
 }  // namespace
 }  // namespace tarvok

@@ -134,6 +134,20 @@ TEST(NewPart, ThePartHoldsOneModelTurnWithTheSummary) {
   SetClockForTests({});
 }
 
+TEST(NewPart, APartThatCannotBeWrittenLeavesTheConversationAlone) {
+  TTestFolder folder;
+  TLoopMainThread mainThread;
+  TGeminiDM dm(mainThread);
+  dm.FChatHistory.assign(3, THistoryItem{"user", {}, 5, 0, {}, {}});
+  dm.FActualHistoryTokens = 15;
+  const TChatHistory before = dm.FChatHistory;
+  const std::string file = folder.File("chats/subchats/c_part_01_T.json");
+  std::filesystem::create_directories(PathFromUtf8(file));  // a folder where the file should go
+  EXPECT_THROW(StartNewPartHistory(dm, file, "Сводка\r\n", TTokenUsage{}), TFileError);
+  EXPECT_EQ(dm.FChatHistory, before);
+  EXPECT_EQ(dm.FActualHistoryTokens, 15);
+}
+
 // The service's own operations act on its history and total.
 TEST(NewPart, ServiceOperationsUseTheServiceHistory) {
   TTestFolder folder;
