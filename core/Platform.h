@@ -29,5 +29,8 @@ std::string PathToUtf8(const std::filesystem::path& APath);
 unsigned long long TickCountMs();
 // An id of the calling thread as a decimal number.
 unsigned long long CurrentThreadIdNumber();
+// This process's id, and whether a process of that id is running now.
+unsigned long long CurrentProcessIdNumber();
+bool ProcessIsRunning(unsigned long long APid);
 
 }  // namespace tarvok

@@ -4,6 +4,8 @@
 // file is written through the program's own save functions, so "a whole version" means
 // exactly the bytes the program writes for N.
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -117,7 +119,7 @@ inline std::optional<std::int64_t> VersionOf(const TSavedFile& AFile, const std:
     }
     case TKind::List: {
       const bool utf16 = std::string_view(AFile.Path) == "Models.txt";
-      const std::filesystem::path scratch = TempDir() / ("tarvok-saveloop-list-" + std::to_string(CurrentProcessIdNumber()));
+      const std::filesystem::path scratch = TempDir() / ("tarvok-saveloop-list-" + std::to_string(::getpid()));
       WriteFileAtomic(scratch, AContent);
       TListFile list;
       const bool read = LoadListFile(scratch, list);
