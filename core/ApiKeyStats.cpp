@@ -198,7 +198,9 @@ int IncrementRequestCount(const std::string& AKey, const std::string& AModel) {
   try {
     if (!IsSafeFileName(AKey)) return -1;
     const std::filesystem::path dir = ApiStatsDir();
-    std::filesystem::create_directories(dir);
+    std::error_code ec;
+    CreatePrivateDirectories(dir, ec);
+    if (ec) return -1;
     const std::filesystem::path path = dir / PathFromUtf8(AKey + ".txt");
     const std::string day = FormatDateTime("yyyy-mm-dd", GetStatsDay());
     auto file = ReadStatsFile(path);

@@ -37,21 +37,82 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath) {
   return data;
 }
 
+namespace {
+
+// ".<name>.<process id>-<random>.tmp": hidden, and named so that no listing of chats,
+// parts, counters or lists takes it for one of them.
+std::string TempPrefix(const std::filesystem::path& APath) { return "." + PathToUtf8(APath.filename()) + "."; }
+
+// A kill or a power cut between creating the temporary file and the rename leaves it
+// behind. The next save of the same file removes those whose process is gone; a
+// temporary file of a save still running in another process is left alone.
+void RemoveStaleTemps(const std::filesystem::path& APath) {
+  const std::string prefix = TempPrefix(APath);
+  std::error_code ec;
+  std::filesystem::directory_iterator it(APath.parent_path().empty() ? "." : APath.parent_path(), ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::string name = PathToUtf8(it->path().filename());
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    const std::size_t dash = rest.find('-');
+    unsigned long long pid = 0;
+    if (dash == std::string_view::npos || dash == 0) continue;
+    bool digits = true;
+    for (char c : rest.substr(0, dash)) {
+      if (c < '0' || c > '9') { digits = false; break; }
+      pid = pid * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!digits || pid == CurrentProcessIdNumber() || ProcessIsRunning(pid)) continue;
+    std::error_code removeError;
+    std::filesystem::remove(it->path(), removeError);
+  }
+}
+
+}  // namespace
+
+void CreatePrivateDirectories(const std::filesystem::path& APath, std::error_code& AError) {
+  AError.clear();
+  if (APath.empty()) return;
+  const std::filesystem::file_status status = std::filesystem::status(APath, AError);
+  if (status.type() == std::filesystem::file_type::directory) {
+    AError.clear();
+    return;
+  }
+  if (status.type() != std::filesystem::file_type::not_found) {
+    if (!AError) AError = std::make_error_code(std::errc::not_a_directory);
+    return;
+  }
+  AError.clear();
+  const std::filesystem::path parent = APath.parent_path();
+  if (!parent.empty() && parent != APath) {
+    CreatePrivateDirectories(parent, AError);
+    if (AError) return;
+  }
+  if (std::filesystem::create_directory(APath, AError))
+    std::filesystem::permissions(APath, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, AError);
+  else if (!AError && !std::filesystem::is_directory(APath, AError) && !AError)
+    AError = std::make_error_code(std::errc::not_a_directory);
+}
+
 void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AContent) {
   std::random_device rd;
   const std::filesystem::path temp =
-      APath.parent_path() / PathFromUtf8("." + PathToUtf8(APath.filename()) + "." + std::to_string(rd() % 1000000) + ".tmp");
+      APath.parent_path() / PathFromUtf8(TempPrefix(APath) + std::to_string(CurrentProcessIdNumber()) + "-" +
+                                         std::to_string(rd() % 1000000) + ".tmp");
   auto fail = [&](const std::string& what) {
     const std::string reason = std::strerror(errno);
     std::error_code ec;
     std::filesystem::remove(temp, ec);
     throw TFileError("Не удалось записать файл " + PathToUtf8(APath) + ": " + what + " (" + reason + ")");
   };
-  std::FILE* f =
 #ifdef _WIN32
-      _wfopen(temp.c_str(), L"wb");
+  std::FILE* f = _wfopen(temp.c_str(), L"wb");
 #else
-      std::fopen(temp.c_str(), "wb");
+  // Owner-only from the first byte: these files hold the user's chats and keys. A new
+  // name each time, never following a link someone put there.
+  std::FILE* f = nullptr;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0 && !(f = ::fdopen(fd, "wb"))) ::close(fd);
 #endif
   if (!f) fail("create");
   if (!AContent.empty() && std::fwrite(AContent.data(), 1, AContent.size(), f) != AContent.size()) {
@@ -60,9 +121,10 @@ void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AConte
   }
   if (std::fflush(f) != 0) { std::fclose(f); fail("flush"); }
 #ifdef _WIN32
-  _commit(_fileno(f));
+  if (_commit(_fileno(f)) != 0) { std::fclose(f); fail("flush"); }
 #else
-  ::fsync(fileno(f));
+  // Some file systems report a full disk only here.
+  if (::fsync(fileno(f)) != 0 && errno != EINVAL) { std::fclose(f); fail("flush"); }
 #endif
   if (std::fclose(f) != 0) fail("close");
   std::error_code ec;
@@ -71,6 +133,7 @@ void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AConte
     errno = ec.value();
     fail("rename");
   }
+  RemoveStaleTemps(APath);
 }
 
 }  // namespace tarvok

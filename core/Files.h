@@ -21,8 +21,13 @@ class TFileError : public std::runtime_error {
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath);
 
 // Replaces the file's content atomically; raises TFileError with the system's message
-// on failure, leaving any earlier file untouched.
+// on failure, leaving any earlier file untouched. The new file is readable by its owner
+// only (POSIX); temporary files left by an earlier killed process are removed.
 void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AContent);
+
+// Creates the folder and its missing parents, each readable by its owner only (the
+// folders of chats and counters); a folder that exists already is left as it is.
+void CreatePrivateDirectories(const std::filesystem::path& APath, std::error_code& AError);
 
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 

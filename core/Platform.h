@@ -35,5 +35,8 @@ void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::pat
 unsigned long long TickCountMs();
 // An id of the calling thread as a decimal number.
 unsigned long long CurrentThreadIdNumber();
+// This process's id, and whether a process of that id is running now.
+unsigned long long CurrentProcessIdNumber();
+bool ProcessIsRunning(unsigned long long APid);
 
 }  // namespace tarvok

@@ -1,5 +1,6 @@
 #include <iconv.h>
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,6 +95,14 @@ unsigned long long CurrentThreadIdNumber() {
 #else
   return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pthread_self()));
 #endif
+}
+
+unsigned long long CurrentProcessIdNumber() { return static_cast<unsigned long long>(::getpid()); }
+
+bool ProcessIsRunning(unsigned long long APid) {
+  const auto pid = static_cast<pid_t>(APid);
+  if (pid <= 0 || static_cast<unsigned long long>(pid) != APid) return false;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 }  // namespace tarvok

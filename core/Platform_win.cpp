@@ -97,4 +97,16 @@ unsigned long long TickCountMs() { return static_cast<unsigned long long>(GetTic
 
 unsigned long long CurrentThreadIdNumber() { return static_cast<unsigned long long>(GetCurrentThreadId()); }
 
+unsigned long long CurrentProcessIdNumber() { return static_cast<unsigned long long>(GetCurrentProcessId()); }
+
+bool ProcessIsRunning(unsigned long long APid) {
+  if (APid == 0 || APid > 0xFFFFFFFFull) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(APid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 }  // namespace tarvok

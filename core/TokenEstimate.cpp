@@ -54,6 +54,43 @@ bool IsKnownPicture(const unsigned char (&h)[8]) {
   return h[0] == 'B' && h[1] == 'M';
 }
 
+// A JPEG Huffman table holds at most 256 codes, but stb_image 2.27 (Debian's) builds one
+// from whatever counts the file gives and writes past its 256 slots. Walks the segments
+// before the frame header as the decoder does and says false for such a table, as newer
+// stb versions do. Anything else that is wrong is left to the decoder to refuse.
+bool JpegHuffmanTablesFit(std::FILE* f) {
+  const auto get8 = [f] { return std::fgetc(f); };
+  if (get8() != 0xFF || get8() != 0xD8) return true;
+  for (;;) {
+    int marker = get8();
+    while (marker != 0xFF) {  // the decoder scans over padding between segments
+      if (marker == EOF) return true;
+      marker = get8();
+    }
+    while (marker == 0xFF) marker = get8();
+    if (marker == EOF || marker == 0xC0 || marker == 0xC1 || marker == 0xC2) return true;
+    const int high = get8(), low = get8();
+    if (low == EOF) return true;
+    long left = (high << 8 | low) - 2;
+    if (marker != 0xC4) {
+      if (left < 0 || std::fseek(f, left, SEEK_CUR) != 0) return true;
+      continue;
+    }
+    while (left > 0) {
+      get8();  // table class and number
+      int codes = 0;
+      for (int i = 0; i < 16; ++i) {
+        const int count = get8();
+        if (count == EOF) return true;
+        codes += count;
+      }
+      if (codes > 256) return false;
+      if (std::fseek(f, codes, SEEK_CUR) != 0) return true;
+      left -= 17 + codes;
+    }
+  }
+}
+
 }  // namespace
 
 bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight) {
@@ -70,7 +107,7 @@ bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight)
   const std::size_t got = std::fread(head, 1, sizeof head, f);
   int w = 0, h = 0, comp = 0;
   const int ok = got == sizeof head && IsKnownPicture(head) && std::fseek(f, 0, SEEK_SET) == 0 &&
-                 stbi_info_from_file(f, &w, &h, &comp);
+                 JpegHuffmanTablesFit(f) && std::fseek(f, 0, SEEK_SET) == 0 && stbi_info_from_file(f, &w, &h, &comp);
   std::fclose(f);
   if (!ok || w <= 0 || h <= 0) return false;
   AWidth = w;

@@ -75,7 +75,7 @@ std::string SubchatsDir() { return PathToUtf8(ProgramDir() / PathFromUtf8(kChats
 void CreateChatFolders() {
   std::error_code ec;
   const fs::path dir = PathFromUtf8(SubchatsDir());
-  fs::create_directories(dir, ec);
+  CreatePrivateDirectories(dir, ec);
   if (ec) RaiseFileError("Не удалось создать папку", dir, ec);
 }
 
@@ -148,7 +148,7 @@ std::vector<TChatEntry> ChatListEntries(std::vector<TChatFileInfo> AFiles) {
 
 std::vector<TChatEntry> LoadChatList() {
   std::error_code ec;
-  fs::create_directories(PathFromUtf8(ChatsDir()), ec);
+  CreatePrivateDirectories(PathFromUtf8(ChatsDir()), ec);
   return ChatListEntries(ListChatFiles());
 }
 

@@ -101,7 +101,7 @@ void StartNewPartHistory(TGeminiDM& AService, const std::string& APartFile, cons
                          const TTokenUsage& AUsage) {
   std::error_code ec;
   const std::filesystem::path folder = PathFromUtf8(APartFile).parent_path();
-  std::filesystem::create_directories(folder, ec);
+  CreatePrivateDirectories(folder, ec);
   if (ec) throw TFileError("Не удалось создать папку " + PathToUtf8(folder) + ": " + ec.message());
   // The file first: when it cannot be written, the conversation in memory stays whole and
   // the next save still writes it to its own file.

@@ -157,6 +157,33 @@ TEST(CountTokens, AHugeClaimedPictureSaturates) {
   EXPECT_EQ(CountTokens({Inline("image/bmp", huge), Text(std::string(35, 'x'))}), std::numeric_limits<int>::max());
 }
 
+// A JPEG Huffman table has at most 256 codes. The picture reader built on Debian's stb
+// writes past its table for more (a crafted header found by fuzzing); such a file is no
+// picture, while a full table of 256 codes still reads.
+TEST(GetImageDimensions, AJpegHuffmanTableOfMoreThan256CodesIsNoPicture) {
+  TTempDir dir;
+  const auto jpeg = [](int AFifteenBitCodes) {
+    const int codes = AFifteenBitCodes + 255;
+    const int length = 2 + 17 + codes;
+    std::string j = "\xFF\xD8\xFF\xC4";
+    j += static_cast<char>(length >> 8);
+    j += static_cast<char>(length & 0xFF);
+    j += '\0';  // DC table 0
+    j += std::string(14, '\0');
+    j += static_cast<char>(AFifteenBitCodes);
+    j += static_cast<char>(255);
+    j += std::string(static_cast<std::size_t>(codes), '\0');
+    return j + std::string("\xFF\xC0\x00\x0B\x08\x00\x08\x00\x10\x01\x01\x11\x00", 13);
+  };
+  int w = 0, h = 0;
+  EXPECT_TRUE(GetImageDimensions(dir.Write("full.jpg", jpeg(1)), w, h));
+  EXPECT_EQ(w, 16);
+  EXPECT_EQ(h, 8);
+  EXPECT_FALSE(GetImageDimensions(dir.Write("overfull.jpg", jpeg(45)), w, h));
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
+}
+
 TEST(CountTokensForHistory, SumsTurnsIn32Bits) {
   TChatHistory h(3);
   h[0].TokenCount = 5;
