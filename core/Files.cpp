@@ -40,8 +40,19 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& APath) {
 namespace {
 
 // ".<name>.<process id>-<random>.tmp": hidden, and named so that no listing of chats,
-// parts, counters or lists takes it for one of them.
-std::string TempPrefix(const std::filesystem::path& APath) { return "." + PathToUtf8(APath.filename()) + "."; }
+// parts, counters or lists takes it for one of them. A long name is cut (at a character
+// boundary) so the temporary name stays within the 255 bytes a file name may have, even
+// when the file's own name is close to that.
+std::string TempPrefix(const std::filesystem::path& APath) {
+  constexpr std::size_t kMaxNameBytes = 200;
+  std::string name = PathToUtf8(APath.filename());
+  if (name.size() > kMaxNameBytes) {
+    std::size_t cut = kMaxNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return "." + name + ".";
+}
 
 // A kill or a power cut between creating the temporary file and the rename leaves it
 // behind. The next save of the same file removes those whose process is gone; a
