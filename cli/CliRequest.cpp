@@ -2,6 +2,7 @@
 #include "cli/CliRequest.h"
 
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "cli/CliTexts.h"
@@ -190,11 +191,14 @@ void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AMo
                               TStringCallback ACallback, TStopTokenPtr AStop) {
   TCliRequest request{AApiKey, AModelName, AHistory, AUseGoogleSearch, AGeminiDM.TimeOut1,
                       AStop ? std::move(AStop) : TCliRuns::Instance().NewToken()};
-  auto* worker = new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback));
-  std::thread([worker] {
+  // When no thread can be made the worker goes with the exception; the caller's guard
+  // gives the window back.
+  std::unique_ptr<TGeminiCLIThread> owned(new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback)));
+  std::thread([worker = owned.get()] {
     worker->Execute();
     delete worker;
   }).detach();
+  owned.release();
 }
 
 void TGeminiCLIThread::Execute() {
