@@ -48,11 +48,15 @@ class TChatMatcher {
     FChecked = 0;
     FBadUtf8 = false;
     const TChatMatch walked = Walk(simdjson::padded_string_view(AData, ALength, ACapacity));
-    if (FBadUtf8 && !ARepaired) {
-      // Read a damaged byte as U+FFFD, as the chat loader does, rather than lose the chat.
-      const simdjson::padded_string valid(MakeValidUtf8(std::string_view(AData, ALength)));
-      if (valid.data() == nullptr) return TChatMatch::NotAChat;
-      return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
+    if ((FBadUtf8 || walked == TChatMatch::NotAChat) && !ARepaired) {
+      // Read a damaged byte or a lone surrogate escape as U+FFFD, as the chat loader does,
+      // rather than lose the chat.
+      std::string text = MakeValidUtf8(std::string_view(AData, ALength));
+      if (RepairLoneSurrogateEscapes(text.data(), text.size()) || FBadUtf8) {
+        const simdjson::padded_string valid(text);
+        if (valid.data() == nullptr) return TChatMatch::NotAChat;
+        return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
+      }
     }
     if (walked == TChatMatch::NoMatch || walked == TChatMatch::NotAChat) return walked;
     // The walk stops early and skips what it does not need, so a match or a bad member

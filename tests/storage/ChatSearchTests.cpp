@@ -75,6 +75,8 @@ TEST(ChatSearch, MatchesTextMembersOnly) {
       {"an invalid byte reads as U+FFFD", Chat("{\"parts\":[{\"text\":\"found \xFF\"}]}"), {"found \xEF\xBF\xBD"},
        TChatMatch::Match},
       {"invalid UTF-8 in a file that is no JSON", "\xFF found", {"found"}, TChatMatch::NotAChat},
+      {"a lone surrogate escape reads as U+FFFD", Chat(R"({"parts":[{"text":"found \ud800"}]})"), {"found \xEF\xBF\xBD"},
+       TChatMatch::Match},
       {"text holding an object", Chat(R"({"parts":[{"text":{"a":"found"}}]})"), {"found"}, TChatMatch::BadText},
       {"text holding an array in a broken file", Chat(R"({"parts":[{"text":["found"]}]},)"), {"found"}, TChatMatch::NotAChat},
   };
