@@ -26,6 +26,7 @@
 #include "app/UiTexts.h"
 #include "cli/CliRequest.h"
 #include "core/ApiKeyStats.h"
+#include "core/DataFolder.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 #include "storage/Attachments.h"
@@ -101,7 +102,7 @@ void TSendFlow::ValidateAndSend() {
   if (F.RequestPending()) return;
   if (Trim(S(F.editApiKey->currentText())).empty() && !F.GeminiCliCheckBox->isChecked()) {
     F.Dlg().ShowMessage(Q(ui::kMsgEnterApiKey));
-    const auto help = ProgramDir() / "AddKey.html";
+    const auto help = InstallDir() / "AddKey.html";
     if (std::filesystem::exists(help)) F.ChatView().ShowHelpPage(Q(PathToUtf8(help)));
     else F.Dlg().ShowMessage(Q(ui::kMsgCreateKeyAt) + kApiKeyPage);
     return;

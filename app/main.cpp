@@ -1,5 +1,6 @@
 // The program: the window first, then the generation service, then the message loop.
 #include <QApplication>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "app/QtMainThread.h"
 #include "app/WebChatPage.h"
 #include "cli/ConsoleRunner.h"
+#include "core/DataFolder.h"
 #include "core/Platform.h"
 
 int main(int argc, char** argv) {
@@ -17,12 +19,19 @@ int main(int argc, char** argv) {
   tarvok::WebChatPage::PrepareBrowserEngine();
   QApplication app(argc, argv);
 
-  // Settings, chats and counters live beside the executable, and Keys.txt and
-  // Models.txt are opened by bare name, so the program works in its own folder.
+  // Settings, chats and counters live beside the executable (in the user's data folder
+  // when that is read-only), and Keys.txt and Models.txt are opened by bare name, so the
+  // program works in its data folder.
   const std::filesystem::path exeDir = tarvok::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString());
-  tarvok::SetProgramDir(exeDir);
+  const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path dataDir = tarvok::ChooseDataDir(exeDir, tarvok::FolderWritable(exeDir),
+                                                              xdgDataHome ? xdgDataHome : "", home ? home : "");
   std::error_code ec;
-  std::filesystem::current_path(exeDir, ec);
+  std::filesystem::create_directories(dataDir, ec);
+  tarvok::SetInstallDir(exeDir);
+  tarvok::SetProgramDir(dataDir);
+  std::filesystem::current_path(dataDir, ec);
 
   // Workers keep a reference to the main-thread link, so it lives for the whole process.
   auto* mainThread = new tarvok::TQtMainThread;

@@ -1,0 +1,56 @@
+#include "core/DataFolder.h"
+
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "core/Platform.h"
+
+namespace tarvok {
+namespace {
+
+std::mutex GInstallDirLock;
+std::filesystem::path GInstallDir;
+
+}  // namespace
+
+std::filesystem::path ChooseDataDir(const std::filesystem::path& AProgramDir, bool AProgramDirWritable,
+                                    std::string_view AXdgDataHome, std::string_view AHome) {
+  if (AProgramDirWritable) return AProgramDir;
+  const std::filesystem::path xdg = PathFromUtf8(AXdgDataHome);
+  if (!AXdgDataHome.empty() && xdg.is_absolute()) return xdg / "tarvok";
+  const std::filesystem::path home = PathFromUtf8(AHome);
+  if (!AHome.empty() && home.is_absolute()) return home / ".local" / "share" / "tarvok";
+  return AProgramDir;
+}
+
+bool FolderWritable(const std::filesystem::path& ADir) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(ADir, ec)) return false;
+  static std::atomic<unsigned> counter{0};
+  const auto probe =
+      ADir / (".tarvok-write-test-" + std::to_string(CurrentThreadIdNumber()) + "-" + std::to_string(counter++));
+  bool ok = false;
+  {
+    std::ofstream file(probe, std::ios::binary | std::ios::trunc);
+    ok = file.is_open() && static_cast<bool>(file << 'x') && static_cast<bool>(file.flush());
+  }
+  std::filesystem::remove(probe, ec);
+  return ok;
+}
+
+std::filesystem::path InstallDir() {
+  {
+    std::lock_guard lock(GInstallDirLock);
+    if (!GInstallDir.empty()) return GInstallDir;
+  }
+  return ProgramDir();
+}
+
+void SetInstallDir(const std::filesystem::path& ADir) {
+  std::lock_guard lock(GInstallDirLock);
+  GInstallDir = ADir;
+}
+
+}  // namespace tarvok
