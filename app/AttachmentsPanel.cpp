@@ -37,7 +37,12 @@ void TAttachmentsPanel::btnAddFile1Click() {
   const QStringList chosen =
       F.Dlg().OpenFiles(Q(ui::kOpenFilesTitle), QString(), ToQtFileFilter(Q(ui::kOpenFilesFilter)));
   if (chosen.isEmpty()) return;
-  for (const QString& file : chosen) {
+  AddFiles(chosen);
+}
+
+void TAttachmentsPanel::AddFiles(const QStringList& APaths) {
+  const int limit = F.GeminiDM().MaxFilesPerRequest;
+  for (const QString& file : APaths) {
     if (static_cast<int>(F.FlbFiles1.size()) >= limit) {
       F.Dlg().ShowMessage(Q(ui::kMsgFileLimitStopped));
       break;

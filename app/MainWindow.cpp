@@ -22,6 +22,7 @@
 
 #include "app/AttachmentsPanel.h"
 #include "app/ChatLibrary.h"
+#include "app/DesktopActions.h"
 #include "app/CliEnvironment.h"
 #include "app/NewPartProcess.h"
 #include "app/QtText.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
   FCliEnvironment = new TCliEnvironmentController(FDialogs, std::move(cliWidgets), this);
 
   WireHandlers();
+  new TDesktopActions(*this);  // drops, paste, export, shortcuts; a child of the window
 
   resize(kClientWidth, kClientHeight + statusBar->sizeHint().height());
   if (const QScreen* screen = QApplication::primaryScreen()) {
