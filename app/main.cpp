@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   tarvok::ResetChildSignal();
   tarvok::WebChatPage::PrepareBrowserEngine();
   QApplication app(argc, argv);
+  // Ties the window to its launcher tarvok.desktop (Wayland's app id; X11's WM_CLASS is
+  // "tarvok" from the executable's name, the launcher's StartupWMClass).
+  QGuiApplication::setDesktopFileName(QStringLiteral("tarvok"));
 
   // Settings, chats and counters live beside the executable (in the user's data folder
   // when that is read-only), and Keys.txt and Models.txt are opened by bare name, so the
