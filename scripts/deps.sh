@@ -6,7 +6,7 @@ TARVOK_PACKAGES=(
   libsimdjson-dev libcmark-gfm-dev libcmark-gfm-extensions-dev
   libstb-dev libutf8proc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev ripgrep nghttp2-server
-  nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji
+  nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji desktop-file-utils
 )
 
 tarvok_missing_packages() {
