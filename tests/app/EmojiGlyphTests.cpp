@@ -46,8 +46,11 @@ TEST(EmojiGlyph, TheHeadersRobotAndPersonAreColourGlyphs) {
       done = true;
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000)) << c.Text;
-    if (c.Coloured) EXPECT_GT(coloured, 200) << c.Text << ": install fonts-noto-color-emoji";
-    else EXPECT_EQ(coloured, 0) << c.Text;
+    if (c.Coloured) {
+      EXPECT_GT(coloured, 200) << c.Text << ": install fonts-noto-color-emoji";
+    } else {
+      EXPECT_EQ(coloured, 0) << c.Text;
+    }
   }
 }
 

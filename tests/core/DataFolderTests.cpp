@@ -34,7 +34,9 @@ TEST(DataFolder, WritableIsTriedForRealAndLeavesNothingBehind) {
   EXPECT_FALSE(FolderWritable(dir.Path() / "missing"));
   EXPECT_FALSE(FolderWritable(dir.Write("file.txt", "x")));
   // A folder nobody may create files in, root included.
-  if (std::filesystem::is_directory("/proc/self")) EXPECT_FALSE(FolderWritable("/proc/self"));
+  if (std::filesystem::is_directory("/proc/self")) {
+    EXPECT_FALSE(FolderWritable("/proc/self"));
+  }
 }
 
 }  // namespace
