@@ -59,18 +59,21 @@ bool IsKnownPicture(const unsigned char (&h)[8]) {
 // before the frame header as the decoder does and says false for such a table, as newer
 // stb versions do. Anything else that is wrong is left to the decoder to refuse.
 bool JpegHuffmanTablesFit(std::FILE* f) {
-  const auto get8 = [f] { return std::fgetc(f); };
+  // The decoder reads zeros past the end of the file, and so does this walk.
+  const auto get8 = [f] {
+    const int c = std::fgetc(f);
+    return c == EOF ? 0 : c;
+  };
   if (get8() != 0xFF || get8() != 0xD8) return true;
   for (;;) {
     int marker = get8();
     while (marker != 0xFF) {  // the decoder scans over padding between segments
-      if (marker == EOF) return true;
+      if (std::feof(f)) return true;
       marker = get8();
     }
     while (marker == 0xFF) marker = get8();
-    if (marker == EOF || marker == 0xC0 || marker == 0xC1 || marker == 0xC2) return true;
+    if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) return true;
     const int high = get8(), low = get8();
-    if (low == EOF) return true;
     long left = (high << 8 | low) - 2;
     if (marker != 0xC4) {
       if (left < 0 || std::fseek(f, left, SEEK_CUR) != 0) return true;
@@ -79,13 +82,9 @@ bool JpegHuffmanTablesFit(std::FILE* f) {
     while (left > 0) {
       get8();  // table class and number
       int codes = 0;
-      for (int i = 0; i < 16; ++i) {
-        const int count = get8();
-        if (count == EOF) return true;
-        codes += count;
-      }
+      for (int i = 0; i < 16; ++i) codes += get8();
       if (codes > 256) return false;
-      if (std::fseek(f, codes, SEEK_CUR) != 0) return true;
+      if (std::feof(f) || std::fseek(f, codes, SEEK_CUR) != 0) return true;
       left -= 17 + codes;
     }
   }
