@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tools/gemini-emulator/DefaultReplies.h"
+#include "tools/gemini-emulator/ServiceJson.h"
 #include "tools/gemini-emulator/TestCertificates.h"
 
 namespace tarvok::emulator {
@@ -56,6 +57,7 @@ struct TGeminiEmulator::TImpl {
   std::function<void(const TRecordedRequest&)> Observer;
   bool RecordBodies = true;
   int DefaultDelayMs = 0;
+  int DefaultEventGapMs = 0;
 
   ~TImpl() {
     if (!CertFolder.empty()) {
@@ -103,6 +105,7 @@ struct TGeminiEmulator::TImpl {
       reply = MakeDefaultReply(rec, AReq.path);
       std::lock_guard lock(Mutex);
       reply->DelayMs = DefaultDelayMs;
+      reply->EventGapMs = DefaultEventGapMs;
     }
     if (Observer) Observer(rec);
     {
@@ -163,9 +166,11 @@ struct TGeminiEmulator::TImpl {
     auto state = std::make_shared<TState>();
     const long long closeAfter = AReply.CloseAfterBytes;
     const int stallMs = AReply.StallMs;
+    const int gapMs = AReply.EventGapMs;
+    auto onSent = std::make_shared<std::function<void(std::size_t)>>(std::move(AReply.OnEventSent));
     const std::string type = AReply.ContentType == kJsonContentType ? "text/event-stream" : AReply.ContentType;
     ARes.set_chunked_content_provider(
-        type, [this, events, state, closeAfter, stallMs](std::size_t, httplib::DataSink& ASink) {
+        type, [this, events, state, closeAfter, stallMs, gapMs, onSent](std::size_t, httplib::DataSink& ASink) {
           if (closeAfter < 0 && !state->Stalled && stallMs > 0) {
             state->Stalled = true;
             if (!Pause(stallMs)) return false;
@@ -178,6 +183,7 @@ struct TGeminiEmulator::TImpl {
             if (stallMs > 0) Pause(stallMs);
             return false;
           }
+          if (state->Event > 0 && state->InEvent == 0 && gapMs > 0 && !Pause(gapMs)) return false;
           const std::string& e = (*events)[state->Event];
           std::size_t n = e.size() - state->InEvent;
           if (closeAfter >= 0) n = std::min(n, static_cast<std::size_t>(closeAfter) - state->Sent);
@@ -185,6 +191,7 @@ struct TGeminiEmulator::TImpl {
           state->Sent += n;
           state->InEvent += n;
           if (state->InEvent == e.size()) {
+            if (*onSent) (*onSent)(state->Event);
             ++state->Event;
             state->InEvent = 0;
           }
@@ -278,6 +285,11 @@ void TGeminiEmulator::Stop() {
   if (d.ListenThread.joinable()) d.ListenThread.join();
 }
 
+void TGeminiEmulator::SetDefaultEventGap(std::chrono::milliseconds AGap) {
+  std::lock_guard lock(FImpl->Mutex);
+  FImpl->DefaultEventGapMs = static_cast<int>(AGap.count());
+}
+
 int TGeminiEmulator::Port() const { return FImpl->Port; }
 
 std::string TGeminiEmulator::BaseUrl() const {
@@ -330,6 +342,43 @@ void TGeminiEmulator::SetRecordBodies(bool ARecord) {
 void TGeminiEmulator::SetDefaultDelay(std::chrono::milliseconds ADelay) {
   std::lock_guard lock(FImpl->Mutex);
   FImpl->DefaultDelayMs = static_cast<int>(ADelay.count());
+}
+
+// ---- scripted answers ------------------------------------------------------------
+
+namespace {
+std::string TextAnswerObject(bool AOneLine, std::string_view AText, bool AFinal, int APrompt, int ACandidates) {
+  TServiceJson out(AOneLine);
+  out.BeginObject().Key("candidates").BeginArray().BeginObject();
+  out.Key("content").BeginObject().Key("parts").BeginArray().BeginObject().Member("text", AText).EndObject().EndArray();
+  out.Member("role", "model").EndObject();
+  if (AFinal) out.Member("finishReason", "STOP");
+  out.Member("index", 0).EndObject().EndArray();
+  out.Key("usageMetadata").BeginObject().Member("promptTokenCount", APrompt);
+  if (AFinal) out.Member("candidatesTokenCount", ACandidates);
+  out.Member("totalTokenCount", APrompt + (AFinal ? ACandidates : 0)).EndObject();
+  out.Member("modelVersion", "gemini-2.5-flash").EndObject();
+  return out.Take();
+}
+}  // namespace
+
+TScriptedReply StreamedTextReply(const std::vector<std::string>& APieces, int APromptTokens, int ACandidatesTokens,
+                                 int AGapMs) {
+  TScriptedReply reply;
+  reply.ContentType = "text/event-stream";
+  reply.EventGapMs = AGapMs;
+  for (std::size_t i = 0; i < APieces.size(); ++i)
+    reply.SseEvents.push_back(
+        TextAnswerObject(true, APieces[i], i + 1 == APieces.size(), APromptTokens, ACandidatesTokens));
+  return reply;
+}
+
+TScriptedReply WholeTextReply(const std::vector<std::string>& APieces, int APromptTokens, int ACandidatesTokens) {
+  std::string text;
+  for (const std::string& piece : APieces) text += piece;
+  TScriptedReply reply;
+  reply.Body = TextAnswerObject(false, text, true, APromptTokens, ACandidatesTokens) + "\n";
+  return reply;
 }
 
 // ---- fixtures --------------------------------------------------------------------

@@ -21,6 +21,8 @@ struct TScriptedReply {
   long long CloseAfterBytes = -1;           // >= 0: send only this many body bytes, then drop the connection
   int StallMs = 0;                          // after the headers (and CloseAfterBytes bytes if set) stall this long, sending nothing
   std::vector<std::string> SseEvents;       // non-empty: answer text/event-stream, each event as "data: <event>\r\n\r\n"
+  int EventGapMs = 0;                       // SseEvents: the wait before each event after the first
+  std::function<void(std::size_t AEvent)> OnEventSent;  // SseEvents: called on a server thread once an event is written
   std::vector<std::pair<std::string, std::string>> Headers;  // extra response headers
 };
 
@@ -59,11 +61,20 @@ class TGeminiEmulator {
   void SetRecordBodies(bool ARecord);
   // A wait before every answer the emulator makes up itself (the demo shows a request running).
   void SetDefaultDelay(std::chrono::milliseconds ADelay);
+  // The wait between the events of a streamed answer the emulator makes up itself.
+  void SetDefaultEventGap(std::chrono::milliseconds AGap);
 
  private:
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
 };
+
+// A streamed text answer as the service sends it: one event per piece, the last with
+// finishReason STOP and the full usage; AGapMs between the events.
+TScriptedReply StreamedTextReply(const std::vector<std::string>& APieces, int APromptTokens, int ACandidatesTokens,
+                                 int AGapMs = 0);
+// The same answer unstreamed: one body whose text is all the pieces.
+TScriptedReply WholeTextReply(const std::vector<std::string>& APieces, int APromptTokens, int ACandidatesTokens);
 
 // A file of the recorded answers (fixtures/gemini-responses) by name. The folder comes
 // from SetFixturesDir, else the TARVOK_FIXTURES_DIR environment variable, else the

@@ -13,11 +13,12 @@ namespace {
 
 int Usage(const char* AProgram) {
   std::fprintf(stderr,
-               "usage: %s [--port N] [--tls] [--print-port] [--log] [--delay-ms N]\n"
+               "usage: %s [--port N] [--tls] [--print-port] [--log] [--delay-ms N] [--event-gap-ms N]\n"
                "Serves the Gemini API emulator on 127.0.0.1 (port 0 or none: a free port).\n"
                "Prints \"listening <base url>\"; with --tls then \"ca <file>\", the CA to trust;\n"
                "with --print-port then the bare port number. --log writes each request to stderr;\n"
-               "--delay-ms makes every answer wait that long.\n",
+               "--delay-ms makes every answer wait that long; --event-gap-ms waits that long between\n"
+               "the events of a streamed answer.\n",
                AProgram);
   return 2;
 }
@@ -25,16 +26,16 @@ int Usage(const char* AProgram) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int port = 0, delayMs = 0;
+  int port = 0, delayMs = 0, gapMs = 0;
   bool tls = false, printPort = false, log = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--port" || arg == "--delay-ms") && i + 1 < argc) {
+    if ((arg == "--port" || arg == "--delay-ms" || arg == "--event-gap-ms") && i + 1 < argc) {
       char* end = nullptr;
       const long value = std::strtol(argv[++i], &end, 10);
       const long most = arg == "--port" ? 65535 : 3600000;
       if (*end != '\0' || value < 0 || value > most) return Usage(argv[0]);
-      (arg == "--port" ? port : delayMs) = static_cast<int>(value);
+      (arg == "--port" ? port : arg == "--delay-ms" ? delayMs : gapMs) = static_cast<int>(value);
     } else if (arg == "--tls") {
       tls = true;
     } else if (arg == "--print-port") {
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     }
     emulator.SetRecordBodies(false);
     emulator.SetDefaultDelay(std::chrono::milliseconds(delayMs));
+    emulator.SetDefaultEventGap(std::chrono::milliseconds(gapMs));
     emulator.Start(port);
     std::printf("listening %s\n", emulator.BaseUrl().c_str());
     if (tls) std::printf("ca %s\n", emulator.CaCertFile().c_str());
