@@ -22,4 +22,7 @@ inline constexpr const char* kNoAnswerTail = ").";
 inline constexpr const char* kBlockedHead = "Ошибка: запрос заблокирован (blockReason: ";
 inline constexpr const char* kBlockedTail = ").";
 
+// A request the user stopped before any answer arrived.
+inline constexpr const char* kStoppedResult = "Ошибка: запрос остановлен.";
+
 }  // namespace tarvok::texts

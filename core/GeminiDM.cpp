@@ -104,7 +104,8 @@ bool TGeminiDM::TrimHistoryToTokenLimit(const TChatHistory& AFullHistory, const 
 }
 
 void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& AModelName, const TContentParts& AParts,
-                                bool AUseGoogleSearch, TStringCallback ACallback, bool AAddToHistory) {
+                                bool AUseGoogleSearch, TStringCallback ACallback, bool AAddToHistory,
+                                const TRequestOptions& AOptions) {
   THistoryItem userItem;
   userItem.Role = "user";
   userItem.Parts = AParts;
@@ -143,11 +144,11 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
     if (ACallback && *ACallback) (*ACallback)(R, U, AFlags);
   });
   TGeminiRequestThread::Create(AApiKey, AModelName, std::move(historyToSend), AUseGoogleSearch, *this,
-                               std::move(completion));
+                               std::move(completion), AOptions);
 }
 
 void TGeminiDM::GenerateImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,
-                              TStringCallback ACallback) {
+                              TStringCallback ACallback, const TRequestOptions& AOptions) {
   THistoryItem userItem;
   userItem.Role = "user";
   TContentPart part;
@@ -172,7 +173,9 @@ void TGeminiDM::GenerateImage(const std::string& AApiKey, const std::string& AMo
     FActualHistoryTokens = CountTokensForHistory(FChatHistory);
     if (ACallback && *ACallback) (*ACallback)(R, U, AFlags);
   });
-  TGeminiRequestThread::CreateForImage(AApiKey, AModelName, APrompt, *this, std::move(completion));
+  TRequestOptions options;
+  options.Stop = AOptions.Stop;  // a picture is never streamed
+  TGeminiRequestThread::CreateForImage(AApiKey, AModelName, APrompt, *this, std::move(completion), options);
 }
 
 }  // namespace tarvok

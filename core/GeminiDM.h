@@ -3,9 +3,11 @@
 // settings, and the two entry points that start a request on a worker thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/MainThread.h"
+#include "core/StopToken.h"
 #include "core/TokenEstimate.h"
 #include "core/Types.h"
 
@@ -23,6 +25,16 @@ struct TGeminiSettings {
   std::int32_t MaxOutputTokens = 500000;
   // CA certificates for TLS; empty means the system's store.
   std::string CaInfoFile;
+};
+
+// How one request runs besides its content. The defaults are a plain request.
+struct TRequestOptions {
+  // Stop() ends the request early; its completion still runs once. May be null.
+  TStopTokenPtr Stop;
+  // A chat turn through streamGenerateContent (alt=sse); OnPartial then receives the
+  // answer gathered so far, on the main thread, at most about ten times a second.
+  bool Stream = false;
+  std::function<void(const std::string& AText)> OnPartial;
 };
 
 inline constexpr const char* kDefaultGeminiApiUrlBase =
@@ -63,9 +75,10 @@ class TGeminiDM {
                                       int AMaxTokens, TChatHistory& ASentHistory);
 
   void GenerateContent(const std::string& AApiKey, const std::string& AModelName, const TContentParts& AParts,
-                       bool AUseGoogleSearch, TStringCallback ACallback, bool AAddToHistory);
+                       bool AUseGoogleSearch, TStringCallback ACallback, bool AAddToHistory,
+                       const TRequestOptions& AOptions = {});
   void GenerateImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,
-                     TStringCallback ACallback);
+                     TStringCallback ACallback, const TRequestOptions& AOptions = {});
 
  private:
   TMainThread& FMainThread;

@@ -11,6 +11,7 @@
 
 #include "core/ApiKeyStats.h"
 #include "core/CoreTexts.h"
+#include "core/StreamReader.h"
 #include "core/Text.h"
 #include "core/WireFormat.h"
 
@@ -36,10 +37,26 @@ struct THttpStatusError {
   std::string Body;
 };
 
+// The user stopped the request; what arrived of a streamed answer stays in the sink.
+struct TStoppedError {};
+
+// A streamed answer as it arrives, read event by event on the worker.
+struct TStreamSink {
+  TSseReader Reader;
+  TStreamAnswer Answer;
+  bool Active = false;   // the status was a success: the body is events, not an error text
+  bool Checked = false;  // Active was decided at the first body bytes
+  bool Changed = false;  // text grew since it was last handed on
+};
+
 struct TTransfer {
-  THttpResponse* Response;
+  THttpResponse* Response = nullptr;
   CURL* Handle = nullptr;
   bool OutOfMemory = false;
+  TStopToken* Stop = nullptr;
+  bool Stopped = false;
+  TStreamSink* Stream = nullptr;
+  std::exception_ptr StreamError;
   // Read time-out: the longest silence allowed once the request is on its way.
   std::chrono::steady_clock::duration IdleLimit{};
   std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
@@ -51,6 +68,10 @@ struct TTransfer {
 // second would fire after six; the silence is measured here instead.
 int OnProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
   auto* t = static_cast<TTransfer*>(user);
+  if (t->Stop && t->Stop->IsStopped()) {
+    t->Stopped = true;
+    return 1;
+  }
   const auto now = std::chrono::steady_clock::now();
   curl_off_t sending = 0;
   curl_easy_getinfo(t->Handle, CURLINFO_PRETRANSFER_TIME_T, &sending);
@@ -69,6 +90,27 @@ int OnProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<TTransfer*>(user);
   const std::size_t n = size * count;
+  if (TStreamSink* sink = t->Stream) {
+    if (!sink->Checked) {
+      long status = 0;
+      curl_easy_getinfo(t->Handle, CURLINFO_RESPONSE_CODE, &status);
+      sink->Active = status >= 200 && status <= 299;
+      sink->Checked = true;
+    }
+    if (sink->Active) {
+      try {
+        sink->Reader.Feed(std::string_view(data, n), [sink](std::string_view AEvent) {
+          const std::size_t before = sink->Answer.Text().size();
+          sink->Answer.AddEvent(AEvent);
+          if (sink->Answer.Text().size() != before) sink->Changed = true;
+        });
+      } catch (...) {
+        t->StreamError = std::current_exception();
+        return 0;
+      }
+      return n;
+    }
+  }
   try {
     std::string& body = t->Response->Body;
     // Keep room for the JSON parser's padding so that it reads the buffer in place.
@@ -114,12 +156,60 @@ struct TSlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+struct TMultiDeleter {
+  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+
+// Runs the transfer in a multi handle of its own, so that a stop wakes its wait at once;
+// ATick runs between waits (it hands a streamed answer on).
+CURLcode Perform(CURL* AHandle, TTransfer& ATransfer, const std::function<void()>& ATick) {
+  std::unique_ptr<CURLM, TMultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), AHandle) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  CURLM* m = multi.get();
+  if (ATransfer.Stop) ATransfer.Stop->SetWake([m] { curl_multi_wakeup(m); });
+  CURLcode result = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(m, &running) != CURLM_OK) {
+      result = CURLE_RECV_ERROR;
+      break;
+    }
+    bool done = false;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m, &left)) {
+      if (msg->msg == CURLMSG_DONE) {
+        result = msg->data.result;
+        done = true;
+      }
+    }
+    if (done || running == 0) break;
+    if (ATransfer.Stop && ATransfer.Stop->IsStopped()) {
+      ATransfer.Stopped = true;
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    if (ATick) ATick();
+    const bool handOnSoon = ATransfer.Stream && ATransfer.Stream->Changed;
+    curl_multi_poll(m, nullptr, 0, handOnSoon ? 20 : 250, nullptr);
+  }
+  // After this no stop can reach the multi handle any more.
+  if (ATransfer.Stop) ATransfer.Stop->SetWake(nullptr);
+  curl_multi_remove_handle(m, AHandle);
+  return result;
+}
+
 // One POST with its own handle. The body goes out from ABody itself, without a copy.
-THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGeminiSettings& ASettings) {
+THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGeminiSettings& ASettings,
+                   TStopToken* AStop = nullptr, TStreamSink* AStream = nullptr,
+                   const std::function<void()>& ATick = {}) {
   std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
   if (!curl) throw TRequestError("TTransportError", "libcurl could not create a handle");
   THttpResponse response;
-  TTransfer transfer{&response, curl.get()};
+  TTransfer transfer;
+  transfer.Response = &response;
+  transfer.Handle = curl.get();
+  transfer.Stop = AStop;
+  transfer.Stream = AStream;
   char errors[CURL_ERROR_SIZE] = {};
   std::unique_ptr<curl_slist, TSlistDeleter> headers(curl_slist_append(nullptr, "Content-Type: application/json"));
   // Without this libcurl waits for "100 Continue" before sending a large body.
@@ -154,7 +244,9 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   if (!ASettings.CaInfoFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ASettings.CaInfoFile.c_str());
   else curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));  // Windows' own store
 
-  const CURLcode code = curl_easy_perform(c);
+  const CURLcode code = Perform(c, transfer, ATick);
+  if (transfer.Stopped) throw TStoppedError{};
+  if (transfer.StreamError) std::rethrow_exception(transfer.StreamError);
   if (code != CURLE_OK) {
     if (transfer.OutOfMemory) throw TRequestError("TOutOfMemory", "the answer does not fit in memory");
     curl_off_t sending = 0;
@@ -168,6 +260,8 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.Status);
   if (response.Status < 200 || response.Status > 299)
     throw THttpStatusError{response.Status, std::move(response.StatusLine), std::move(response.Body)};
+  if (AStream && AStream->Reader.InsideEvent())
+    throw TRequestError("TTransportError", "the answer stream ended inside an event");
   return response;
 }
 
@@ -259,16 +353,19 @@ std::string RedactApiKey(std::string AText, const std::string& AApiKey) {
 int TGeminiRequestThread::ActiveCount() { return GActiveWorkers.load(); }
 
 TGeminiRequestThread::TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName,
-                                           TGeminiDM& AGeminiDM, TStringCallback ACallback)
+                                           TGeminiDM& AGeminiDM, TStringCallback ACallback,
+                                           const TRequestOptions& AOptions)
     : FApiKey(AApiKey),
       FModelName(AModelName),
       FCallback(std::move(ACallback)),
       FSettings(AGeminiDM.Settings()),
-      FMainThread(AGeminiDM.MainThread()) {}
+      FMainThread(AGeminiDM.MainThread()),
+      FOptions(AOptions) {}
 
 void TGeminiRequestThread::Create(const std::string& AApiKey, const std::string& AModelName, TChatHistory AHistory,
-                                  bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback) {
-  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback));
+                                  bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback,
+                                  const TRequestOptions& AOptions) {
+  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback), AOptions);
   worker->FHistory = std::move(AHistory);
   worker->FUseGoogleSearch = AUseGoogleSearch;
   worker->FRequestType = TRequestType::rtGenerateContent;
@@ -276,8 +373,10 @@ void TGeminiRequestThread::Create(const std::string& AApiKey, const std::string&
 }
 
 void TGeminiRequestThread::CreateForImage(const std::string& AApiKey, const std::string& AModelName,
-                                          const std::string& APrompt, TGeminiDM& AGeminiDM, TStringCallback ACallback) {
-  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback));
+                                          const std::string& APrompt, TGeminiDM& AGeminiDM, TStringCallback ACallback,
+                                          const TRequestOptions& AOptions) {
+  auto* worker = new TGeminiRequestThread(AApiKey, AModelName, AGeminiDM, std::move(ACallback), AOptions);
+  worker->FOptions.Stream = false;
   worker->FPrompt = APrompt;
   worker->FUseGoogleSearch = false;
   worker->FRequestType = TRequestType::rtGenerateImage;
@@ -321,14 +420,47 @@ void TGeminiRequestThread::Execute() {
   } catch (...) {
     // The count is a side matter; the request still goes out.
   }
+  const bool stream = FOptions.Stream && FRequestType == TRequestType::rtGenerateContent;
+  TStreamSink sink;
   try {
-    const std::string url = BuildRequestUrl(FSettings, FModelName, FApiKey);
+    TGeminiSettings settings = FSettings;
+    if (stream) settings.MethodGenerate = "streamGenerateContent";
+    const std::string url = BuildRequestUrl(settings, FModelName, FApiKey) + (stream ? "&alt=sse" : "");
     const std::string body = FRequestType == TRequestType::rtGenerateImage
                                  ? BuildImageBody(FPrompt)
                                  : BuildChatBody(FHistory, FSettings, FUseGoogleSearch);
-    const THttpResponse response = Post(url, body, FSettings);
+    // The answer so far goes to the main thread as one text, the first piece at once and
+    // then at most every 100 ms; the worker waits while the page takes it.
+    std::chrono::steady_clock::time_point lastHandOn{};
+    auto handOn = [&] {
+      if (!sink.Changed || !FOptions.OnPartial) return;
+      const auto now = std::chrono::steady_clock::now();
+      if (lastHandOn != std::chrono::steady_clock::time_point{} && now - lastHandOn < std::chrono::milliseconds(100)) return;
+      sink.Changed = false;
+      lastHandOn = now;
+      const std::string text = sink.Answer.Text();
+      FMainThread.Synchronize([&] { FOptions.OnPartial(text); });
+    };
+    const THttpResponse response = Post(url, body, FSettings, FOptions.Stop.get(), stream ? &sink : nullptr,
+                                        stream ? std::function<void()>(handOn) : std::function<void()>());
     FResult.clear();
-    FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
+    if (stream) {
+      FTokenUsage = sink.Answer.Usage();
+      FResult = sink.Answer.FinalResult();
+      FFlags.Failed = sink.Answer.FinalFailed();
+    } else {
+      FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
+    }
+  } catch (const TStoppedError&) {
+    // What arrived of a streamed answer is the answer; with nothing yet the request failed.
+    FFlags.Stopped = true;
+    if (stream && !sink.Answer.Text().empty()) {
+      FResult = sink.Answer.Text();
+      FTokenUsage = sink.Answer.Usage();
+    } else {
+      FTokenUsage = {};
+      error = texts::kStoppedResult;
+    }
   } catch (const THttpStatusError& e) {
     FTokenUsage = {};
     error = HttpErrorText(e);

@@ -16,10 +16,11 @@ class TGeminiRequestThread {
   // A chat turn. The service's settings and main-thread link are copied now, so the
   // service may change its settings (or go away) while the request runs.
   static void Create(const std::string& AApiKey, const std::string& AModelName, TChatHistory AHistory,
-                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+                     bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback,
+                     const TRequestOptions& AOptions = {});
   // An image: the prompt alone, never history or tools.
   static void CreateForImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,
-                             TGeminiDM& AGeminiDM, TStringCallback ACallback);
+                             TGeminiDM& AGeminiDM, TStringCallback ACallback, const TRequestOptions& AOptions = {});
 
   // Workers whose thread has not finished yet (after their completion they still
   // release their state); a shutdown or a test waits for 0.
@@ -30,7 +31,7 @@ class TGeminiRequestThread {
 
  private:
   TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName, TGeminiDM& AGeminiDM,
-                       TStringCallback ACallback);
+                       TStringCallback ACallback, const TRequestOptions& AOptions);
   static void Start(TGeminiRequestThread* AWorker);
   void Execute();
   void RegisterRequest();
@@ -48,6 +49,7 @@ class TGeminiRequestThread {
   bool FUseGoogleSearch = false;
   TGeminiSettings FSettings;
   TMainThread& FMainThread;
+  TRequestOptions FOptions;
 };
 
 // The status line as the error text shows it: HTTP/2 and later send none but protocol and

@@ -81,6 +81,9 @@ struct TTokenUsage {
 // this, never by the text's first word: a genuine answer may begin with "Ошибка".
 struct TResultFlags {
   bool Failed = false;
+  // The user stopped the request: a failure without any answer, or what had arrived of a
+  // streamed answer (then not a failure).
+  bool Stopped = false;
 };
 
 // Completion of a request; always invoked on the main thread. std::function holds its

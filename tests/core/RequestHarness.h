@@ -21,6 +21,7 @@ struct TCompletion {
   TTokenUsage Usage;
   bool OnMainThread = false;
   bool Failed = false;
+  bool Stopped = false;
 };
 
 class TRequestHarness {
@@ -38,7 +39,7 @@ class TRequestHarness {
 
   TStringCallback Recorder() {
     return MakeCallback([this](const std::string& r, const TTokenUsage& u, const TResultFlags& f) {
-      Completions.push_back({r, u, std::this_thread::get_id() == FMainId, f.Failed});
+      Completions.push_back({r, u, std::this_thread::get_id() == FMainId, f.Failed, f.Stopped});
     });
   }
   // Runs worker steps until ACount completions have arrived and every worker has ended.
