@@ -9,6 +9,7 @@
 #include "cli/ConsoleRunner.h"
 #include "cli/PrivateFiles.h"
 #include "core/ApiKeyStats.h"
+#include "core/CoreTexts.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
 #include "core/GeminiDM.h"
@@ -143,7 +144,13 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
     const TStopTokenPtr& Token;
     ~TLeave() { Runs.Leave(Token); }
   } leave{runs, token};
-  if (!runs.Enter(token)) return out;
+  auto stopped = [&] {
+    out = {};
+    out.Result = texts::kStoppedResult;
+    out.Failed = out.Stopped = true;
+    return out;
+  };
+  if (!runs.Enter(token)) return stopped();
 
   std::filesystem::path dir;
   try {
@@ -165,8 +172,10 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
       out.Failed = true;
     } else {
       try {
-        out = InterpretCliOutput(
-            RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds, token.get()), prompt);
+        const std::string output =
+            RunConsoleCommand(command, "", PathToUtf8(dir), ARequest.TimeoutSeconds, token.get());
+        if (token->IsStopped()) stopped();
+        else out = InterpretCliOutput(output, prompt);
       } catch (const std::exception& e) {
         out.Result = std::string(clitexts::kCliExecutionError) + e.what();
         out.Usage = {};
@@ -207,6 +216,7 @@ void TGeminiCLIThread::Execute() {
   FResult = std::move(outcome.Result);
   FTokenUsage = outcome.Usage;
   FFlags.Failed = outcome.Failed;
+  FFlags.Stopped = outcome.Stopped;
   FGeminiDM.MainThread().Synchronize([this] {
     if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
   });

@@ -46,6 +46,7 @@ struct TCliOutcome {
   std::string Result;
   TTokenUsage Usage;
   bool Failed = false;  // Result is our failure text, not the model's answer
+  bool Stopped = false;  // the run's token was stopped before its answer came
 };
 
 // The worker thread. It starts when created and frees itself after calling its completion.

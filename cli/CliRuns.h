@@ -11,17 +11,9 @@
 #include <mutex>
 #include <vector>
 
+#include "core/StopToken.h"
+
 namespace tarvok {
-
-class TStopToken {
- public:
-  void Stop() { FStopped = true; }
-  bool IsStopped() const { return FStopped.load(); }
-
- private:
-  std::atomic<bool> FStopped{false};
-};
-using TStopTokenPtr = std::shared_ptr<TStopToken>;
 
 class TCliRuns {
  public:
