@@ -244,6 +244,8 @@ void TForm1::BuildInputPanel() {
   chkEnableWebSearch->setToolTip(Q(ui::kHintWeb));
   GeminiCliCheckBox = Named(new QCheckBox("CLI", Panel3), "GeminiCliCheckBox");
   GeminiCliCheckBox->setToolTip("Gemini CLI");
+  chkStreamAnswers = Named(new QCheckBox(Q(ui::kCaptionStream), Panel3), "chkStreamAnswers");
+  chkStreamAnswers->setToolTip(Q(ui::kHintStream));
   TimeoutLabel = Named(new QLabel("00:00", Panel3), "TimeoutLabel");
   TimeoutLabel->setMinimumWidth(36);
   Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3), "Label8");
@@ -252,7 +254,7 @@ void TForm1::BuildInputPanel() {
   CountLabel->setMinimumWidth(24);
   for (QWidget* w : std::initializer_list<QWidget*>{lblFileLimits1, btnAddFile1, btnClearFiles1, Label1, cbModels, Label6,
                                                    editApiKey, btnSend, chkEnableWebSearch, GeminiCliCheckBox,
-                                                   TimeoutLabel, Label8, CountLabel})
+                                                   chkStreamAnswers, TimeoutLabel, Label8, CountLabel})
     row->addWidget(w, w == cbModels || w == editApiKey ? 1 : 0);
   row->addStretch(0);
   Panel3->resize(Panel3->sizeHint().width(), kPanel3Height);

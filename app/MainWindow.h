@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -83,6 +84,7 @@ class TForm1 : public QMainWindow {
   QPushButton* btnSend = nullptr;
   QCheckBox* chkEnableWebSearch = nullptr;
   QCheckBox* GeminiCliCheckBox = nullptr;
+  QCheckBox* chkStreamAnswers = nullptr;  // "Поток": REST text answers shown as they arrive
   QLabel* TimeoutLabel = nullptr;
   QLabel* Label8 = nullptr;  // "Лимит:"
   QLabel* CountLabel = nullptr;
@@ -141,8 +143,14 @@ class TForm1 : public QMainWindow {
   // While a request is pending nothing may start a second one or replace the history
   // under it: the send, the chat and part lists, their menus and the new-chat button
   // are disabled, and Ctrl+Enter is ignored.
+  // btnSend stays usable: while pending it shows "■" and stops the request.
   void SetRequestPending(bool APending);
   bool RequestPending() const { return FRequestPending; }
+  // The stop token of the request about to start; StopPendingRequest stops it (btnSend, Esc).
+  TStopTokenPtr NewPendingStop(TStopTokenPtr AToken = nullptr);
+  void StopPendingRequest();
+  // A press of btnSend that was meant as "■" for a request that has just ended.
+  bool LateStopPress() const;
 
   // Runs a command; an error it does not catch itself ends it and is shown by the
   // general error report.
@@ -186,6 +194,8 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TNewPartProcess> FNewPart;
   TCliEnvironmentController* FCliEnvironment = nullptr;
   bool FRequestPending = false;
+  TStopTokenPtr FPendingStop;
+  std::chrono::steady_clock::time_point FRequestEnded;
   bool FClosed = false;
   int FMemoDesignLeft = 0;
   int FPanel2DesignWidth = 0;

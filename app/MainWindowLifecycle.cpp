@@ -115,7 +115,9 @@ void TForm1::closeEvent(QCloseEvent* AEvent) {
 void TForm1::FormClose() {
   if (FClosed) return;
   FClosed = true;
-  // A CLI run still going would outlive the window with the conversation on disk.
+  // A request still going has nobody to answer to: a transfer ends at once, and a CLI run
+  // would outlive the window with the conversation on disk.
+  if (FPendingStop) FPendingStop->Stop();
   TCliRuns::Instance().StopAll(std::chrono::seconds(10));
   FSettings->SaveSettings(ProgramDir() / "config.ini");
   FLibrary->SaveCurrentChat();
@@ -185,14 +187,34 @@ void TForm1::SetStatusText(const std::string& AText) { StatusText->setText(Shown
 std::string TForm1::StatusTextValue() const { return S(StatusText->text()); }
 
 void TForm1::SetRequestPending(bool APending) {
+  if (FRequestPending && !APending) FRequestEnded = std::chrono::steady_clock::now();
   FRequestPending = APending;
+  if (!APending) FPendingStop.reset();
+  // btnSend stays usable: while pending it is "■" and stops the request.
+  btnSend->setText(Q(APending ? ui::kCaptionStop : ui::kCaptionSend));
+  btnSend->setToolTip(APending ? Q(ui::kHintStop) : QStringLiteral("Ctrl+Enter"));
   // The search box too: a search would replace the chat selection the pending request
   // answers into. The route boxes are fixed for the request's length.
-  for (QWidget* w : std::initializer_list<QWidget*>{btnSend, ListBox2, btnNewChat, GeminiListBox, Edit1, chkEnableWebSearch})
+  for (QWidget* w : std::initializer_list<QWidget*>{ListBox2, btnNewChat, GeminiListBox, Edit1, chkEnableWebSearch,
+                                                   chkStreamAnswers})
     w->setEnabled(!APending);
   // The CLI box is also off while its own check runs.
   GeminiCliCheckBox->setEnabled(!APending && !FCliEnvironment->IsBusy());
   for (QAction* a : {N6, N12, N13, N14, N17}) a->setEnabled(!APending);
+}
+
+TStopTokenPtr TForm1::NewPendingStop(TStopTokenPtr AToken) {
+  FPendingStop = AToken ? std::move(AToken) : std::make_shared<TStopToken>();
+  return FPendingStop;
+}
+
+bool TForm1::LateStopPress() const {
+  // The answer won the race with the stop: the press is dropped, not taken as a send.
+  return !FRequestPending && std::chrono::steady_clock::now() - FRequestEnded < std::chrono::milliseconds(500);
+}
+
+void TForm1::StopPendingRequest() {
+  if (FRequestPending && FPendingStop) FPendingStop->Stop();
 }
 
 void TForm1::RunCommand(const std::function<void()>& ACommand) {

@@ -41,12 +41,14 @@ void TNewPartProcess::StartNewChatPartProcess() {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   TContentParts parts{TContentPart{TPartType::ptText, F.FNewPartPromptText, {}, {}, {}}};
   QPointer<TForm1> form(&F);
+  TRequestOptions options;
+  options.Stop = F.NewPendingStop();
   F.GeminiDM().GenerateContent(S(F.editApiKey->currentText()), S(F.cbModels->currentText()), parts,
                                F.chkEnableWebSearch->isChecked(),
                                MakeCallback([form](const std::string& A, const TTokenUsage& U, const TResultFlags& AFlags) {
                                  if (form) form->RunCommand([&] { form->NewPart().Completion(A, U, AFlags); });
                                }),
-                               false);
+                               false, options);
   guard.HandedOver();
 }
 
@@ -62,7 +64,7 @@ void TNewPartProcess::Completion(const std::string& AAnswer, const TTokenUsage& 
       F.SetStatusText(ui::kStatusApiTooManyRequests);
     } else {
       F.ChatView().AddModelMessage(ui::kMsgTransferPromptFailed + AAnswer, "", -1, "");
-      F.SetStatusText(ui::kPrefixError);
+      F.SetStatusText(AFlags.Stopped ? ui::kStatusStopped : ui::kPrefixError);
     }
     F.ChatView().ScrollChatBy(200);
     return;

@@ -23,13 +23,18 @@
 #include "app/QtText.h"
 #include "app/RequestGuard.h"
 #include "app/SettingsLists.h"
+#include "app/StreamingAnswer.h"
 #include "app/UiTexts.h"
 #include "cli/CliRequest.h"
+#include "cli/CliRuns.h"
 #include "core/ApiKeyStats.h"
 #include "core/DataFolder.h"
 #include "core/Platform.h"
+#include "core/DateTime.h"
 #include "core/Text.h"
 #include "storage/Attachments.h"
+#include "view/MessageRender.h"
+#include "view/StreamRender.h"
 
 namespace tarvok {
 namespace {
@@ -79,15 +84,30 @@ struct TSendFlow::TSendState {
   std::string ApiKey;
   bool Cli = false;
   bool WebSearch = false;
+  bool Stream = false;
   std::string LMessageID;
   std::string SavedPrompt;
   std::vector<std::string> SavedFiles;
   // The history's length before the request: the service's user turn sits there and the
   // model turn of this request right after it.
   std::size_t HistoryBefore = 0;
+  TStopTokenPtr Stop;
+  TStreamingAnswer Streaming;
+  // The user's stop ended the request (rather than its answer coming first), as its completion says.
+  bool StoppedByUser = false;
+  bool Stopped() const { return StoppedByUser; }
 };
 
+void TSendFlow::btnSendClick() {
+  if (F.RequestPending()) F.StopPendingRequest();
+  else if (!F.LateStopPress()) ValidateAndSend();
+}
+
 bool TSendFlow::memoPromptKeyDown(int AKey, int AModifiers) {
+  if (AKey == Qt::Key_Escape && F.RequestPending()) {
+    F.StopPendingRequest();
+    return true;
+  }
   F.TokenUpdateTimer->stop();
   F.TokenUpdateTimer->start();
   if ((AKey == Qt::Key_Return || AKey == Qt::Key_Enter) && AModifiers == Qt::ControlModifier) {
@@ -121,6 +141,7 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   state->ApiKey = S(F.editApiKey->currentText());
   state->Cli = F.GeminiCliCheckBox->isChecked();
   state->WebSearch = F.chkEnableWebSearch->isChecked();
+  state->Stream = !state->Cli && F.chkStreamAnswers->isChecked();
   state->SavedPrompt = AText;
   state->SavedFiles = AFiles;
   state->HistoryBefore = F.GeminiDM().FChatHistory.size();
@@ -170,18 +191,29 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
 
   // The completion may arrive after the window is gone; it is dropped then.
   QPointer<TForm1> form(&F);
+  TRequestOptions options;
+  // A CLI run's token is known to the registry that ends every run when the window closes.
+  options.Stop = state->Stop = F.NewPendingStop(state->Cli ? TCliRuns::Instance().NewToken() : nullptr);
   if (image) {
     F.GeminiDM().GenerateImage(state->ApiKey, state->ModelToUse, AText, MakeCallback([form, state](const std::string& R, const TTokenUsage&, const TResultFlags& AFlags) {
       if (form) form->RunCommand([&] { form->SendFlow().ImageCompletion(*state, R, AFlags); });
-    }));
+    }), options);
   } else {
     auto completion = MakeCallback([form, state](const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
       if (form) form->RunCommand([&] { form->SendFlow().TextCompletion(*state, R, U, AFlags); });
     });
-    if (state->Cli)
-      GenerateContentCLI(F.GeminiDM(), kGeminiCliKey, state->ModelToUse, parts, state->WebSearch, completion, true);
-    else
-      F.GeminiDM().GenerateContent(state->ApiKey, state->ModelToUse, parts, state->WebSearch, completion, true);
+    if (state->Cli) {
+      GenerateContentCLI(F.GeminiDM(), kGeminiCliKey, state->ModelToUse, parts, state->WebSearch, completion, true,
+                         options.Stop);
+    } else {
+      options.Stream = state->Stream;
+      if (options.Stream)
+        options.OnPartial = [form, state](const std::string& AText) {
+          if (form) form->RunCommand([&] { form->SendFlow().ShowPartialAnswer(*state, AText); });
+        };
+      F.GeminiDM().GenerateContent(state->ApiKey, state->ModelToUse, parts, state->WebSearch, completion, true,
+                                   options);
+    }
   }
   guard.HandedOver();
   F.UpdateContextTokensLabel();
@@ -202,12 +234,22 @@ void TSendFlow::RestoreInputFields(const TSendState& AState, bool AShowMessage) 
       files.push_back(path);
   }
   F.Attachments().SetFiles(files);
+  // The user stopped it: they know, and a message box would only be in the way.
+  if (AState.Stopped()) {
+    F.SetStatusText(ui::kStatusStopped);
+    return;
+  }
   F.SetStatusText(ui::kStatusSendRestored);
   if (AShowMessage) F.Dlg().ShowMessage(Q(ui::kMsgSendRestored));
 }
 
+void TSendFlow::ShowPartialAnswer(TSendState& AState, const std::string& AText) {
+  AState.Streaming.Show(F.Page(), AText, AState.ModelToUse);
+}
+
 void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
                                const TResultFlags& AFlags) {
+  AState.StoppedByUser = AFlags.Stopped;
   F.StopElapsedTime();
   const std::string duration = std::to_string(F.FSecondsElapsed);
   F.Settings().cbModelsChange();  // the count of the pair the boxes show
@@ -216,12 +258,24 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   if (failed) {
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
+    // What arrived of a broken stream stays readable in its marked bubble; it is not recorded.
+    if (AState.Streaming.Shown()) F.ChatView().MarkMessageSendError(AState.Streaming.Id());
     F.ChatView().AddModelMessage(WithoutRateLimitMarker(AResult), AState.ModelToUse, -1, "");
   } else {
-    F.ChatView().AddModelMessage(AResult, AState.ModelToUse, AUsage.CandidatesTokens, duration);
+    if (AState.Streaming.Shown()) {
+      int tokens = AUsage.CandidatesTokens;
+      // The service did not count a stopped answer yet; the footer shows the turn's estimate.
+      const auto& history = F.GeminiDM().FChatHistory;
+      if (AState.Stopped() && tokens <= 0 && !history.empty()) tokens = history.back().TokenCount;
+      std::string html = RenderModelMessage(AResult, AState.ModelToUse, Now(), tokens, duration);
+      if (AState.Stopped()) html = WithStoppedNote(html);
+      AState.Streaming.Finish(F.Page(), html);
+    } else {
+      F.ChatView().AddModelMessage(AResult, AState.ModelToUse, AUsage.CandidatesTokens, duration);
+    }
     if (AUsage.PromptTokens > 0) F.ChatView().UpdateMessageTokens(AState.LMessageID, AUsage.PromptTokens);
   }
-  F.SetStatusText(ui::kStatusDone);
+  F.SetStatusText(AState.Stopped() ? ui::kStatusStopped : ui::kStatusDone);
   F.UpdateContextTokensLabel();
 
   // Only the model turn this request added, never an earlier one.
@@ -240,6 +294,7 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
 }
 
 void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult, const TResultFlags& AFlags) {
+  AState.StoppedByUser = AFlags.Stopped;
   F.StopElapsedTime();
   F.CountLabel->setText(
       QString::number(GetRequestCount(S(F.editApiKey->currentText()), S(F.cbModels->currentText()))));
@@ -264,7 +319,7 @@ void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult, 
   }
   F.SetRequestPending(false);
   SaveAfterAnswer();
-  F.SetStatusText(ui::kStatusDone);
+  F.SetStatusText(AState.Stopped() ? ui::kStatusStopped : ui::kStatusDone);
   F.UpdateContextTokensLabel();
   F.ChatView().ScrollChatToBottom();
   AState.SavedFiles.clear();

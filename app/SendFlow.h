@@ -16,7 +16,8 @@ class TSendFlow {
  public:
   explicit TSendFlow(TForm1& AForm) : F(AForm) {}
 
-  void btnSendClick() { ValidateAndSend(); }
+  // While a request is pending the button stops it.
+  void btnSendClick();
   // True when the key was used (Ctrl+Enter sends and is swallowed).
   bool memoPromptKeyDown(int AKey, int AModifiers);
   void ValidateAndSend();
@@ -27,6 +28,7 @@ class TSendFlow {
   void RestoreInputFields(const TSendState& AState, bool AShowMessage = true);
   void TextCompletion(TSendState& AState, const std::string& AResult, const TTokenUsage& AUsage,
                       const TResultFlags& AFlags);
+  void ShowPartialAnswer(TSendState& AState, const std::string& AText);
   void ImageCompletion(TSendState& AState, const std::string& AResult, const TResultFlags& AFlags);
   // Saves the chat; a chat saved for the first time gets its parts list.
   void SaveAfterAnswer();

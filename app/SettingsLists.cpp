@@ -51,6 +51,7 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   if (F.KreaEdit->text() == level) KreaEditChange();  // no change signal for the same text
   else F.KreaEdit->setText(level);
   F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
+  F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -63,6 +64,7 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteString(kSection, "MethodGenerate", dm.MethodGenerate);
   ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
   ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
+  ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
   ini.UpdateFile();
 }
 

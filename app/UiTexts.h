@@ -112,5 +112,10 @@ inline constexpr const char* kMenuCliUpdate = "Обновить CLI(консол
 inline constexpr const char* kMenuCliAuth = "Авторизация в CLI";
 inline constexpr const char* kMenuCliDeleteAccount = "Удалить аккаунт CLI";
 inline constexpr const char* kMenuCliRemove = "Удалить CLI(консоль)";
+inline constexpr const char* kCaptionStop = "■";
+inline constexpr const char* kHintStop = "Остановить запрос (Esc)";
+inline constexpr const char* kStatusStopped = "Запрос остановлен";
+inline constexpr const char* kCaptionStream = "Поток";
+inline constexpr const char* kHintStream = "Показывать ответ по мере получения";
 
 }  // namespace tarvok::ui

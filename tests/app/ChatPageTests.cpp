@@ -22,6 +22,8 @@
 #include "app/WebChatPage.h"
 #include "core/Files.h"
 #include "tests/app/support/TestDialogs.h"
+#include "view/MessageRender.h"
+#include "view/StreamRender.h"
 
 namespace tarvok {
 namespace {
@@ -103,6 +105,26 @@ TEST_F(ChatPageTest, TwoAppendsAfterResetLeaveTheTemplateOnceAndBothFragments) {
                      "typeof autoScrollToBottom"),
             "1,1,1,functionfunctionfunction");
   EXPECT_TRUE(FPage.IsIdle());
+}
+
+// The growing bubble is replaced by id as the answer arrives; the page ends exactly as
+// the page that got the whole answer at once.
+TEST_F(ChatPageTest, AStreamedBubbleEndsAsTheWholeAnswerAppendedAtOnce) {
+  const std::string whole = RenderModelMessage("# T\n\nFirst, then **more**.\n\n```\ncode\n```", "gemini-2.5-flash", 45000.5, 7, "3");
+  FPage.AppendChatHtml("<p>before</p>");
+  FPage.AppendChatHtml(whole);
+  FPage.AppendChatHtml("<p>after</p>");
+  const QString expected = EvalText("document.getElementById('chat-container').innerHTML");
+
+  FPage.ResetChatView();
+  FPage.AppendChatHtml("<p>before</p>");
+  FPage.AppendChatHtml(WithBubbleId(RenderModelMessage("# T\n\nFir", "gemini-2.5-flash", 45000.5, -1, ""), "answer_1"));
+  FPage.ExecutePageScript(ReplaceBubbleScript(
+      "answer_1", WithBubbleId(RenderModelMessage("# T\n\nFirst, then **mo", "gemini-2.5-flash", 45000.5, -1, ""), "answer_1")));
+  EXPECT_EQ(EvalText("String(document.getElementById('answer_1').textContent.indexOf('First, then **mo') > 0)"), "true");
+  FPage.ExecutePageScript(ReplaceBubbleScript("answer_1", whole));
+  FPage.AppendChatHtml("<p>after</p>");
+  EXPECT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), expected);
 }
 
 TEST_F(ChatPageTest, TokenFooterAndErrorMark) {

@@ -71,12 +71,14 @@ TEST_F(LifecycleTest, ControlsCarryTheirNamesCaptionAndHints) {
   for (const char* name : {"memoPrompt", "btnSend", "cbModels", "editApiKey", "ListBox2", "GeminiListBox", "ListBox1",
                            "btnNewChat", "Edit1", "KreaEdit", "TimeOutEdit", "MaxLimKont", "UpDown1", "UpDown2",
                            "Panel2", "Panel3", "RightPanel", "lblFileLimits1", "btnAddFile1", "btnClearFiles1",
-                           "chkEnableWebSearch", "GeminiCliCheckBox", "TimeoutLabel", "CountLabel", "DownBut",
+                           "chkEnableWebSearch", "GeminiCliCheckBox", "chkStreamAnswers", "TimeoutLabel", "CountLabel", "DownBut",
                            "ContextChatTokensLabel", "statusBar", "Timer1", "TokenUpdateTimer"})
     EXPECT_NE(Form().findChild<QObject*>(name), nullptr) << name;
   EXPECT_EQ(S(Form().memoPrompt->toolTip()), ui::kHintPrompt);
   EXPECT_EQ(Form().btnSend->toolTip(), "Ctrl+Enter");
   EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionSend);
+  EXPECT_EQ(S(Form().chkStreamAnswers->text()), ui::kCaptionStream);
+  EXPECT_FALSE(Form().chkStreamAnswers->isChecked()) << "off unless config.ini says otherwise";
   EXPECT_EQ(Form().editApiKey->toolTip(), "Enter Save");
   EXPECT_EQ(S(Form().lblFileLimits1->text()), "Файлы (0/16)") << "the design text until the first update";
 }

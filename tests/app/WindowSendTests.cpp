@@ -49,7 +49,7 @@ TEST_F(SendTest, ASuccessfulSendShowsBothBubblesSavesTheChatAndFillsTheParts) {
   Form().memoPrompt->setPlainText("Hello model");
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
   ASSERT_TRUE(Form().RequestPending());
-  EXPECT_FALSE(Form().btnSend->isEnabled());
+  EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionStop) << "the send button stops the request now";
   EXPECT_FALSE(Form().ListBox2->isEnabled());
   EXPECT_FALSE(Form().btnNewChat->isEnabled());
   EXPECT_FALSE(Form().TimeoutLabel->isHidden());

@@ -30,19 +30,22 @@ TEST_F(SettingsTest, FirstStartWritesTheStartValuesWhileAFileWithoutThemReadsThe
   EXPECT_EQ(written.ReadString("Settings", "MethodGenerate", ""), "generateContent");
   EXPECT_EQ(written.ReadString("Settings", "CreativityLevel", "?"), "0");
   EXPECT_EQ(written.ReadString("Settings", "LastSaveDir", "?"), "");
-  // Seven keys, in their order.
+  EXPECT_EQ(written.ReadString("Settings", "StreamAnswers", "?"), "0");
+  // Eight keys, in their order; the stream box's after the others.
   const std::string text = ReadText("config.ini");
   std::size_t at = 0;
   for (const char* key : {"MaxInputTextLength=", "MaxContextTokens=", "MaxOutputTokens=", "GeminiApiUrlBase=",
-                          "MethodGenerate=", "CreativityLevel=", "LastSaveDir="}) {
+                          "MethodGenerate=", "CreativityLevel=", "LastSaveDir=", "StreamAnswers="}) {
     const auto found = text.find(key, at);
     ASSERT_NE(found, std::string::npos) << key;
     at = found;
   }
   CloseWindow();
 
-  WriteText("config.ini", "; my notes\r\n[Other]\r\nA=1\r\n\r\n[Settings]\r\nMethodGenerate=generateContent\r\n");
+  WriteText("config.ini",
+            "; my notes\r\n[Other]\r\nA=1\r\n\r\n[Settings]\r\nMethodGenerate=generateContent\r\nStreamAnswers=1\r\n");
   OpenWindow();
+  EXPECT_TRUE(Form().chkStreamAnswers->isChecked());
   EXPECT_EQ(Dm().MaxContextTokens, 80000);
   EXPECT_EQ(Dm().MaxOutputTokens, 300000);
   EXPECT_EQ(Form().MaxLimKont->text(), "80000");

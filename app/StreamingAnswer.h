@@ -1,0 +1,27 @@
+#pragma once
+// The model bubble of an answer that arrives in pieces: appended with the first piece,
+// replaced by id with every later one, and replaced at the end by the finished bubble,
+// which carries no id, so the page ends as if the whole answer had come at once.
+
+#include <string>
+
+#include "core/Types.h"
+
+namespace tarvok {
+
+class IChatPage;
+
+class TStreamingAnswer {
+ public:
+  // Shows the answer so far (Markdown) in the growing bubble.
+  void Show(IChatPage& APage, const std::string& AText, const std::string& AModelName);
+  bool Shown() const { return !FId.empty(); }
+  const std::string& Id() const { return FId; }
+  // Puts the finished bubble in the growing one's place.
+  void Finish(IChatPage& APage, const std::string& AFinalHtml);
+
+ private:
+  std::string FId;
+};
+
+}  // namespace tarvok
