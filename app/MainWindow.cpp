@@ -336,6 +336,7 @@ void TForm1::WireHandlers() {
   on(TokenUpdateTimer, &QTimer::timeout, [this] { TokenUpdateTimerTimer(); });
 
   // Send flow.
+  connect(btnSend, &QPushButton::pressed, this, [this] { FSendPressedWhilePending = FRequestPending; });
   on(btnSend, &QPushButton::clicked, [this] { FSendFlow->btnSendClick(); });
   on(Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
   memoPrompt->installEventFilter(this);

@@ -6,7 +6,6 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -195,7 +194,7 @@ class TForm1 : public QMainWindow {
   TCliEnvironmentController* FCliEnvironment = nullptr;
   bool FRequestPending = false;
   TStopTokenPtr FPendingStop;
-  std::chrono::steady_clock::time_point FRequestEnded;
+  bool FSendPressedWhilePending = false;
   bool FClosed = false;
   int FMemoDesignLeft = 0;
   int FPanel2DesignWidth = 0;

@@ -115,9 +115,7 @@ void TForm1::closeEvent(QCloseEvent* AEvent) {
 void TForm1::FormClose() {
   if (FClosed) return;
   FClosed = true;
-  // A request still going has nobody to answer to: a transfer ends at once, and a CLI run
-  // would outlive the window with the conversation on disk.
-  if (FPendingStop) FPendingStop->Stop();
+  // A CLI run still going would outlive the window with the conversation on disk.
   TCliRuns::Instance().StopAll(std::chrono::seconds(10));
   FSettings->SaveSettings(ProgramDir() / "config.ini");
   FLibrary->SaveCurrentChat();
@@ -187,7 +185,6 @@ void TForm1::SetStatusText(const std::string& AText) { StatusText->setText(Shown
 std::string TForm1::StatusTextValue() const { return S(StatusText->text()); }
 
 void TForm1::SetRequestPending(bool APending) {
-  if (FRequestPending && !APending) FRequestEnded = std::chrono::steady_clock::now();
   FRequestPending = APending;
   if (!APending) FPendingStop.reset();
   // btnSend stays usable: while pending it is "■" and stops the request.
@@ -209,8 +206,9 @@ TStopTokenPtr TForm1::NewPendingStop(TStopTokenPtr AToken) {
 }
 
 bool TForm1::LateStopPress() const {
-  // The answer won the race with the stop: the press is dropped, not taken as a send.
-  return !FRequestPending && std::chrono::steady_clock::now() - FRequestEnded < std::chrono::milliseconds(500);
+  // Pressed while it showed "■", released after the answer came: the answer won the race
+  // with the stop, and the press is dropped, not taken as a send.
+  return !FRequestPending && FSendPressedWhilePending;
 }
 
 void TForm1::StopPendingRequest() {

@@ -98,14 +98,17 @@ TEST_F(StopStreamTest, TheSendButtonAndEscStopAHeldRestRequest) {
   }
 }
 
-TEST_F(StopStreamTest, AStopPressedJustAfterTheAnswerIsDroppedNotTakenAsASend) {
+TEST_F(StopStreamTest, AStopPressedBeforeTheAnswerAndReleasedAfterItIsDroppedNotTakenAsASend) {
   UseEmulator();
-  Emulator.Enqueue(TextReply("done", 5, 1));
+  emulator::TScriptedReply reply = TextReply("done", 5, 1);
+  reply.DelayMs = 200;
+  Emulator.Enqueue(reply);
   OpenWindow();
   Send("Hello");
-  ASSERT_TRUE(WaitForIdle());
+  QTest::mousePress(Form().btnSend, Qt::LeftButton);  // "■" is pressed...
+  ASSERT_TRUE(WaitForIdle());                          // ...the answer wins...
   Form().memoPrompt->setPlainText("typed while waiting");
-  QTest::mouseClick(Form().btnSend, Qt::LeftButton);  // meant as "■", arriving after the answer
+  QTest::mouseRelease(Form().btnSend, Qt::LeftButton);  // ...and the release comes after it
   EXPECT_FALSE(Form().RequestPending());
   EXPECT_EQ(Emulator.Requests().size(), 1u);
   EXPECT_EQ(S(Form().memoPrompt->toPlainText()), "typed while waiting");

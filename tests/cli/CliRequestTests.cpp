@@ -7,6 +7,7 @@
 #include "cli/CliRequest.h"
 #include "cli/CliTexts.h"
 #include "core/ApiKeyStats.h"
+#include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
 #include "core/Text.h"
@@ -370,7 +371,9 @@ TEST_F(CliTurn, StoppingAllRunsEndsTheCliWithItsChildrenAndRemovesTheFolder) {
   const TStopTokenPtr token = TCliRuns::Instance().NewToken();
   TCliRuns::Instance().StopAll(std::chrono::seconds(1));
   TCliRequest request{kGeminiCliKey, "m", kHello, false, 30, token};
-  EXPECT_EQ(RunCliRequest(request).Result, "");
+  const TCliOutcome outcome = RunCliRequest(request);
+  EXPECT_EQ(outcome.Result, texts::kStoppedResult);
+  EXPECT_TRUE(outcome.Failed && outcome.Stopped);
   EXPECT_EQ(FRecord.Read("cwd"), "");
 }
 
