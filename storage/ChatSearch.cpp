@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "core/Files.h"
@@ -97,6 +98,37 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
   return true;
 }
 
+// The closing quote of a JSON string whose content starts at AFrom.
+std::size_t JsonStringEnd(std::string_view AJson, std::size_t AFrom) {
+  for (std::size_t q = AFrom; (q = AJson.find('"', q)) != std::string_view::npos; ++q) {
+    std::size_t slashes = 0;
+    while (q - slashes > AFrom && AJson[q - slashes - 1] == '\\') ++slashes;
+    if (slashes % 2 == 0) return q;
+  }
+  return std::string_view::npos;
+}
+
+std::size_t SkipJsonBlanks(std::string_view AJson, std::size_t i) {
+  while (i < AJson.size() && (AJson[i] == ' ' || AJson[i] == '\t' || AJson[i] == '\n' || AJson[i] == '\r')) ++i;
+  return i;
+}
+
+// True when a member name holding an escape might spell "contents", "parts" or "text".
+bool HasEscapedMemberName(std::string_view AJson) {
+  std::string decoded;
+  for (std::size_t i = 0; (i = AJson.find('"', i)) != std::string_view::npos;) {
+    const std::size_t end = JsonStringEnd(AJson, i + 1);
+    if (end == std::string_view::npos) return false;
+    const std::string_view name = AJson.substr(i + 1, end - i - 1);
+    i = end + 1;
+    if (name.size() > 64 || name.find('\\') == std::string_view::npos) continue;
+    const std::size_t after = SkipJsonBlanks(AJson, end + 1);
+    if (after >= AJson.size() || AJson[after] != ':') continue;
+    if (!DecodeJsonString(name, decoded) || decoded == "contents" || decoded == "parts" || decoded == "text") return true;
+  }
+  return false;
+}
+
 // A quick look at the raw bytes before any parse: false only when no member named "text"
 // can hold a word, so the file cannot match. Strings are found by their quotes (a long
 // Base64 string is passed over at the speed of a byte search); only the values of "text"
@@ -147,19 +179,8 @@ class TQuickLook {
   }
 
  private:
-  // The closing quote of a string whose content starts at AFrom.
-  static std::size_t StringEnd(std::string_view AJson, std::size_t AFrom) {
-    for (std::size_t q = AFrom; (q = AJson.find('"', q)) != std::string_view::npos; ++q) {
-      std::size_t slashes = 0;
-      while (q - slashes > AFrom && AJson[q - slashes - 1] == '\\') ++slashes;
-      if (slashes % 2 == 0) return q;
-    }
-    return std::string_view::npos;
-  }
-  static std::size_t SkipBlanks(std::string_view AJson, std::size_t i) {
-    while (i < AJson.size() && (AJson[i] == ' ' || AJson[i] == '\t' || AJson[i] == '\n' || AJson[i] == '\r')) ++i;
-    return i;
-  }
+  static std::size_t StringEnd(std::string_view AJson, std::size_t AFrom) { return JsonStringEnd(AJson, AFrom); }
+  static std::size_t SkipBlanks(std::string_view AJson, std::size_t i) { return SkipJsonBlanks(AJson, i); }
 
   const std::vector<std::string>& FWords;
   bool FUsable = true;
@@ -177,18 +198,25 @@ class TChatMatcher {
     FText.clear();
     FChecked = 0;
     FBadUtf8 = false;
-    const TChatMatch walked = Walk(simdjson::padded_string_view(AData, ALength, ACapacity));
-    if (FBadUtf8 && !ARepaired) {
+    // A match or a bad member counts only in a file that is valid JSON as a whole, so the
+    // file is parsed once, whole, and its tree walked.
+    simdjson::dom::element root;
+    const auto error = FValidator.parse(AData, ALength, false).get(root);
+    if (error == simdjson::UTF8_ERROR && !ARepaired) {
       // Read a damaged byte as U+FFFD, as the chat loader does, rather than lose the chat.
       const simdjson::padded_string valid(MakeValidUtf8(std::string_view(AData, ALength)));
       return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
     }
-    if (walked == TChatMatch::NoMatch || walked == TChatMatch::NotAChat) return walked;
-    // The walk stops early and skips what it does not need, so a match or a bad member
-    // counts only in a file that is valid JSON as a whole.
-    simdjson::dom::element root;
-    if (FValidator.parse(AData, ALength, false).get(root) != simdjson::SUCCESS || !root.is_object()) return TChatMatch::NotAChat;
-    return walked;
+    if (error != simdjson::SUCCESS || !root.is_object()) return TChatMatch::NotAChat;
+    // The members are found by their names as written: a name spelt with escapes, or text
+    // given as a number (read as written), is left to the walk over the raw text.
+    if (!HasEscapedMemberName(std::string_view(AData, ALength))) {
+      const std::optional<TChatMatch> walked = WalkTree(root);
+      if (walked) return *walked;
+      FText.clear();
+      FChecked = 0;
+    }
+    return Walk(simdjson::padded_string_view(AData, ALength, ACapacity));
   }
 
   TChatMatch MatchFile(const std::string& APath) {
@@ -211,6 +239,32 @@ class TChatMatcher {
   }
 
  private:
+  // The walk over the parsed tree; nothing when a text member is a number.
+  std::optional<TChatMatch> WalkTree(simdjson::dom::element ARoot) {
+    simdjson::dom::array turns;
+    if (ARoot.at_key("contents").get_array().get(turns) != simdjson::SUCCESS) return TChatMatch::NoMatch;
+    for (simdjson::dom::element turn : turns) {
+      simdjson::dom::array parts;
+      if (!turn.is_object() || turn.at_key("parts").get_array().get(parts) != simdjson::SUCCESS) continue;
+      for (simdjson::dom::element part : parts) {
+        if (!part.is_object()) continue;
+        FText += ' ';
+        simdjson::dom::element text;
+        if (part.at_key("text").get(text) != simdjson::SUCCESS) continue;
+        switch (text.type()) {
+          case simdjson::dom::element_type::STRING: AppendLower(FText, text.get_string().value_unsafe()); break;
+          case simdjson::dom::element_type::NULL_VALUE: break;
+          case simdjson::dom::element_type::OBJECT:
+          case simdjson::dom::element_type::ARRAY: return TChatMatch::BadText;
+          case simdjson::dom::element_type::BOOL: FText += text.get_bool().value_unsafe() ? "true" : "false"; break;
+          default: return std::nullopt;
+        }
+        if (FoundWord()) return TChatMatch::Match;
+      }
+    }
+    return TChatMatch::NoMatch;
+  }
+
   // True when a word occurs in the text gathered so far; only the new tail (plus the
   // overlap a word can straddle) is looked at each time.
   bool FoundWord() {
