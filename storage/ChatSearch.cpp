@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -205,6 +206,7 @@ class TChatMatcher {
     if (error == simdjson::UTF8_ERROR && !ARepaired) {
       // Read a damaged byte as U+FFFD, as the chat loader does, rather than lose the chat.
       const simdjson::padded_string valid(MakeValidUtf8(std::string_view(AData, ALength)));
+      if (valid.data() == nullptr) return TChatMatch::NotAChat;
       return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
     }
     if (error != simdjson::SUCCESS || !root.is_object()) return TChatMatch::NotAChat;
@@ -228,8 +230,13 @@ class TChatMatcher {
     in.seekg(0, std::ios::beg);
     const auto length = static_cast<std::size_t>(size);
     if (length + simdjson::SIMDJSON_PADDING > FCapacity) {
-      FCapacity = (length + simdjson::SIMDJSON_PADDING) * 5 / 4;
-      FBuffer = std::make_unique<char[]>(FCapacity);
+      FBuffer.reset();
+      FCapacity = 0;
+      const std::size_t capacity = (length + simdjson::SIMDJSON_PADDING) * 5 / 4;
+      FBuffer.reset(new (std::nothrow) char[capacity]);
+      // No memory for it: as a file that cannot be read.
+      if (!FBuffer) throw TFileError("Не удалось прочитать файл " + APath);
+      FCapacity = capacity;
     }
     if (length > 0 && !in.read(FBuffer.get(), size)) throw TFileError("Не удалось прочитать файл " + APath);
     std::memset(FBuffer.get() + length, 0, simdjson::SIMDJSON_PADDING);
@@ -396,6 +403,7 @@ bool ChatMayMatch(std::string_view AFileContent, const std::vector<std::string>&
 TChatMatch MatchChatText(std::string_view AFileContent, const std::vector<std::string>& AWords) {
   if (AFileContent.starts_with(kUtf8Bom)) AFileContent.remove_prefix(kUtf8Bom.size());
   const simdjson::padded_string padded(AFileContent);
+  if (padded.data() == nullptr) return TChatMatch::NotAChat;
   TChatMatcher matcher(AWords);
   return matcher.MatchPadded(padded.data(), padded.size(), padded.size() + simdjson::SIMDJSON_PADDING);
 }

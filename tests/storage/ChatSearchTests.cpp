@@ -172,6 +172,12 @@ TEST_F(ChatSearchFolder, ABadTextMemberStopsTheSearchAfterTheMatchesBeforeIt) {
   EXPECT_EQ(reported, expected);
 }
 
+TEST_F(ChatSearchFolder, AChatTooBigForMemoryIsAnUnreadableFile) {
+  const std::string huge = Write(FChats / "huge_2025-01-01_100000.json", "{}");
+  fs::resize_file(PathFromUtf8(huge), std::uintmax_t{1} << 40);  // sparse: costs no disk
+  EXPECT_THROW(SearchChats({"word"}), TFileError);
+}
+
 // Files are matched side by side; what is reported must be what a search file by file reports.
 TEST_F(ChatSearchFolder, ManyFilesReportTheSameMatchesInListOrder) {
   std::vector<std::string> matching, all;
