@@ -35,8 +35,21 @@ void AppendLower(std::string& out, std::string_view s) {
       ++i;
       continue;
     }
+    // Cyrillic, most of what is not ASCII here, maps by a fixed offset: U+0400..U+040F to
+    // U+0450.., U+0410..U+042F to U+0430..; the rest goes through the Unicode mapping.
+    const auto c1 = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+    if ((c == 0xD0 || c == 0xD1) && (c1 & 0xC0) == 0x80) {
+      const unsigned cp = ((c & 0x1Fu) << 6) | (c1 & 0x3Fu);
+      const unsigned lower = cp < 0x410 ? cp + 0x50 : cp < 0x430 ? cp + 0x20 : cp;
+      if (lower == cp) out.append(s.data() + i, 2);
+      else AppendUtf8(out, static_cast<char32_t>(lower));
+      i += 2;
+      continue;
+    }
     std::size_t j = i + 1;
-    while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x80) ++j;
+    while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x80 && static_cast<unsigned char>(s[j]) != 0xD0 &&
+           static_cast<unsigned char>(s[j]) != 0xD1)
+      ++j;
     out += LowerCase(s.substr(i, j - i));
     i = j;
   }

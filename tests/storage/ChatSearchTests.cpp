@@ -50,6 +50,8 @@ TEST(ChatSearch, MatchesTextMembersOnly) {
     TChatMatch Expected;
   } cases[] = {
       {"any letter case", Chat(R"({"role":"user","parts":[{"text":"ПРИВЕТ всем"}]})"), {"привет", "мир"}, TChatMatch::Match},
+      {"every Cyrillic capital", Chat(R"({"parts":[{"text":"ЀЁЏАЯ \u0400\u040F\u0410\u042F Ґ"}]})"),
+       {"ѐёџая ѐџая ґ"}, TChatMatch::Match},
       {"the second word", Chat(R"({"role":"user","parts":[{"text":"Весь МИР"}]})"), {"привет", "мир"}, TChatMatch::Match},
       {"substring, not whole words", Chat(R"({"parts":[{"text":"Приветствую"}]})"), {"привет"}, TChatMatch::Match},
       {"escaped text", Chat(R"({"parts":[{"text":"\u041F\u0440\u0438\u0432\u0435\u0442"}]})"), {"привет"}, TChatMatch::Match},
