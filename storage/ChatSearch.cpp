@@ -216,11 +216,15 @@ class TChatMatcher {
     // file is parsed once, whole, and its tree walked.
     simdjson::dom::element root;
     const auto error = FValidator.parse(AData, ALength, false).get(root);
-    if (error == simdjson::UTF8_ERROR && !ARepaired) {
-      // Read a damaged byte as U+FFFD, as the chat loader does, rather than lose the chat.
-      const simdjson::padded_string valid(MakeValidUtf8(std::string_view(AData, ALength)));
-      if (valid.data() == nullptr) return TChatMatch::NotAChat;
-      return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
+    if (error != simdjson::SUCCESS && !ARepaired) {
+      // Read a damaged byte or a lone surrogate escape as U+FFFD, as the chat loader does,
+      // rather than lose the chat.
+      std::string text = MakeValidUtf8(std::string_view(AData, ALength));
+      if (RepairLoneSurrogateEscapes(text.data(), text.size()) || error == simdjson::UTF8_ERROR) {
+        const simdjson::padded_string valid(text);
+        if (valid.data() == nullptr) return TChatMatch::NotAChat;
+        return MatchPadded(valid.data(), valid.size(), valid.size() + simdjson::SIMDJSON_PADDING, true);
+      }
     }
     if (error != simdjson::SUCCESS || !root.is_object()) return TChatMatch::NotAChat;
     // The members are found by their names as written: a name spelt with escapes, or text

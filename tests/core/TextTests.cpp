@@ -50,6 +50,17 @@ TEST(JsonWriter, Base64StringEscapesEverySlash) {
       EXPECT_EQ(out, expected) << size << " " << slashEvery;
     }
   }
+  // A character outside Base64 anywhere, even past the first blocks, escapes the whole value
+  // in full, in its place among the others.
+  for (const std::size_t at : {0u, 5u, 16u, 70000u, 199999u}) {
+    std::string data(200000, 'Q');
+    data[at] = '"';
+    data[at / 2] = '/';
+    std::string out, expected;
+    TJsonWriter(out).BeginArray().Int(1).Base64String(data).Int(2).EndArray();
+    TJsonWriter(expected).BeginArray().Int(1).String(data).Int(2).EndArray();
+    EXPECT_EQ(out, expected) << at;
+  }
 }
 
 TEST(JsonText, LoneSurrogateEscapesBecomeReplacementCharacters) {
