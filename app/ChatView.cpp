@@ -141,10 +141,19 @@ void TChatView::RenderChatHistory(const TChatHistory& AHistory) {
 
 void TChatView::AppendHistory(const TChatHistory& AHistory) {
   FPage.EnsureBaseHtmlLoaded();
+  // Every append is a round trip to the page: the bubbles go in batches, each bubble
+  // whole, so the document is the same as with one append per bubble. A batch stops
+  // growing past a few megabytes so that a chat of pictures is not held twice at once.
+  constexpr std::size_t kBatchBytes = 8u << 20;
+  std::string batch;
   for (const THistoryItem& item : AHistory) {
-    const std::string html = RenderHistoryItem(item);
-    if (!html.empty()) FPage.AppendChatHtml(html);
+    batch += RenderHistoryItem(item);
+    if (batch.size() >= kBatchBytes) {
+      FPage.AppendChatHtml(batch);
+      batch.clear();
+    }
   }
+  if (!batch.empty()) FPage.AppendChatHtml(batch);
 }
 
 }  // namespace tarvok

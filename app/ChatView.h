@@ -55,7 +55,7 @@ class TChatView {
   void AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
                        const std::string& ADuration);
   void AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data);
-  // One bubble per stored turn; the caller has emptied the page before.
+  // One bubble per stored turn, appended in few batches; the caller has emptied the page before.
   void RenderChatHistory(const TChatHistory& AHistory);
 
  private:

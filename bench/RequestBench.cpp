@@ -1,18 +1,23 @@
 // A chat turn with 16 attachments of 20 MB (about 430 MB of Base64 on the wire): the
-// request body built in one pass, and the worker's whole send path (trim, snapshot,
-// worker thread, body, POST, answer, completion on the main thread) against the emulator.
+// request body built in one pass beside a plain copy of the same bytes, and the worker's
+// whole send path (trim, snapshot, worker thread, body, POST, answer, completion on the
+// main thread) against the emulator. A small text turn sent the same way, beside a bare
+// libcurl loop posting the same body to the same emulator.
 //
 // TARVOK_BENCH_EMULATOR=<base url> posts to an emulator already running (scripts/bench
 // starts the program and posts the same body with the curl command line beside this);
 // without it an emulator runs in this process. "RequestBench --write-body FILE" writes
-// the exact body of that turn to FILE and exits.
+// the exact body of that turn to FILE and exits; "RequestBench --peak-body" builds that
+// body once and prints the process's peak memory beside the attachments' file bytes.
 #include <benchmark/benchmark.h>
+#include <curl/curl.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -58,22 +63,37 @@ void BM_BuildChatBody(benchmark::State& AState) {
   AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
 }
-BENCHMARK(BM_BuildChatBody)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime);
+BENCHMARK(BM_BuildChatBody)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The reference: the same number of bytes copied into fresh memory, the machine's limit
+// for making a buffer of that size.
+void BM_CopyBodyBytes(benchmark::State& AState) {
+  const std::string body = TurnBody();
+  for (auto _ : AState) {
+    std::string copy(body);
+    benchmark::DoNotOptimize(copy.data());
+  }
+  AState.counters["body_MB"] = static_cast<double>(body.size()) / 1e6;
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * body.size()));
+}
+BENCHMARK(BM_CopyBodyBytes)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The emulator the sends go to: the one scripts/bench runs, else one in this process.
+std::string EmulatorBase() {
+  if (const char* url = std::getenv("TARVOK_BENCH_EMULATOR"); url && *url) return url;
+  static const std::unique_ptr<emulator::TGeminiEmulator> local = [] {
+    auto e = std::make_unique<emulator::TGeminiEmulator>();
+    e->SetRecordBodies(false);
+    e->Start();
+    return e;
+  }();
+  return local->BaseUrl();
+}
 
 void BM_SendChatTurn(benchmark::State& AState) {
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());  // the request counter writes its files there
-
-  std::unique_ptr<emulator::TGeminiEmulator> local;
-  std::string base;
-  if (const char* url = std::getenv("TARVOK_BENCH_EMULATOR"); url && *url) {
-    base = url;
-  } else {
-    local = std::make_unique<emulator::TGeminiEmulator>();
-    local->SetRecordBodies(false);
-    local->Start();
-    base = local->BaseUrl();
-  }
+  const std::string base = EmulatorBase();
 
   TLoopMainThread loop;
   TGeminiDM dm(loop);
@@ -92,7 +112,7 @@ void BM_SendChatTurn(benchmark::State& AState) {
                          done = true;
                        }),
                        true);
-    if (!loop.ProcessUntil([&] { return done && TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(10))) {
+    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(10))) {
       AState.SkipWithError("no answer within ten minutes");
       break;
     }
@@ -101,10 +121,100 @@ void BM_SendChatTurn(benchmark::State& AState) {
       break;
     }
   }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(10));
   AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
 }
-BENCHMARK(BM_SendChatTurn)->Unit(benchmark::kMillisecond)->MinTime(kHeavyMinTime)->UseRealTime();
+BENCHMARK(BM_SendChatTurn)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+const TContentParts& SmallTurn() {
+  static const TContentParts parts = {{TPartType::ptText, "Привет! Кратко: что такое простое число?", "", {}, ""}};
+  return parts;
+}
+
+// One small text turn through the service, from the call to the completion on the main thread.
+void BM_SmallTextTurn(benchmark::State& AState) {
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+  for (auto _ : AState) {
+    dm.FChatHistory.clear();
+    bool done = false, failed = false;
+    dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
+                       MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
+                         failed = F.Failed;
+                         done = true;
+                       }),
+                       true);
+    // The completion has run: that is what the user waits for. (The worker's own end posts
+    // nothing, so waiting for it would measure the loop's polling slice.)
+    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed) {
+      AState.SkipWithError("the small turn failed");
+      break;
+    }
+  }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+}
+BENCHMARK(BM_SmallTextTurn)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::size_t Discard(char*, std::size_t ASize, std::size_t ACount, void* AOut) {
+  static_cast<std::string*>(AOut)->append(ASize * ACount, ' ');
+  return ASize * ACount;
+}
+
+// The reference: a bare libcurl loop posting the same body to the same emulator, a fresh
+// handle per post as the worker uses.
+void BM_SmallTurnBareCurl(benchmark::State& AState) {
+  TChatHistory history(1);
+  history[0].Role = "user";
+  history[0].Parts = SmallTurn();
+  const std::string body = BuildChatBody(history, DefaultSettings(), false);
+  const std::string url = EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key";
+  for (auto _ : AState) {
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+    std::string answer;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (rc != CURLE_OK || status != 200 || answer.empty()) {
+      AState.SkipWithError("the bare post failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_SmallTurnBareCurl)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Peak resident memory of this process so far, in bytes (Linux).
+std::size_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) {
+      std::istringstream in(line.substr(6));
+      std::size_t kb = 0;
+      in >> kb;
+      return kb * 1024;
+    }
+  return 0;
+}
+
+int PeakBody() {
+  const std::size_t body = TurnBody().size();
+  std::printf("peak_bytes %zu\nfile_bytes %zu\nbody_bytes %zu\n", PeakResidentBytes(),
+              static_cast<std::size_t>(kAttachments) * kRawBytes, body);
+  return 0;
+}
 
 int WriteBody(const char* AFileName) {
   const std::string body = TurnBody();
@@ -124,6 +234,7 @@ int WriteBody(const char* AFileName) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--write-body") return tarvok::bench::WriteBody(argv[2]);
+  if (argc == 2 && std::string_view(argv[1]) == "--peak-body") return tarvok::bench::PeakBody();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -1,7 +1,13 @@
 // Chat search over a generated chat folder of a realistic mix: mostly Base64 pictures by
 // size, text in Russian and English. TARVOK_SEARCH_BENCH_FILES sets the number of chats
 // (default 2000, about 1 GB); the folder is kept in the temporary folder between runs.
+// Beside the searches, the reference for a word every chat holds: simdjson validating
+// every file of the folder. "SearchBench --print-folder" prepares the folder and prints it.
 #include <benchmark/benchmark.h>
+#include <simdjson.h>
+
+#include <cstdio>
+#include <string_view>
 
 #include <cstdlib>
 #include <filesystem>
@@ -43,7 +49,9 @@ std::size_t GFolderBytes = 0;
 fs::path PrepareFolder() {
   const char* env = std::getenv("TARVOK_SEARCH_BENCH_FILES");
   const int files = env ? std::atoi(env) : 2000;
-  const fs::path root = TempDir() / ("tarvok-search-bench-" + std::to_string(files));
+  // scripts/bench keeps its generated data under build/; alone, the program uses the temporary folder.
+  const char* data = std::getenv("TARVOK_BENCH_DATA");
+  const fs::path root = (data && *data ? PathFromUtf8(data) : TempDir()) / ("tarvok-search-bench-" + std::to_string(files));
   SetProgramDir(root);
   const fs::path ready = root / "ready";
   if (!fs::exists(ready)) {
@@ -106,4 +114,37 @@ BENCHMARK(BM_SearchRareWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchMissingWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchCommonWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void BM_ValidateEveryFile(benchmark::State& AState) {
+  static const fs::path root = PrepareFolder();
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(root / "chats"))
+    if (e.is_regular_file()) files.push_back(e.path().string());
+  simdjson::dom::parser parser;
+  for (auto _ : AState) {
+    std::size_t valid = 0;
+    for (const std::string& f : files) {
+      simdjson::padded_string text;
+      simdjson::dom::element doc;
+      if (simdjson::padded_string::load(f).get(text) != simdjson::SUCCESS) continue;
+      const std::size_t skip = std::string_view(text).starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+      if (parser.parse(text.data() + skip, text.size() - skip, false).get(doc) == simdjson::SUCCESS) ++valid;
+    }
+    if (valid != files.size()) AState.SkipWithError("a generated chat is not valid JSON");
+  }
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * GFolderBytes));
+}
+BENCHMARK(BM_ValidateEveryFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--print-folder") {
+    std::printf("%s\n", PathToUtf8(PrepareFolder() / "chats").c_str());
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -2,10 +2,17 @@
 
 #include <array>
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <charconv>
 #include <cmath>
 
 #include "core/Text.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace tarvok {
 namespace {
@@ -120,18 +127,73 @@ bool IsCleanBase64(std::string_view AText) {
 
 TJsonWriter& TJsonWriter::Base64String(std::string_view AValue) {
   // Data from a foreign chat file or a server may hold anything: only clean Base64 takes
-  // the fast path, anything else is escaped in full.
-  if (!IsCleanBase64(AValue)) return String(AValue);
+  // the fast path, anything else is escaped in full. The check runs in the same pass as
+  // the copy; on the first character outside Base64 the copy is undone.
+  const std::size_t start = FOut.size();
+  const bool hadItems = !FHasItems.empty() && FHasItems.back();
+  const bool afterKey = FAfterKey;
+  auto escapeInFull = [&]() -> TJsonWriter& {
+    FOut.resize(start);
+    FAfterKey = afterKey;
+    if (!FHasItems.empty()) FHasItems.back() = hadItems;
+    return String(AValue);
+  };
   BeforeValue();
   FOut += '"';
   FOut.reserve(FOut.size() + AValue.size() + AValue.size() / 32 + 2);
-  while (!AValue.empty()) {
-    const std::size_t slash = AValue.find('/');
-    if (slash == std::string_view::npos) { FOut += AValue; break; }
-    FOut.append(AValue.data(), slash);
-    FOut += "\\/";
-    AValue.remove_prefix(slash + 1);
+  // Attachments run to hundreds of megabytes with a '/' every 64 characters or so: they
+  // are escaped into a small buffer that stays in the cache, 16 characters at a time,
+  // and appended in large blocks.
+  constexpr std::size_t kBlock = 64 * 1024;
+  char buffer[kBlock + 32];
+  std::size_t n = 0;
+  const char* p = AValue.data();
+  const char* const end = p + AValue.size();
+  while (p < end) {
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i slash = _mm_set1_epi8('/');
+    while (end - p >= 16 && n + 32 <= kBlock) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      auto in = [&](char ALow, char AHigh) {
+        return _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(static_cast<char>(ALow - 1))),
+                             _mm_cmplt_epi8(chunk, _mm_set1_epi8(static_cast<char>(AHigh + 1))));
+      };
+      const __m128i isSlash = _mm_cmpeq_epi8(chunk, slash);
+      const __m128i clean = _mm_or_si128(
+          _mm_or_si128(_mm_or_si128(in('A', 'Z'), in('a', 'z')), _mm_or_si128(in('0', '9'), isSlash)),
+          _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('+')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('='))));
+      if (_mm_movemask_epi8(clean) != 0xFFFF) return escapeInFull();
+      auto mask = static_cast<unsigned>(_mm_movemask_epi8(isSlash));
+      if (mask == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + n), chunk);
+        n += 16;
+      } else {
+        unsigned from = 0;
+        for (; mask != 0; mask &= mask - 1) {
+          const auto at = static_cast<unsigned>(std::countr_zero(mask));
+          std::memcpy(buffer + n, p + from, at - from);
+          n += at - from;
+          buffer[n++] = '\\';
+          buffer[n++] = '/';
+          from = at + 1;
+        }
+        std::memcpy(buffer + n, p + from, 16 - from);
+        n += 16 - from;
+      }
+      p += 16;
+    }
+#endif
+    for (const char* stop = p + std::min<std::size_t>(16, static_cast<std::size_t>(end - p)); p < stop; ++p) {
+      if (!IsCleanBase64(std::string_view(p, 1))) return escapeInFull();
+      if (*p == '/') buffer[n++] = '\\';
+      buffer[n++] = *p;
+    }
+    if (n >= kBlock) {
+      FOut.append(buffer, n);
+      n = 0;
+    }
   }
+  FOut.append(buffer, n);
   FOut += '"';
   return *this;
 }

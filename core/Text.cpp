@@ -1,5 +1,7 @@
 #include "core/Text.h"
 
+#include <simdjson.h>
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -41,6 +43,15 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 std::size_t Utf16Length(std::string_view s) {
+  if (simdjson::validate_utf8(s.data(), s.size())) {
+    // Valid text: one unit per character, two for those of four bytes; counted without decoding.
+    std::size_t units = 0;
+    for (const char c : s) {
+      const auto b = static_cast<unsigned char>(c);
+      units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
+    }
+    return units;
+  }
   std::size_t units = 0;
   for (std::size_t i = 0; i < s.size();) {
     char32_t cp;
@@ -117,6 +128,7 @@ std::string Utf8ToUtf16Bytes(std::string_view utf8, bool bigEndian) {
 }
 
 std::string MakeValidUtf8(std::string_view s) {
+  if (simdjson::validate_utf8(s.data(), s.size())) return std::string(s);  // nothing to mend
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {

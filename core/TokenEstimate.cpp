@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 
+#include <simdjson.h>
 #include <stb/stb_image.h>
 
 #include "core/Files.h"
@@ -176,6 +177,7 @@ std::string DecodeTextBytes(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return MakeValidUtf8(bytes);  // the mark stays, as U+FEFF
   if (bytes.starts_with("\xFF\xFE")) return Utf16BytesToUtf8(bytes, false);
   if (bytes.starts_with("\xFE\xFF")) return Utf16BytesToUtf8(bytes, true);
+  if (simdjson::validate_utf8(bytes.data(), bytes.size())) return std::string(bytes);
   // The structural check lets overlong forms and surrogates pass; they decode to U+FFFD.
   if (IsValidUtf8(bytes)) return MakeValidUtf8(bytes);
   return DecodeLegacyCodePage(bytes);

@@ -287,9 +287,8 @@ std::string ChatFileContent(const TChatHistory& AHistory) {
       w.BeginObject();
       if (part.PartType == TPartType::ptInlineData) {
         w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data");
-        // Data read from a foreign file may hold anything; only clean Base64 takes the fast path.
-        if (IsBase64Text(part.Base64Data.view())) w.Base64String(part.Base64Data.view());
-        else w.String(part.Base64Data.view());
+        // Data read from a foreign file may hold anything; the writer checks it as it copies.
+        w.Base64String(part.Base64Data.view());
         w.EndObject();
         if (!part.FileName.empty()) w.Key("file_name").String(part.FileName);
       } else {

@@ -22,6 +22,9 @@ enum class TChatMatch { Match, NoMatch, NotAChat, BadText };
 // AWords must be lower-cased. NotAChat: not valid JSON or not an object. BadText: a
 // "text" member holds an object or an array.
 TChatMatch MatchChatText(std::string_view AFileContent, const std::vector<std::string>& AWords);
+// The look at the raw bytes the search takes before any parse: false only when the content
+// cannot be a Match or BadText for these words.
+bool ChatMayMatch(std::string_view AFileContent, const std::vector<std::string>& AWords);
 
 // Runs the search over the main chat files in chat-list order (newest first), calling
 // AOnMatch for every match as it is found. Raises TFileError, after the matches found so

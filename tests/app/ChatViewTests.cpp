@@ -13,6 +13,7 @@
 #include "core/Files.h"
 #include "core/Platform.h"
 #include "core/TokenEstimate.h"
+#include "view/MessageRender.h"
 #include "storage/Attachments.h"
 #include "tests/app/support/RecordingChatPage.h"
 #include "tests/app/support/TestDialogs.h"
@@ -194,7 +195,7 @@ TEST_F(ChatViewTest, ScriptsOnlyForAnId) {
   EXPECT_EQ(FPage.Ops[2].Kind, RecordingChatPage::OpKind::ScrollToBottom);
 }
 
-TEST_F(ChatViewTest, RenderChatHistoryAppendsOneBubblePerKnownTurn) {
+TEST_F(ChatViewTest, RenderChatHistoryAppendsOneBubblePerKnownTurnInOneBatch) {
   const TChatHistory history{
       {"user", {{TPartType::ptText, "q", "", {}, ""}}, 2, 45000.5, "", ""},
       {"system", {{TPartType::ptText, "skip", "", {}, ""}}, 0, 0, "", ""},
@@ -205,11 +206,24 @@ TEST_F(ChatViewTest, RenderChatHistoryAppendsOneBubblePerKnownTurn) {
   ASSERT_FALSE(FPage.Ops.empty());
   EXPECT_EQ(FPage.Ops[0].Kind, RecordingChatPage::OpKind::EnsureBase);
   const auto appended = FPage.Texts(RecordingChatPage::OpKind::Append);
-  ASSERT_EQ(appended.size(), 3u);
+  // One round trip to the page, holding exactly the three bubbles in order.
+  ASSERT_EQ(appended.size(), 1u);
+  EXPECT_EQ(appended[0], RenderHistoryItem(history[0]) + RenderHistoryItem(history[2]) + RenderHistoryItem(history[3]));
   EXPECT_NE(appended[0].find("user-message"), std::string::npos);
   EXPECT_EQ(appended[0].find(" id=\"msg_"), std::string::npos);
-  EXPECT_NE(appended[1].find("<p>a</p>"), std::string::npos);
-  EXPECT_NE(appended[2].find("src=\"data:image/png;base64,AA==\""), std::string::npos);
+  EXPECT_NE(appended[0].find("<p>a</p>"), std::string::npos);
+  EXPECT_NE(appended[0].find("src=\"data:image/png;base64,AA==\""), std::string::npos);
+  EXPECT_TRUE(RenderHistoryItem(history[1]).empty());
+
+  // A chat of big pictures goes in several batches of whole bubbles, the same bytes in all.
+  const TSharedText picture(std::string(5u << 20, 'A'));
+  const TChatHistory big(3, {"model", {{TPartType::ptInlineData, "", "image/png", picture, ""}}, 1, 0, "", ""});
+  FPage.Ops.clear();
+  FView.RenderChatHistory(big);
+  const auto batches = FPage.Texts(RecordingChatPage::OpKind::Append);
+  ASSERT_EQ(batches.size(), 2u);
+  EXPECT_EQ(batches[0], RenderHistoryItem(big[0]) + RenderHistoryItem(big[1]));
+  EXPECT_EQ(batches[1], RenderHistoryItem(big[2]));
 }
 
 }  // namespace

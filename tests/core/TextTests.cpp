@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "core/DateTime.h"
 #include "core/JsonWriter.h"
 #include "core/Text.h"
@@ -30,6 +32,35 @@ TEST(JsonWriter, CompactWithWholeDoubles) {
   w.BeginObject().Key("t").Double(0).Key("p").Double(1).Key("x").Double(0.2).Key("a").BeginArray().EndArray()
       .Key("o").BeginObject().EndObject().Key("b").Base64String("ab/c/").Key("n").Int(-5).EndObject();
   EXPECT_EQ(out, R"({"t":0.0,"p":1.0,"x":0.2,"a":[],"o":{},"b":"ab\/c\/","n":-5})");
+}
+
+// Base64 goes out in blocks; every '/' is escaped wherever it falls against a block's edge.
+TEST(JsonWriter, Base64StringEscapesEverySlash) {
+  std::mt19937 rng(7);
+  for (const std::size_t size : {0u, 1u, 15u, 16u, 17u, 65535u, 65536u, 65537u, 200003u}) {
+    for (const int slashEvery : {0, 1, 3, 64}) {
+      std::string data(size, 'A');
+      for (char& c : data) c = "ABCxyz019+="[rng() % 11];
+      if (slashEvery) for (std::size_t i = 0; i < size; ++i) if (rng() % slashEvery == 0) data[i] = '/';
+      std::string expected = "\"";
+      for (const char c : data) expected += c == '/' ? std::string("\\/") : std::string(1, c);
+      expected += '"';
+      std::string out;
+      TJsonWriter(out).Base64String(data);
+      EXPECT_EQ(out, expected) << size << " " << slashEvery;
+    }
+  }
+  // A character outside Base64 anywhere, even past the first blocks, escapes the whole value
+  // in full, in its place among the others.
+  for (const std::size_t at : {0u, 5u, 16u, 70000u, 199999u}) {
+    std::string data(200000, 'Q');
+    data[at] = '"';
+    data[at / 2] = '/';
+    std::string out, expected;
+    TJsonWriter(out).BeginArray().Int(1).Base64String(data).Int(2).EndArray();
+    TJsonWriter(expected).BeginArray().Int(1).String(data).Int(2).EndArray();
+    EXPECT_EQ(out, expected) << at;
+  }
 }
 
 TEST(JsonText, LoneSurrogateEscapesBecomeReplacementCharacters) {

@@ -50,6 +50,8 @@ TEST(ChatSearch, MatchesTextMembersOnly) {
     TChatMatch Expected;
   } cases[] = {
       {"any letter case", Chat(R"({"role":"user","parts":[{"text":"ПРИВЕТ всем"}]})"), {"привет", "мир"}, TChatMatch::Match},
+      {"every Cyrillic capital", Chat(R"({"parts":[{"text":"ЀЁЏАЯ \u0400\u040F\u0410\u042F Ґ"}]})"),
+       {"ѐёџая ѐџая ґ"}, TChatMatch::Match},
       {"the second word", Chat(R"({"role":"user","parts":[{"text":"Весь МИР"}]})"), {"привет", "мир"}, TChatMatch::Match},
       {"substring, not whole words", Chat(R"({"parts":[{"text":"Приветствую"}]})"), {"привет"}, TChatMatch::Match},
       {"escaped text", Chat(R"({"parts":[{"text":"\u041F\u0440\u0438\u0432\u0435\u0442"}]})"), {"привет"}, TChatMatch::Match},
@@ -64,6 +66,11 @@ TEST(ChatSearch, MatchesTextMembersOnly) {
        {"secret", "photo", "png", "c2vjcmv0", "gemini", "2024", "user"}, TChatMatch::NoMatch},
       {"role is not text", Chat(R"({"role":"model","parts":[]})"), {"model"}, TChatMatch::NoMatch},
       {"a number in text reads as its digits", Chat(R"({"parts":[{"text":42}]})"), {"42"}, TChatMatch::Match},
+      {"a number reads as written", Chat(R"({"parts":[{"text":1E3}]})"), {"1e3"}, TChatMatch::Match},
+      {"true reads as its word", Chat(R"({"parts":[{"text":true}]})"), {"true"}, TChatMatch::Match},
+      {"a name spelt with escapes is another name", Chat(R"({"parts":[{"\u0074ext":"found"}]})"), {"found"},
+       TChatMatch::NoMatch},
+      {"the first of two texts", Chat(R"({"parts":[{"text":"one","text":"found"}]})"), {"found"}, TChatMatch::NoMatch},
       {"odd elements are passed over", Chat(R"(5,{"parts":7},{"parts":[null,"x",{"text":null},{"text":"found"}]})"),
        {"found"}, TChatMatch::Match},
       {"no contents", R"({"other":[{"parts":[{"text":"found"}]}]})", {"found"}, TChatMatch::NoMatch},
@@ -80,7 +87,39 @@ TEST(ChatSearch, MatchesTextMembersOnly) {
       {"text holding an object", Chat(R"({"parts":[{"text":{"a":"found"}}]})"), {"found"}, TChatMatch::BadText},
       {"text holding an array in a broken file", Chat(R"({"parts":[{"text":["found"]}]},)"), {"found"}, TChatMatch::NotAChat},
   };
-  for (const Case& c : cases) EXPECT_EQ(MatchChatText(c.File, c.Query), c.Expected) << c.Name;
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchChatText(c.File, c.Query), c.Expected) << c.Name;
+    // The search skips a file only when the quick look says it cannot match.
+    if (c.Expected == TChatMatch::Match || c.Expected == TChatMatch::BadText) EXPECT_TRUE(ChatMayMatch(c.File, c.Query)) << c.Name;
+  }
+}
+
+TEST(ChatSearch, TheQuickLookPassesOverOnlyWhatCannotMatch) {
+  const std::string data = R"({"inline_data":{"mime_type":"image\/png","data":"bm93aGVyZQ\/\/nowhere"},"file_name":"nowhere.png"})";
+  struct Case {
+    const char* Name;
+    std::string File;
+    Words Query;
+    bool MayMatch;
+  } cases[] = {
+      {"the word in data, name and type only", Chat(R"({"role":"nowhere","parts":[)" + data + R"(,{"text":"x"}],"model_name":"nowhere"})"),
+       {"nowhere", "png"}, false},
+      {"a missing word", Chat(R"({"parts":[{"text":"\u041F\u0440\u0438\u0432\u0435\u0442"}]})"), {"мир"}, false},
+      {"escaped capitals", Chat(R"({"parts":[{"text":"\u041F\u0420\u0418\u0412\u0415\u0422"}]})"), {"привет"}, true},
+      {"lower-case hex", Chat(R"({"parts":[{"text":"\u043f\u0440\u0438\u0432\u0435\u0442"}]})"), {"привет"}, true},
+      {"raw UTF-8", Chat(R"({"parts":[{"text":"ПрИвЕт"}]})"), {"привет"}, true},
+      {"escaped ASCII", Chat(R"({"parts":[{"text":"\u004E\u006Fwhere"}]})"), {"nowhere"}, true},
+      {"an escaped key", Chat(R"({"parts":[{"\u0074ext":"nowhere"}]})"), {"nowhere"}, true},
+      {"quotes and slashes", Chat(R"({"parts":[{"text":"say \"a\/b\\\""}]})"), {"\"a/b\\\""}, true},
+      {"a pair of surrogates", Chat(R"({"parts":[{"text":"\uD83D\uDE00!"}]})"), {"\xF0\x9F\x98\x80!"}, true},
+      {"a lone surrogate", Chat(R"({"parts":[{"text":"\uD83D"}]})"), {"x"}, true},
+      {"a blank in the word", Chat(R"({"parts":[{"text":"a"}]})"), {"a b"}, true},
+      {"text that is a number", Chat(R"({"parts":[{"text":12}]})"), {"x"}, true},
+      {"text that is null", Chat(R"({"parts":[{"text" : null}]})"), {"x"}, false},
+      {"blanks around the colon", Chat(R"({"parts":[{"text" :  "nowhere"}]})"), {"nowhere"}, true},
+      {"a quote after backslashes in data", Chat(R"({"parts":[{"text":"a\\"},{"text":"nowhere"}]})"), {"nowhere"}, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChatMayMatch(c.File, c.Query), c.MayMatch) << c.Name;
 }
 
 class ChatSearchFolder : public ::testing::Test {
@@ -139,6 +178,30 @@ TEST_F(ChatSearchFolder, AChatTooBigForMemoryIsAnUnreadableFile) {
   const std::string huge = Write(FChats / "huge_2025-01-01_100000.json", "{}");
   fs::resize_file(PathFromUtf8(huge), std::uintmax_t{1} << 40);  // sparse: costs no disk
   EXPECT_THROW(SearchChats({"word"}), TFileError);
+}
+
+// Files are matched side by side; what is reported must be what a search file by file reports.
+TEST_F(ChatSearchFolder, ManyFilesReportTheSameMatchesInListOrder) {
+  std::vector<std::string> matching, all;
+  for (int i = 0; i < 60; ++i) {
+    const bool match = i % 3 == 0;
+    const std::string name = "c" + std::to_string(i) + "_2025-01-" + std::to_string(10 + i % 20) + "_1000" + std::to_string(i % 10) + ".json";
+    all.push_back(Write(FChats / name, Chat(match ? R"({"parts":[{"text":"Найди СЛОВО"}]})" : R"({"parts":[{"text":"нет"}]})")));
+    if (match) matching.push_back(all.back());
+  }
+  EXPECT_EQ(SearchChats({"слово"}), Listed(matching));
+
+  // An error in the middle of the list: the matches before it, none after it.
+  const std::string bad = LoadChatList()[all.size() / 2].Path;
+  Write(PathFromUtf8(bad), Chat(R"({"parts":[{"text":["слово"]}]})"));
+  std::vector<TChatEntry> reported, expected;
+  for (const TChatEntry& e : LoadChatList()) {
+    if (e.Path == bad) break;
+    if (std::find(matching.begin(), matching.end(), e.Path) != matching.end()) expected.push_back(e);
+  }
+  EXPECT_THROW(SearchChats({"слово"}, [&](const TChatEntry& e) { reported.push_back(e); }), TFileError);
+  EXPECT_EQ(reported, expected);
+  ASSERT_LT(expected.size(), matching.size() - 1) << "matches must lie after the error too";
 }
 
 }  // namespace
