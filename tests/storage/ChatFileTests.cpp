@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
-
-#include <sys/resource.h>
 
 #include "core/DateTime.h"
 #include "core/Files.h"
@@ -316,33 +313,6 @@ class ChatFileSave : public ::testing::Test {
     return names;
   }
 };
-
-TEST_F(ChatFileSave, ADiskThatFillsMidWriteKeepsTheOldFile) {
-  const std::string path = FFolder.File("chat.json");
-  WriteChatFile(path, FOld);
-  const std::string before = FFolder.Read("chat.json");
-
-  // A file size limit makes the write fail part-way, as a full disk does.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit limited = old;
-  limited.rlim_cur = 65536;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  bool raised = false;
-  try {
-    WriteChatFile(path, FNew);
-  } catch (const TFileError&) {
-    raised = true;
-  }
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
-
-  EXPECT_TRUE(raised);
-  EXPECT_EQ(FFolder.Read("chat.json"), before);
-  EXPECT_EQ(FolderNames(), std::vector<std::string>{"chat.json"});
-  WriteChatFile(path, FNew);
-  EXPECT_EQ(FFolder.Read("chat.json"), ChatFileContent(FNew));
-}
 
 TEST_F(ChatFileSave, AFailedRenameOrAMissingFolderRaises) {
   // A folder standing where the file goes makes the final rename fail.

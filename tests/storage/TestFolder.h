@@ -4,10 +4,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
-
-#include <unistd.h>
 
 #include "core/Files.h"
 #include "core/Platform.h"
@@ -18,7 +17,8 @@ class TTestFolder {
  public:
   TTestFolder() {
     static std::atomic<int> counter{0};
-    FPath = TempDir() / ("tarvok-storage-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    static const unsigned run = std::random_device{}();
+    FPath = TempDir() / ("tarvok-storage-" + std::to_string(run) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(FPath);
     std::filesystem::create_directories(FPath);
     SetProgramDir(FPath);

@@ -1,0 +1,21 @@
+#pragma once
+// Where the test child program (TestChild_win.cpp) lies: beside the test program.
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/Platform.h"
+
+namespace tarvok::test {
+
+inline std::filesystem::path TestChildPath() {
+  wchar_t self[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return std::filesystem::path(std::wstring(self, length)).parent_path() / TARVOK_TEST_CHILD;
+}
+
+// The child's command line start: its full path in quotes.
+inline std::string TestChild() { return "\"" + PathToUtf8(TestChildPath()) + "\""; }
+
+}  // namespace tarvok::test
