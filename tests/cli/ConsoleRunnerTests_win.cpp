@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "CliTestSupport.h"
-#include "TestChild.h"
+#include "WindowsTestSupport.h"
 #include "cli/ConsoleRunner.h"
 #include "core/Platform.h"
 

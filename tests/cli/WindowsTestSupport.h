@@ -1,5 +1,5 @@
 #pragma once
-// Where the test child program (TestChild_win.cpp) lies: beside the test program.
+// Helpers of the Windows-only CLI tests.
 #include <windows.h>
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 
 namespace tarvok::test {
 
+// Where the test child program (TestChild_win.cpp) lies: beside the test program.
 inline std::filesystem::path TestChildPath() {
   wchar_t self[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -17,5 +18,11 @@ inline std::filesystem::path TestChildPath() {
 
 // The child's command line start: its full path in quotes.
 inline std::string TestChild() { return "\"" + PathToUtf8(TestChildPath()) + "\""; }
+
+// Wine differs from Windows in a few places the tests know of.
+inline bool RunningUnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 }  // namespace tarvok::test
