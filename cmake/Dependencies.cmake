@@ -1,10 +1,39 @@
 find_package(Threads REQUIRED)
 
+# stb_image as a library of our own where no system library carries its code (Windows):
+# PkgConfig::STB, with the headers reachable as <stb/...> wherever they lie.
+function(tarvok_stb_image_library header_dir)
+  if(NOT EXISTS ${header_dir}/stb_image.h)
+    message(FATAL_ERROR "stb_image.h is not in ${header_dir}")
+  endif()
+  set(dir ${CMAKE_BINARY_DIR}/stb-include)
+  file(CONFIGURE OUTPUT ${dir}/stb/stb_image.h CONTENT "#include \"${header_dir}/stb_image.h\"\n")
+  file(CONFIGURE OUTPUT ${dir}/stb_image_impl.c
+    CONTENT "#define STB_IMAGE_IMPLEMENTATION\n#include <stb/stb_image.h>\n")
+  enable_language(C)
+  add_library(tarvok_stb_image STATIC ${dir}/stb_image_impl.c)
+  target_include_directories(tarvok_stb_image SYSTEM PUBLIC ${dir})
+  add_library(PkgConfig::STB ALIAS tarvok_stb_image)
+endfunction()
+
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   # The mingw-w64 build of the plain C++ layers and their tests: the window layer needs
   # Qt WebEngine, which builds only with MSVC on Windows, and the emulator runs on Linux.
   set(TARVOK_WINDOWS_CROSS ON)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsThirdParty.cmake)
+elseif(WIN32)
+  # MSVC with Qt's own build and vcpkg's libraries (README: "Building on Windows"; not
+  # tried on a Windows machine). The emulator and the tests stay on Linux.
+  set(TARVOK_WINDOWS_CROSS OFF)
+  find_package(CURL CONFIG REQUIRED)
+  find_package(simdjson CONFIG REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+  pkg_check_modules(CMARKGFM REQUIRED IMPORTED_TARGET libcmark-gfm)
+  find_library(CMARKGFM_EXTENSIONS_LIB cmark-gfm-extensions REQUIRED)
+  find_path(TARVOK_STB_HEADERS stb_image.h PATH_SUFFIXES stb REQUIRED)
+  tarvok_stb_image_library(${TARVOK_STB_HEADERS})
+  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets WebEngineCore WebEngineWidgets)
 else()
   set(TARVOK_WINDOWS_CROSS OFF)
   find_package(PkgConfig REQUIRED)

@@ -107,20 +107,8 @@ set_target_properties(tarvok_cmark_gfm_extensions PROPERTIES
   INTERFACE_LINK_LIBRARIES PkgConfig::CMARKGFM)
 set(CMARKGFM_EXTENSIONS_LIB tarvok_cmark_gfm_extensions)
 
-# stb is headers only: Debian's libstb-dev headers serve every target (reached through a
-# link, since /usr/include itself holds the build machine's headers), and the image
-# reader's code is compiled here since there is no Windows libstb.
-if(NOT EXISTS /usr/include/stb/stb_image.h)
-  message(FATAL_ERROR "stb_image.h is missing: install libstb-dev")
-endif()
-file(MAKE_DIRECTORY ${TARVOK_TP_DIR}/stb-include)
-file(CREATE_LINK /usr/include/stb ${TARVOK_TP_DIR}/stb-include/stb SYMBOLIC)
-file(CONFIGURE OUTPUT ${TARVOK_TP_DIR}/stb_image_impl.c
-  CONTENT "#define STB_IMAGE_IMPLEMENTATION\n#include <stb/stb_image.h>\n")
-enable_language(C)
-add_library(tarvok_stb_image STATIC ${TARVOK_TP_DIR}/stb_image_impl.c)
-target_include_directories(tarvok_stb_image SYSTEM PUBLIC ${TARVOK_TP_DIR}/stb-include)
-add_library(PkgConfig::STB ALIAS tarvok_stb_image)
+# Debian's libstb-dev headers serve every target.
+tarvok_stb_image_library(/usr/include/stb)
 
 if(TARVOK_BUILD_TESTS)
   # GoogleTest from Debian's googletest sources, built with the same toolchain.
