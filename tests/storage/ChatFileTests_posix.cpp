@@ -15,7 +15,7 @@ namespace {
 
 using test::TTestFolder;
 
-TEST(ChatFileSave, ADiskThatFillsMidWriteKeepsTheOldFile) {
+TEST(ChatFileFullDisk, AWriteThatFailsMidwayKeepsTheOldFile) {
   TTestFolder FFolder;
   TContentPart oldText, newText;
   oldText.Text = "old chat";
