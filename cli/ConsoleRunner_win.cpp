@@ -209,6 +209,10 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       break;
     }
   }
+  // What the child left running (or the child itself, after a failed read) has lost its
+  // purpose: the job ends it all.
+  if (job.Get()) ::TerminateJobObject(job.Get(), 1);
+  ::TerminateProcess(process.Get(), 1);
   if (writer.Get()) StopWriter(writerState, writer.Get());
   if (stopped) return "";
   if (timedOut) return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";

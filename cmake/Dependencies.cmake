@@ -2,6 +2,9 @@ find_package(Threads REQUIRED)
 
 # stb_image as a library of our own where no system library carries its code (Windows):
 # PkgConfig::STB, with the headers reachable as <stb/...> wherever they lie.
+if(WIN32)
+  enable_language(C)  # for stb_image's code; at file scope, as CMake requires
+endif()
 function(tarvok_stb_image_library header_dir)
   if(NOT EXISTS ${header_dir}/stb_image.h)
     message(FATAL_ERROR "stb_image.h is not in ${header_dir}")
@@ -10,7 +13,6 @@ function(tarvok_stb_image_library header_dir)
   file(CONFIGURE OUTPUT ${dir}/stb/stb_image.h CONTENT "#include \"${header_dir}/stb_image.h\"\n")
   file(CONFIGURE OUTPUT ${dir}/stb_image_impl.c
     CONTENT "#define STB_IMAGE_IMPLEMENTATION\n#include <stb/stb_image.h>\n")
-  enable_language(C)
   add_library(tarvok_stb_image STATIC ${dir}/stb_image_impl.c)
   target_include_directories(tarvok_stb_image SYSTEM PUBLIC ${dir})
   add_library(PkgConfig::STB ALIAS tarvok_stb_image)

@@ -34,7 +34,7 @@ TEST(WindowsScripts, CheckScriptWritesItsLogUnderCmd) {
   std::filesystem::copy_file(test::TestChildPath(), bin.Path() / "node.exe");
   std::filesystem::copy_file(test::TestChildPath(), bin.Path() / "gemini.exe");
   std::filesystem::remove(log);
-  EXPECT_EQ(DefaultCliSystem().RunScriptAndWait(script), "");
+  EXPECT_EQ(DefaultCliSystem().RunScriptAndWait(script, {}, kCheckScriptLimitSeconds), "");
   const std::string second = ReadCheckLog(log).value_or("<no log>");
   // Wine's cmd.exe keeps the quotes around set /p's prompt; Windows drops them.
   EXPECT_EQ(second, test::RunningUnderWine() ? "v22.12.0\r\n\"GeminiCheck: \" 0.1.18\r\n"
@@ -49,7 +49,7 @@ TEST(WindowsScripts, RunScriptAndWaitWaitsForTheScriptsEnd) {
   const auto script = temp.Path() / "slow.bat";
   WriteFileAtomic(script, WindowsScriptBytes({"@echo off", test::TestChild() + " sleep 1500",
                                               "echo finished> \"" + PathToUtf8(marker) + "\""}));
-  EXPECT_EQ(DefaultCliSystem().RunScriptAndWait(script), "");
+  EXPECT_EQ(DefaultCliSystem().RunScriptAndWait(script, {}, kCheckScriptLimitSeconds), "");
   EXPECT_EQ(ReadWholeFile(marker).value_or("<not yet written>"), "finished\r\n");
 }
 

@@ -9,6 +9,7 @@
 
 #include "CliTestSupport.h"
 #include "WindowsTestSupport.h"
+#include "cli/CliRuns.h"
 #include "cli/ConsoleRunner.h"
 #include "core/Platform.h"
 
@@ -83,6 +84,45 @@ TEST(WindowsConsoleRunner, TimeLimitEndsTheChildWithEverythingItStarted) {
   std::ifstream(pidFile) >> grandchild;
   ASSERT_GT(grandchild, 0u);
   EXPECT_TRUE(ProcessEnded(grandchild)) << "grandchild " << grandchild << " outlived the time-out";
+}
+
+DWORD ReadPid(const std::filesystem::path& AFile) {
+  DWORD pid = 0;
+  std::ifstream(AFile) >> pid;
+  return pid;
+}
+
+TEST(WindowsConsoleRunner, WhatTheChildLeftRunningEndsWithIt) {
+  TTempDir dir;
+  const auto pidFile = dir.Path() / "left.pid";
+  EXPECT_EQ(RunConsoleCommand(TestChild() + " spawn \"" + PathToUtf8(pidFile) + "\" out started", "", "", 30), "started");
+  const DWORD left = ReadPid(pidFile);
+  ASSERT_GT(left, 0u);
+  EXPECT_TRUE(ProcessEnded(left)) << "process " << left << " outlived the command";
+}
+
+TEST(WindowsConsoleRunner, AStopTokenEndsTheRunWithEverythingItStarted) {
+  TStopToken stopped;
+  stopped.Stop();
+  TTempDir dir;
+  const auto marker = dir.Path() / "started.pid";
+  EXPECT_EQ(RunConsoleCommand(TestChild() + " spawn \"" + PathToUtf8(marker) + "\"", "", "", 30, &stopped), "");
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "a stopped token starts nothing";
+
+  TStopToken token;
+  const auto pidFile = dir.Path() / "grandchild.pid";
+  std::string result = "<running>";
+  std::thread run([&] {
+    result = RunConsoleCommand(TestChild() + " spawn \"" + PathToUtf8(pidFile) + "\" out partial sleep 1000000", "",
+                               "", 300, &token);
+  });
+  for (int i = 0; i < 1000 && ReadPid(pidFile) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const DWORD grandchild = ReadPid(pidFile);
+  token.Stop();
+  run.join();
+  EXPECT_EQ(result, "");
+  ASSERT_GT(grandchild, 0u);
+  EXPECT_TRUE(ProcessEnded(grandchild));
 }
 
 TEST(WindowsConsoleRunner, AGrandchildHoldingTheInputDoesNotHoldUpTheRunner) {

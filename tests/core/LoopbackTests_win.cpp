@@ -25,17 +25,19 @@ TEST(WindowsLoopback, ARequestReachesTheEmulatorAndTheAnswerComesBack) {
   dm.GeminiApiUrlBase = std::string(base) + "/v1beta/models/%s:%s?key=";
   std::string result;
   TTokenUsage usage;
-  bool done = false;
+  bool done = false, failed = true;
   TContentPart prompt;
   prompt.Text = "Привет из Windows";
   dm.GenerateContent("TESTKEY-WINDOWS", "gemini-2.5-flash", {prompt}, false,
-                     MakeCallback([&](const std::string& AResult, const TTokenUsage& AUsage) {
+                     MakeCallback([&](const std::string& AResult, const TTokenUsage& AUsage, const TResultFlags& AFlags) {
                        result = AResult;
                        usage = AUsage;
+                       failed = AFlags.Failed;
                        done = true;
                      }),
                      true);
   ASSERT_TRUE(loop.ProcessUntil([&] { return done && TGeminiRequestThread::ActiveCount() == 0; }));
+  EXPECT_FALSE(failed) << result;
   EXPECT_NE(result.find("Привет из Windows"), std::string::npos) << result;
   EXPECT_GT(usage.PromptTokens, 0) << result;
   ASSERT_EQ(dm.FChatHistory.size(), 2u);
