@@ -233,7 +233,9 @@ TEST(ChatFile, ALoneSurrogateEscapeReadsAsAReplacementCharacter) {
 TEST(ChatFile, AFileTooBigForMemoryReadsAsUnreadable) {
   TTestFolder folder;
   const std::string path = folder.Write("huge.json", "{}");
-  std::filesystem::resize_file(PathFromUtf8(path), std::uintmax_t{1} << 40);  // sparse: costs no disk
+  std::error_code ec;
+  std::filesystem::resize_file(PathFromUtf8(path), std::uintmax_t{1} << 40, ec);  // sparse: costs no disk
+  if (ec) GTEST_SKIP() << "no sparse file of 1 TiB here: " << ec.message();
   TChatHistory history = {Turn("user", {TextPart("old")})};
   std::int32_t tokens = 7;
   TChatLoadReport report;

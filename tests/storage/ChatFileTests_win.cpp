@@ -39,8 +39,7 @@ TEST(WindowsChatFileSave, ReplacesTheFileAndKeepsItsCreationTime) {
   EXPECT_EQ(folder.Read("chat.json"), ChatFileContent({turn}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1) << "a temporary file was left";
 
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  if (ntdll && ::GetProcAddress(ntdll, "wine_get_version"))
+  if (test::RunningUnderWine())
     GTEST_SKIP() << "Wine keeps no creation time across a replace (its ReplaceFileW renames)";
   EXPECT_EQ(FileCreationTimeNs(path), created) << "the save gave the chat a new creation time";
 }

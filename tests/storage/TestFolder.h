@@ -13,6 +13,9 @@
 
 namespace tarvok::test {
 
+// Wine differs from Windows in a few places the tests know of (TestSystem_*.cpp).
+bool RunningUnderWine();
+
 class TTestFolder {
  public:
   TTestFolder() {
