@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "cli/ConsoleRunner.h"
 #include "cli/CliRuns.h"
@@ -43,17 +46,18 @@ class THandle {
 // The input goes out from a thread of its own, so a child that writes much before it has
 // read all its input cannot block the runner.
 struct TInputWriter {
-  HANDLE Pipe;
-  const std::string* Input;
+  HANDLE Pipe = nullptr;
+  const std::string* Input = nullptr;
+  std::atomic<bool> Stop{false};
 };
 
 DWORD WINAPI WriteInput(LPVOID AParam) {
   auto* writer = static_cast<TInputWriter*>(AParam);
   const char* data = writer->Input->data();
   std::size_t left = writer->Input->size();
-  while (left > 0) {
+  while (left > 0 && !writer->Stop.load()) {
     DWORD written = 0;
-    const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+    const DWORD chunk = left > 0x10000 ? 0x10000 : static_cast<DWORD>(left);
     if (!::WriteFile(writer->Pipe, data, chunk, &written, nullptr) || written == 0) break;
     data += written;
     left -= written;
@@ -61,6 +65,46 @@ DWORD WINAPI WriteInput(LPVOID AParam) {
   ::CloseHandle(writer->Pipe);
   return 0;
 }
+
+// Ends a writer that may be blocked in WriteFile (a grandchild can hold the input open
+// without reading). A cancel that comes before the thread has entered WriteFile does
+// nothing, so it is repeated until the thread is gone.
+void StopWriter(TInputWriter& AState, HANDLE AThread) {
+  AState.Stop.store(true);
+  do {
+    ::CancelSynchronousIo(AThread);
+  } while (::WaitForSingleObject(AThread, 20) == WAIT_TIMEOUT);
+}
+
+// Only the child's three standard handles are inherited: a plain inheriting start would
+// also hand it every inheritable handle of the process, such as the pipes of another run
+// on another thread, which then stay open as long as this child lives.
+class THandleList {
+ public:
+  explicit THandleList(std::initializer_list<HANDLE> AHandles) : FHandles(AHandles) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    FBuffer.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(FBuffer.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    FInitialised = true;
+    if (::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, FHandles.data(),
+                                    FHandles.size() * sizeof(HANDLE), nullptr, nullptr))
+      FList = list;
+  }
+  ~THandleList() {
+    if (FInitialised) ::DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(FBuffer.data()));
+  }
+  THandleList(const THandleList&) = delete;
+  THandleList& operator=(const THandleList&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return FList; }
+
+ private:
+  std::vector<HANDLE> FHandles;
+  std::vector<unsigned char> FBuffer;
+  LPPROC_THREAD_ATTRIBUTE_LIST FList = nullptr;
+  bool FInitialised = false;
+};
 
 }  // namespace
 
@@ -89,13 +133,15 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   ::SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(inWrite.Get(), HANDLE_FLAG_INHERIT, 0);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = inRead.Get();
-  startup.hStdOutput = outWrite.Get();
-  startup.hStdError = outWrite.Get();
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = inRead.Get();
+  startup.StartupInfo.hStdOutput = outWrite.Get();
+  startup.StartupInfo.hStdError = outWrite.Get();
+  const THandleList inherited{inRead.Get(), outWrite.Get()};
+  startup.lpAttributeList = inherited.Get();
 
   std::wstring commandLine = Wide(ACommand);  // CreateProcessW may write into it
   commandLine.push_back(L'\0');
@@ -105,8 +151,9 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
 
   // Started suspended so that it is in the job before it can start anything itself.
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        AWorkDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+  const DWORD flags = CREATE_SUSPENDED | (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                        AWorkDir.empty() ? nullptr : workDir.c_str(), &startup.StartupInfo, &info)) {
     const DWORD error = ::GetLastError();
     return "Error creating process: " + SystemErrorMessage(error);
   }
@@ -118,7 +165,8 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   outWrite.Close();
   inRead.Close();
 
-  TInputWriter writerState{nullptr, &AInput};
+  TInputWriter writerState;
+  writerState.Input = &AInput;
   THandle writer;
   if (!AInput.empty()) {
     writerState.Pipe = inWrite.Get();
@@ -161,11 +209,11 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       break;
     }
   }
-  if (writer.Get()) {
-    // A grandchild may still hold the input open: do not wait for it to read.
-    ::CancelSynchronousIo(writer.Get());
-    ::WaitForSingleObject(writer.Get(), INFINITE);
-  }
+  // What the child left running (or the child itself, after a failed read) has lost its
+  // purpose: the job ends it all.
+  if (job.Get()) ::TerminateJobObject(job.Get(), 1);
+  ::TerminateProcess(process.Get(), 1);
+  if (writer.Get()) StopWriter(writerState, writer.Get());
   if (stopped) return "";
   if (timedOut) return "ERROR: Process timed out after " + std::to_string(limit) + " seconds.";
   return DecodeConsoleOutput(store);

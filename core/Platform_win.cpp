@@ -73,6 +73,10 @@ std::filesystem::path TempDir() {
     auto p = std::filesystem::temp_directory_path(ec);
     return ec ? std::filesystem::path(L"C:\\Windows\\Temp") : p;
   }
+  // TMP often holds 8.3 names (C:\Users\IVANOV~1\...); scripts and logs show the long form.
+  std::vector<wchar_t> full(32768);
+  const DWORD fullLength = GetLongPathNameW(buffer, full.data(), static_cast<DWORD>(full.size()));
+  if (fullLength > 0 && fullLength < full.size()) return std::filesystem::path(std::wstring(full.data(), fullLength));
   return std::filesystem::path(std::wstring(buffer, length));
 }
 

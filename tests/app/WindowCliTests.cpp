@@ -11,7 +11,7 @@
 #include "core/ApiKeyStats.h"
 #include "core/Text.h"
 #include "tests/app/support/WindowFixture.h"
-#include "tests/cli/CliTestSupport.h"
+#include "tests/cli/CliTestSupportPosix.h"
 
 namespace tarvok {
 namespace {

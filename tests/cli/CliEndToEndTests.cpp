@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "CliTestSupport.h"
+#include "CliTestSupportPosix.h"
 #include "cli/CliRequest.h"
 #include "core/ApiKeyStats.h"
 #include "core/GeminiDM.h"

@@ -3,7 +3,7 @@
 #include <deque>
 #include <regex>
 
-#include "CliTestSupport.h"
+#include "CliTestSupportPosix.h"
 #include "cli/CliEnvironment.h"
 #include "cli/CliSetup.h"
 #include "cli/CliTexts.h"

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <functional>
 
-#include "CliTestSupport.h"
+#include "CliTestSupportPosix.h"
 #include "cli/CliRequest.h"
 #include "cli/CliTexts.h"
 #include "core/ApiKeyStats.h"

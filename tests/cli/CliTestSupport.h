@@ -2,18 +2,12 @@
 // Shared pieces of the CLI backend tests: a fresh folder per test and a stand-in `gemini`
 // program put first on PATH.
 
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "core/Files.h"
 #include "core/Platform.h"
@@ -46,84 +40,30 @@ class TTempDir {
   std::filesystem::path FPath;
 };
 
-inline void MakeExecutable(const std::filesystem::path& AFile) { ::chmod(AFile.c_str(), 0755); }
+inline void MakeExecutable(const std::filesystem::path& AFile) {
+  using std::filesystem::perms;
+  std::filesystem::permissions(AFile, perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                                          perms::others_exec);
+}
+
+// The process environment as the system's process creation sees it (TestEnv_*.cpp).
+std::string GetEnvVar(const std::string& AName);
+void SetEnvVar(const std::string& AName, const std::string& AValue);
+// The separator of PATH's folders.
+char PathListSeparator();
 
 // Puts AFolder in front of PATH for the test's lifetime. Set before any worker starts.
 class TPathPrefix {
  public:
-  explicit TPathPrefix(const std::filesystem::path& AFolder) : FOld(std::getenv("PATH") ? std::getenv("PATH") : "") {
-    ::setenv("PATH", (AFolder.string() + ":" + FOld).c_str(), 1);
+  explicit TPathPrefix(const std::filesystem::path& AFolder) : FOld(GetEnvVar("PATH")) {
+    SetEnvVar("PATH", PathToUtf8(AFolder) + PathListSeparator() + FOld);
   }
-  ~TPathPrefix() { ::setenv("PATH", FOld.c_str(), 1); }
+  ~TPathPrefix() { SetEnvVar("PATH", FOld); }
+  TPathPrefix(const TPathPrefix&) = delete;
+  TPathPrefix& operator=(const TPathPrefix&) = delete;
 
  private:
   std::string FOld;
-};
-
-inline bool ProcessGone(pid_t APid) {
-  if (::kill(APid, 0) != 0) return true;
-  std::ifstream stat("/proc/" + std::to_string(APid) + "/stat");
-  std::string pid, name, state;
-  stat >> pid >> name >> state;
-  return state == "Z";  // ended, waiting for a parent that may never reap it here
-}
-
-// Waits (boundedly) for the process to end; kills it when it does not, so that a failing
-// test leaves nothing behind.
-inline bool WaitUntilGone(pid_t APid) {
-  for (int i = 0; i < 1000; ++i) {
-    if (ProcessGone(APid)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(APid, SIGKILL);
-  return false;
-}
-
-// Sets an environment variable for the test's lifetime (AValue nullopt: unset).
-class TScopedEnv {
- public:
-  TScopedEnv(const char* AName, const std::optional<std::string>& AValue) : FName(AName) {
-    if (const char* old = std::getenv(AName)) FOld = old;
-    if (AValue)
-      ::setenv(AName, AValue->c_str(), 1);
-    else
-      ::unsetenv(AName);
-  }
-  ~TScopedEnv() {
-    if (FOld)
-      ::setenv(FName, FOld->c_str(), 1);
-    else
-      ::unsetenv(FName);
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
-
-// The permission bits of a file or folder (not following a link).
-inline unsigned Mode(const std::filesystem::path& APath) {
-  struct stat st {};
-  return ::lstat(APath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
-}
-
-// A private runtime folder (XDG_RUNTIME_DIR) and HOME of the test's own, so that the
-// private files of the runs land there.
-class TPrivateHome {
- public:
-  TPrivateHome() : FRuntimeEnv("XDG_RUNTIME_DIR", Private(FRuntime)), FHomeEnv("HOME", FHome.Path().string()) {}
-  const std::filesystem::path& Runtime() const { return FRuntime.Path(); }
-  const std::filesystem::path& Home() const { return FHome.Path(); }
-
- private:
-  static std::string Private(const TTempDir& ADir) {
-    ::chmod(ADir.Path().c_str(), 0700);
-    return ADir.Path().string();
-  }
-  TTempDir FRuntime, FHome;
-  TScopedEnv FRuntimeEnv, FHomeEnv;
 };
 
 }  // namespace tarvok::test

@@ -1,12 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <future>
 
 #include <cstdint>
 #include <limits>
@@ -124,24 +118,6 @@ TEST(CountTokens, RealPictures) {
 
 // A bitmap header may claim any size up to 2^31 - 1 pixels a side; its tiles alone then
 // pass the largest int, and the estimate stays at that largest value instead of wrapping.
-// A FIFO named like a picture (an attachment, a stored file name) must not block the estimate.
-TEST(CountTokens, AFifoNamedLikeAPictureIsNoPicture) {
-  TTempDir dir;
-  const std::filesystem::path fifo = dir.Path() / "shot.png";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  auto estimate = std::async(std::launch::async, [&] {
-    int w = 0, h = 0;
-    return GetImageDimensions(fifo.string(), w, h);
-  });
-  const bool finished = estimate.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
-  if (!finished) {
-    const int unblock = ::open(fifo.c_str(), O_WRONLY);  // lets the blocked open return
-    ::close(unblock);
-  }
-  ASSERT_TRUE(finished) << "the estimate blocked on the FIFO";
-  EXPECT_FALSE(estimate.get());
-}
-
 TEST(CountTokens, AHugeClaimedPictureSaturates) {
   TTempDir dir;
   const auto le32 = [](std::uint32_t v) {

@@ -134,6 +134,7 @@ TEST(ChatLibrary, ListsMainChatFilesNewestFirst) {
 }
 
 TEST(ChatLibrary, SavingAChatAgainKeepsItsPlaceInTheList) {
+  if (test::RunningUnderWine()) GTEST_SKIP() << "Wine's ReplaceFileW gives the file a new creation time";
   TTestFolder folder;
   CreateChatFolders();
   const auto chat = [](const char* AText, int ASecond) {
@@ -172,8 +173,8 @@ class ChatParts : public ::testing::Test {
     WriteFileAtomic(FChat, "{}");
   }
   std::string Part(const std::string& AName) {
-    const std::string path = PathToUtf8(fs::path(SubchatsDir()) / AName);
-    WriteFileAtomic(path, "{}");
+    const std::string path = PathToUtf8(PathFromUtf8(SubchatsDir()) / PathFromUtf8(AName));
+    WriteFileAtomic(PathFromUtf8(path), "{}");
     return path;
   }
   TTestFolder FFolder;
@@ -264,7 +265,11 @@ TEST_F(ChatParts, KnowsWhichOpenFilesBelongToAChat) {
 
 std::vector<std::string> FilesUnder(const fs::path& ADir) {
   std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(ADir)) names.push_back(PathToUtf8(e.path().lexically_relative(ADir)));
+  for (const auto& e : fs::recursive_directory_iterator(ADir)) {
+    std::string name = PathToUtf8(e.path().lexically_relative(ADir));
+    std::replace(name.begin(), name.end(), '\\', '/');  // one spelling on every system
+    names.push_back(name);
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -272,7 +277,11 @@ std::vector<std::string> FilesUnder(const fs::path& ADir) {
 // A hand-made chat whose name holds wildcard characters takes only its own files.
 TEST_F(ChatParts, DeletingAChatTakesExactlyItsFiles) {
   const fs::path chats = ChatsDir();
-  WriteFileAtomic(chats / "a*_2025.json", "{}");
+  try {
+    WriteFileAtomic(chats / "a*_2025.json", "{}");
+  } catch (const TFileError&) {
+    GTEST_SKIP() << "this system takes no wildcard characters in file names";
+  }
   WriteFileAtomic(chats / "a[b]?.json", "{}");
   WriteFileAtomic(chats / "ab_2025.json", "{}");
   Part("a*_2025_part_01_mine.json");
@@ -302,7 +311,9 @@ TEST_F(ChatParts, DeletionStaysInsideTheChatsFolder) {
   EXPECT_EQ(FilesUnder(outside), (std::vector<std::string>{"subchats", "subchats/victim_part_01_x.json", "victim.json"}));
 
   // A link in the chats folder is removed, never what it points to.
-  fs::create_symlink(outside / "victim.json", fs::path(ChatsDir()) / "link.json");
+  std::error_code ec;
+  fs::create_symlink(outside / "victim.json", fs::path(ChatsDir()) / "link.json", ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
   DeleteChatFiles(PathToUtf8(fs::path(ChatsDir()) / "link.json"));
   EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(ChatsDir()) / "link.json")));
   EXPECT_TRUE(fs::exists(outside / "victim.json"));
@@ -314,7 +325,9 @@ TEST_F(ChatParts, DeletingAllChatsEmptiesTheFolderAndMakesItAgain) {
   WriteFileAtomic(outside / "keep.json", "{}");
   Part("chat_2025-01-01_120000_part_01_x.json");
   fs::create_directories(fs::path(ChatsDir()) / "other" / "deep");
-  fs::create_directory_symlink(outside, fs::path(ChatsDir()) / "linked");
+  std::error_code ec;
+  fs::create_directory_symlink(outside, fs::path(ChatsDir()) / "linked", ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
   EXPECT_TRUE(DeleteAllChatFiles());
   EXPECT_EQ(FilesUnder(ChatsDir()), std::vector<std::string>{"subchats"});
   EXPECT_TRUE(fs::exists(outside / "keep.json"));

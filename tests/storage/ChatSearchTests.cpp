@@ -176,7 +176,9 @@ TEST_F(ChatSearchFolder, ABadTextMemberStopsTheSearchAfterTheMatchesBeforeIt) {
 
 TEST_F(ChatSearchFolder, AChatTooBigForMemoryIsAnUnreadableFile) {
   const std::string huge = Write(FChats / "huge_2025-01-01_100000.json", "{}");
-  fs::resize_file(PathFromUtf8(huge), std::uintmax_t{1} << 40);  // sparse: costs no disk
+  std::error_code ec;
+  fs::resize_file(PathFromUtf8(huge), std::uintmax_t{1} << 40, ec);  // sparse: costs no disk
+  if (ec) GTEST_SKIP() << "no sparse file of 1 TiB here: " << ec.message();
   EXPECT_THROW(SearchChats({"word"}), TFileError);
 }
 

@@ -4,21 +4,24 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
-
-#include <unistd.h>
 
 #include "core/Files.h"
 #include "core/Platform.h"
 
 namespace tarvok::test {
 
+// Wine differs from Windows in a few places the tests know of (TestSystem_*.cpp).
+bool RunningUnderWine();
+
 class TTestFolder {
  public:
   TTestFolder() {
     static std::atomic<int> counter{0};
-    FPath = TempDir() / ("tarvok-storage-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    static const unsigned run = std::random_device{}();
+    FPath = TempDir() / ("tarvok-storage-" + std::to_string(run) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(FPath);
     std::filesystem::create_directories(FPath);
     SetProgramDir(FPath);
