@@ -450,6 +450,12 @@ void TGeminiRequestThread::Execute() {
       FFlags.Failed = sink.Answer.FinalFailed();
     } else {
       FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
+      // A success status on a body that is no JSON object (a proxy's or a portal's page, a
+      // cut answer) carries no answer: kept as an empty model turn it would pass for one.
+      if (!FFlags.Failed && FResult.empty() && !IsJsonObjectBody(response.Body)) {
+        FResult = texts::kEmptyAnswer;
+        FFlags.Failed = true;
+      }
     }
   } catch (const TStoppedError&) {
     // What arrived of a streamed answer is the answer; with nothing yet the request failed.

@@ -223,18 +223,33 @@ std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABa
   return out;
 }
 
+namespace {
+
+// The text is decoded as UTF-8 first: stray bytes and lone surrogate escapes become U+FFFD
+// instead of failing the parse. The parser keeps its own copy of every string, so the
+// repaired text may go at once.
+bool ParseBody(const std::string& ABody, simdjson::dom::parser& AParser, simdjson::dom::element& ADoc) {
+  const bool validUtf8 = simdjson::validate_utf8(ABody.data(), ABody.size());
+  if (!validUtf8 || AParser.parse(ABody).get(ADoc) != simdjson::SUCCESS) {
+    std::string text = MakeValidUtf8(ABody);
+    const bool surrogates = RepairLoneSurrogateEscapes(text.data(), text.size());
+    if ((validUtf8 && !surrogates) || AParser.parse(text).get(ADoc) != simdjson::SUCCESS) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsJsonObjectBody(const std::string& ABody) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element doc;
+  return ParseBody(ABody, parser, doc) && doc.is_object();
+}
+
 bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage) {
   simdjson::dom::parser parser;
   simdjson::dom::element doc;
-  // The text is decoded as UTF-8 first: stray bytes and lone surrogate escapes become U+FFFD
-  // instead of failing the parse. The parser keeps its own copy of every string, so the
-  // repaired text may go at once.
-  const bool validUtf8 = simdjson::validate_utf8(ABody.data(), ABody.size());
-  if (!validUtf8 || parser.parse(ABody).get(doc) != simdjson::SUCCESS) {
-    std::string text = MakeValidUtf8(ABody);
-    const bool surrogates = RepairLoneSurrogateEscapes(text.data(), text.size());
-    if ((validUtf8 && !surrogates) || parser.parse(text).get(doc) != simdjson::SUCCESS) return false;
-  }
+  if (!ParseBody(ABody, parser, doc)) return false;
   simdjson::dom::object root;
   if (doc.get_object().get(root) != simdjson::SUCCESS) return false;
 

@@ -43,6 +43,8 @@ std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABa
 // Returns true when the result is a failure text made here (no candidate, a refusal, an
 // answer stopped before any output), false for the model's own answer, however it begins.
 bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage);
+// Whether ABody reads as a JSON object, as ReadResponseBody reads it.
+bool IsJsonObjectBody(const std::string& ABody);
 
 // "error"."message" of a body when it is a non-empty string; empty otherwise.
 std::string ExtractErrorMessage(std::string_view ABody);

@@ -26,8 +26,9 @@ struct TCompletion {
 
 class TRequestHarness {
  public:
-  explicit TRequestHarness(bool ATls) : Server(ATls) {
+  explicit TRequestHarness(bool ATls, bool AExpiredCertificate = false) : Server(ATls) {
     SetProgramDir(Dir.Path());
+    Server.SetExpiredCertificate(AExpiredCertificate);
     Server.Start();
     Dm.GeminiApiUrlBase = Server.UrlPattern();
     if (ATls) Dm.CaInfoFile = Server.CaCertFile();

@@ -9,6 +9,10 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 
 #include "RequestHarness.h"
 #include "core/CoreTexts.h"
@@ -79,85 +83,197 @@ TEST_P(Transport, SuccessRecordsTheAnswerAndItsCounts) {
   EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
 }
 
-// Every failure arrives once, with zero counts, takes the user turn back out and was counted.
-TEST_P(Transport, FailuresBecomeResultTexts) {
+namespace {
+
+int ThreadCount() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+}
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  return -1;
+}
+
+// Waits until the threads of the last case have ended (a detached worker may still be
+// leaving after it reported itself done).
+bool ThreadsBackTo(int ACount) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (ThreadCount() > ACount) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// Takes one connection, reads the request's first bytes and resets the connection
+// before a status line (or, over TLS, a handshake answer) goes out.
+class TResetServer {
+ public:
+  TResetServer() {
+    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(FListen, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+    Port = ntohs(a.sin_port);
+    FThread = std::thread([this] {
+      const int s = ::accept(FListen, nullptr, nullptr);
+      if (s < 0) return;
+      char buffer[256];
+      (void)::recv(s, buffer, sizeof buffer, 0);
+      const linger hard{1, 0};
+      ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      ::close(s);
+    });
+  }
+  ~TResetServer() {
+    ::shutdown(FListen, SHUT_RDWR);
+    FThread.join();
+    ::close(FListen);
+  }
+  int Port = 0;
+
+ private:
+  int FListen = -1;
+  std::thread FThread;
+};
+
+std::string UrlPattern(bool ATls, int APort) {
+  return std::string(ATls ? "https" : "http") + "://127.0.0.1:" + std::to_string(APort) + "/v1beta/models/%s:%s?key=";
+}
+
+}  // namespace
+
+// Every fault on the wire arrives as one result text on the main thread, marked failed,
+// with zero counts, the history as it was, the request counted once and not retried, and
+// no thread or memory left behind.
+TEST_P(Transport, WireFaults) {
   const bool tls = GetParam();
   const std::string exception = texts::kExceptionPrefix + std::string("TTransportError - ");
   const std::string timeout = texts::kExceptionPrefix + std::string("TTimeoutError - ");
+  constexpr std::size_t kBigText = 200u << 20;
+  enum { kBoth, kTlsOnly, kPlainOnly };
   struct {
     const char* name;
-    TScriptedReply reply;
-    std::string result;  // exact, or the beginning when prefixOnly
-    bool prefixOnly;
-    int timeOut1;
+    std::function<void(TRequestHarness&)> arrange;  // null: a server that resets the connection
+    std::string result;                             // exact, or the beginning when prefixOnly
+    bool prefixOnly = false;
+    bool failed = true;
+    int timeOut1 = 0;
+    int where = kBoth;
+    bool expiredCertificate = false;
+    bool reachesServer = true;
   } cases[] = {
-      {"429 with an error body", Reply(429, R"({"error":{"code":429,"message":"Resource exhausted"}})"),
-       "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429, "Resource exhausted"), false, 0},
-      {"400 whose body is not JSON", Reply(400, "Bad Request: <oops>", [](TScriptedReply& r) { r.ContentType = "text/plain"; }),
-       HttpError("HTTP/1.1 400 Bad Request", 400, "Bad Request: <oops>"), false, 0},
-      {"error text carrying the key", Reply(403, std::string(R"({"error":{"message":"key )") + kKey + " blocked\"}}"),
-       HttpError("HTTP/1.1 403 Forbidden", 403, "key *** blocked"), false, 0},
-      {"body cut off in the middle", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.CloseAfterBytes = 40; }), exception, true, 0},
-      {"stall after the headers", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.StallMs = 5000; }), timeout, true, 1},
-      {"silence before the headers", Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.DelayMs = 5000; }), timeout, true, 1},
-      {"finished before any output", Reply(200, emulator::ReadFixture("04-safety-empty-content.json")),
-       texts::kNoAnswerHead + std::string("SAFETY") + texts::kNoAnswerTail, false, 0},
+      {"refused",
+       [tls](TRequestHarness& h) {
+         emulator::TGeminiEmulator gone;
+         gone.Start();
+         h.Dm.GeminiApiUrlBase = UrlPattern(tls, gone.Port());
+       },
+       exception, true, true, 0, kBoth, false, false},
+      {"reset before the status line", nullptr, exception, true, true, 0, kBoth, false, false},
+      {"reset in the middle of the body",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.CloseAfterBytes = 40; })); },
+       exception, true},
+      {"stall after the headers past the read time-out",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.StallMs = 5000; })); },
+       timeout, true, true, 1},
+      {"silence before the headers",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.DelayMs = 5000; })); },
+       timeout, true, true, 1},
+      {"a trickle slower than a byte a second",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json"), [](TScriptedReply& r) { r.TrickleMs = 1500; })); },
+       timeout, true, true, 1},
+      {"untrusted certificate", [](TRequestHarness& h) { h.Dm.CaInfoFile.clear(); }, exception, true, true, 0, kTlsOnly, false, false},
+      {"expired certificate", [](TRequestHarness&) {}, exception, true, true, 0, kTlsOnly, true, false},
+      {"500 with the service's body", [](TRequestHarness& h) { h.Server.Enqueue(Reply(500, emulator::ReadFixture("06-error-500-internal.json"))); },
+       HttpError("HTTP/1.1 500 Internal Server Error", 500,
+                 "An internal error has occurred. Please retry or report in https://developers.generativeai.google/guide/troubleshooting")},
+      {"503 with the service's body", [](TRequestHarness& h) { h.Server.Enqueue(Reply(503, emulator::ReadFixture("06-error-503-overloaded.json"))); },
+       HttpError("HTTP/1.1 503 Service Unavailable", 503, "The model is overloaded. Please try again later.")},
+      {"429 with quota details", [](TRequestHarness& h) { h.Server.Enqueue(Reply(429, emulator::ReadFixture("06-error-429-quota-details-raw.json"))); },
+       "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429,
+                                           "You exceeded your current quota, please check your plan and billing details. For more "
+                                           "information on this error, head to: https://ai.google.dev/gemini-api/docs/rate-limits.")},
+      {"429 with an error body", [](TRequestHarness& h) { h.Server.Enqueue(Reply(429, R"({"error":{"code":429,"message":"Resource exhausted"}})")); },
+       "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429, "Resource exhausted")},
+      {"400 whose body is not JSON",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(400, "Bad Request: <oops>", [](TScriptedReply& r) { r.ContentType = "text/plain"; })); },
+       HttpError("HTTP/1.1 400 Bad Request", 400, "Bad Request: <oops>")},
+      {"error text carrying the key",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(403, std::string(R"({"error":{"message":"key )") + kKey + " blocked\"}}")); },
+       HttpError("HTTP/1.1 403 Forbidden", 403, "key *** blocked")},
+      {"200 that is not JSON",
+       [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, "<html><body>Gateway</body></html>", [](TScriptedReply& r) { r.ContentType = "text/html"; })); },
+       texts::kEmptyAnswer},
+      {"finished before any output", [](TRequestHarness& h) { h.Server.Enqueue(Reply(200, emulator::ReadFixture("04-safety-empty-content.json"))); },
+       texts::kNoAnswerHead + std::string("SAFETY") + texts::kNoAnswerTail},
+      {"200 of 200 MB",
+       [&](TRequestHarness& h) {
+         std::string body = R"({"candidates":[{"content":{"parts":[{"text":")";
+         body.append(kBigText, 'a');
+         body += R"("}]}}]})";
+         h.Server.Enqueue(Reply(200, std::move(body)));
+       },
+       "", false, false, 0, kPlainOnly},
   };
   for (const auto& c : cases) {
+    if ((c.where == kTlsOnly && !tls) || (c.where == kPlainOnly && tls)) continue;
     SCOPED_TRACE(c.name);
-    TRequestHarness h(tls);
-    h.Dm.TimeOut1 = c.timeOut1;
-    h.Server.Enqueue(c.reply);
-    h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
-    ASSERT_TRUE(h.WaitForCompletions(1));
-    ASSERT_EQ(h.Completions.size(), 1u);
-    EXPECT_TRUE(h.Completions[0].Failed);
-    const std::string& r = h.Completions[0].Result;
-    if (c.prefixOnly) {
-      EXPECT_TRUE(r.starts_with(c.result)) << r;
-    } else {
-      EXPECT_EQ(r, c.result);
-    }
-    EXPECT_EQ(r.find(kKey), std::string::npos);
-    if (std::string(c.name) != "finished before any output") {
-      EXPECT_EQ(h.Completions[0].Usage, TTokenUsage{});
-    }
-    EXPECT_TRUE(h.Dm.FChatHistory.empty());
-    EXPECT_EQ(h.Dm.FActualHistoryTokens, 0);
-    EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
-    EXPECT_EQ(h.Server.Requests().size(), 1u) << "no retry";
-  }
-}
+    const int threadsBefore = ThreadCount();
+    const long residentBefore = ResidentKb();
+    {
+      std::optional<TResetServer> reset;
+      TRequestHarness h(tls, c.expiredCertificate);
+      if (c.arrange) {
+        c.arrange(h);
+      } else {
+        reset.emplace();
+        h.Dm.GeminiApiUrlBase = UrlPattern(tls, reset->Port);
+      }
+      h.Dm.TimeOut1 = c.timeOut1;
+      THistoryItem asked, answered;
+      asked.Role = "user";
+      asked.Parts = h.TextParts("Earlier");
+      answered.Role = "model";
+      answered.Parts = h.TextParts("Answer");
+      h.Dm.FChatHistory = {asked, answered};
+      const TChatHistory historyBefore = h.Dm.FChatHistory;
 
-TEST_P(Transport, NoServerOrAnUntrustedOne) {
-  const bool tls = GetParam();
-  TRequestHarness h(tls);
-  int closedPort;
-  {
-    emulator::TGeminiEmulator gone;
-    gone.Start();
-    closedPort = gone.Port();
+      h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+      ASSERT_TRUE(h.WaitForCompletions(1));
+      ASSERT_EQ(h.Completions.size(), 1u);
+      const tarvok::test::TCompletion& done = h.Completions[0];
+      EXPECT_TRUE(done.OnMainThread);
+      EXPECT_EQ(done.Failed, c.failed);
+      const std::string& r = done.Result;
+      if (!c.failed) {
+        EXPECT_EQ(r.size(), kBigText);
+        EXPECT_EQ(r.find_first_not_of('a'), std::string::npos);
+        EXPECT_EQ(h.Dm.FChatHistory.size(), historyBefore.size() + 2);
+      } else {
+        if (c.prefixOnly) {
+          EXPECT_TRUE(r.starts_with(c.result)) << r;
+        } else {
+          EXPECT_EQ(r, c.result);
+        }
+        EXPECT_EQ(r.find(kKey), std::string::npos);
+        if (std::string(c.name) != "finished before any output") {
+          EXPECT_EQ(done.Usage, TTokenUsage{});
+        }
+        EXPECT_EQ(h.Dm.FChatHistory, historyBefore);
+      }
+      EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
+      EXPECT_EQ(h.Server.Requests().size(), c.reachesServer ? 1u : 0u) << "no retry";
+    }
+    EXPECT_TRUE(ThreadsBackTo(threadsBefore)) << ThreadCount() << " threads, " << threadsBefore << " before";
+    EXPECT_LT(ResidentKb() - residentBefore, 32 * 1024) << "kB resident left behind";
   }
-  h.Dm.GeminiApiUrlBase = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(closedPort) +
-                          "/v1beta/models/%s:%s?key=";
-  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
-  ASSERT_TRUE(h.WaitForCompletions(1));
-  EXPECT_TRUE(h.Completions[0].Result.starts_with(texts::kExceptionPrefix + std::string("TTransportError - ")))
-      << h.Completions[0].Result;
-  EXPECT_EQ(h.Completions[0].Result.find(kKey), std::string::npos);
-  EXPECT_TRUE(h.Dm.FChatHistory.empty());
-  EXPECT_EQ(GetRequestCount(kKey, kModel), 1) << "counted though never sent";
-
-  if (!tls) return;
-  // The test certificate is not in the system's store.
-  h.Dm.GeminiApiUrlBase = h.Server.UrlPattern();
-  h.Dm.CaInfoFile.clear();
-  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
-  ASSERT_TRUE(h.WaitForCompletions(2));
-  EXPECT_TRUE(h.Completions[1].Result.starts_with(texts::kExceptionPrefix + std::string("TTransportError - ")))
-      << h.Completions[1].Result;
-  EXPECT_TRUE(h.Server.Requests().empty());
-  EXPECT_EQ(GetRequestCount(kKey, kModel), 2);
 }
 
 TEST(RequestBytes, TheServerReceivesExactlyTheDocumentedBody) {

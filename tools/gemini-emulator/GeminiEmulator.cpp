@@ -58,6 +58,7 @@ struct TGeminiEmulator::TImpl {
   bool RecordBodies = true;
   int DefaultDelayMs = 0;
   int DefaultEventGapMs = 0;
+  bool ExpiredCertificate = false;
 
   ~TImpl() {
     if (!CertFolder.empty()) {
@@ -77,7 +78,7 @@ struct TGeminiEmulator::TImpl {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarvok-emulator-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("emulator: cannot make a temporary folder");
     CertFolder = pattern;
-    Certs = MakeTestCertificates(CertFolder);
+    Certs = MakeTestCertificates(CertFolder, ExpiredCertificate);
   }
 
   void Handle(const httplib::Request& AReq, httplib::Response& ARes, std::string ABody) {
@@ -138,10 +139,11 @@ struct TGeminiEmulator::TImpl {
                                   : body->size();
     const bool drop = AReply.CloseAfterBytes >= 0 && limit < body->size();
     const int stallMs = AReply.StallMs;
+    const int trickleMs = AReply.TrickleMs;
     auto stalled = std::make_shared<bool>(false);
     ARes.set_content_provider(
         body->size(), AReply.ContentType,
-        [this, body, limit, drop, stallMs, stalled](std::size_t AOffset, std::size_t, httplib::DataSink& ASink) {
+        [this, body, limit, drop, stallMs, trickleMs, stalled](std::size_t AOffset, std::size_t, httplib::DataSink& ASink) {
           // Without a cut, the stall comes right after the headers.
           if (!drop && !*stalled && stallMs > 0) {
             *stalled = true;
@@ -151,7 +153,8 @@ struct TGeminiEmulator::TImpl {
             if (stallMs > 0) Pause(stallMs);
             return false;  // closes the connection short of Content-Length
           }
-          const std::size_t n = std::min(kWriteSlice, limit - AOffset);
+          if (trickleMs > 0 && !Pause(trickleMs)) return false;
+          const std::size_t n = trickleMs > 0 ? 1 : std::min(kWriteSlice, limit - AOffset);
           return ASink.write(body->data() + AOffset, n) && !IsStopping();
         });
   }
@@ -333,6 +336,8 @@ bool TGeminiEmulator::WaitForRequests(std::size_t ACount, std::chrono::milliseco
 void TGeminiEmulator::SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver) {
   FImpl->Observer = std::move(AObserver);
 }
+
+void TGeminiEmulator::SetExpiredCertificate(bool AExpired) { FImpl->ExpiredCertificate = AExpired; }
 
 void TGeminiEmulator::SetRecordBodies(bool ARecord) {
   std::lock_guard lock(FImpl->Mutex);

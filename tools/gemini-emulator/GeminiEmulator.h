@@ -20,6 +20,7 @@ struct TScriptedReply {
   int DelayMs = 0;                          // wait before answering at all
   long long CloseAfterBytes = -1;           // >= 0: send only this many body bytes, then drop the connection
   int StallMs = 0;                          // after the headers (and CloseAfterBytes bytes if set) stall this long, sending nothing
+  int TrickleMs = 0;                        // > 0: the body goes out one byte at a time, this long before each
   std::vector<std::string> SseEvents;       // non-empty: answer text/event-stream, each event as "data: <event>\r\n\r\n"
   int EventGapMs = 0;                       // SseEvents: the wait before each event after the first
   std::function<void(std::size_t AEvent)> OnEventSent;  // SseEvents: called on a server thread once an event is written
@@ -59,6 +60,8 @@ class TGeminiEmulator {
   void SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver);
   // Off: requests are still recorded, without their bodies (a long-running demo).
   void SetRecordBodies(bool ARecord);
+  // TLS: serve a certificate whose validity ended yesterday; set it before Start().
+  void SetExpiredCertificate(bool AExpired);
   // A wait before every answer the emulator makes up itself (the demo shows a request running).
   void SetDefaultDelay(std::chrono::milliseconds ADelay);
   // The wait between the events of a streamed answer the emulator makes up itself.

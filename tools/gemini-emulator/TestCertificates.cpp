@@ -39,7 +39,7 @@ void AddExtension(X509* ACert, X509* AIssuer, int ANid, const char* AValue) {
   X509_EXTENSION_free(ext);
 }
 
-TCert NewCert(EVP_PKEY* AKey, const char* ACommonName) {
+TCert NewCert(EVP_PKEY* AKey, const char* ACommonName, bool AExpired = false) {
   TCert cert(X509_new(), &X509_free);
   if (!cert) Fail("X509_new");
   X509_set_version(cert.get(), 2);
@@ -50,8 +50,9 @@ TCert NewCert(EVP_PKEY* AKey, const char* ACommonName) {
   BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
   BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(cert.get()));
   BN_free(bn);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60 * 60);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 60L * 60 * 24 * 30);
+  constexpr long kDay = 60L * 60 * 24;
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), AExpired ? -30 * kDay : -60 * 60);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), AExpired ? -kDay : 30 * kDay);
   X509_set_pubkey(cert.get(), AKey);
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
@@ -72,7 +73,7 @@ void WritePem(const std::filesystem::path& APath, X509* ACert, EVP_PKEY* AKey) {
 
 }  // namespace
 
-TCertificateFiles MakeTestCertificates(const std::filesystem::path& AFolder) {
+TCertificateFiles MakeTestCertificates(const std::filesystem::path& AFolder, bool AServerExpired) {
   TKey caKey = NewKey();
   TCert ca = NewCert(caKey.get(), "Tarvok test CA");
   X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get()));
@@ -82,7 +83,7 @@ TCertificateFiles MakeTestCertificates(const std::filesystem::path& AFolder) {
   if (X509_sign(ca.get(), caKey.get(), EVP_sha256()) == 0) Fail("signing the CA");
 
   TKey serverKey = NewKey();
-  TCert server = NewCert(serverKey.get(), "127.0.0.1");
+  TCert server = NewCert(serverKey.get(), "127.0.0.1", AServerExpired);
   X509_set_issuer_name(server.get(), X509_get_subject_name(ca.get()));
   AddExtension(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
   AddExtension(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature,keyEncipherment");

@@ -14,6 +14,7 @@ struct TCertificateFiles {
 };
 
 // Writes the three files into AFolder (which must exist). Throws std::runtime_error.
-TCertificateFiles MakeTestCertificates(const std::filesystem::path& AFolder);
+// AServerExpired: the server certificate's validity ended a day ago (the CA's did not).
+TCertificateFiles MakeTestCertificates(const std::filesystem::path& AFolder, bool AServerExpired = false);
 
 }  // namespace tarvok::emulator
