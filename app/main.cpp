@@ -26,10 +26,8 @@ int main(int argc, char** argv) {
   // when that is read-only), and Keys.txt and Models.txt are opened by bare name, so the
   // program works in its data folder.
   const std::filesystem::path exeDir = tarvok::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString());
-  const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  const std::filesystem::path dataDir = tarvok::ChooseDataDir(exeDir, tarvok::FolderWritable(exeDir),
-                                                              xdgDataHome ? xdgDataHome : "", home ? home : "");
+  const std::filesystem::path dataDir =
+      tarvok::ChooseDataDir(exeDir, tarvok::FolderWritable(exeDir), tarvok::UserDataRoot());
   std::error_code ec;
   std::filesystem::create_directories(dataDir, ec);
   tarvok::SetInstallDir(exeDir);

@@ -16,13 +16,17 @@ std::filesystem::path GInstallDir;
 }  // namespace
 
 std::filesystem::path ChooseDataDir(const std::filesystem::path& AProgramDir, bool AProgramDirWritable,
-                                    std::string_view AXdgDataHome, std::string_view AHome) {
-  if (AProgramDirWritable) return AProgramDir;
+                                    const std::filesystem::path& AUserDataRoot) {
+  if (AProgramDirWritable || AUserDataRoot.empty() || !AUserDataRoot.is_absolute()) return AProgramDir;
+  return AUserDataRoot / "tarvok";
+}
+
+std::filesystem::path XdgDataRoot(std::string_view AXdgDataHome, std::string_view AHome) {
   const std::filesystem::path xdg = PathFromUtf8(AXdgDataHome);
-  if (!AXdgDataHome.empty() && xdg.is_absolute()) return xdg / "tarvok";
+  if (!AXdgDataHome.empty() && xdg.is_absolute()) return xdg;
   const std::filesystem::path home = PathFromUtf8(AHome);
-  if (!AHome.empty() && home.is_absolute()) return home / ".local" / "share" / "tarvok";
-  return AProgramDir;
+  if (!AHome.empty() && home.is_absolute()) return home / ".local" / "share";
+  return {};
 }
 
 bool FolderWritable(const std::filesystem::path& ADir) {

@@ -1,19 +1,24 @@
 #pragma once
 // Where Tarvok keeps its files. Beside the executable when that folder is writable (a
 // copy in the user's own folder, the usual case); a system-wide install, whose program
-// folder the user cannot write, keeps them per user in $XDG_DATA_HOME/tarvok, by
-// default ~/.local/share/tarvok.
+// folder the user cannot write, keeps them per user: $XDG_DATA_HOME/tarvok, by default
+// ~/.local/share/tarvok, or %LOCALAPPDATA%\tarvok on Windows.
 
 #include <filesystem>
 #include <string_view>
 
 namespace tarvok {
 
-// The decision alone: AXdgDataHome and AHome are the environment's values (empty when
-// unset). A relative XDG_DATA_HOME is ignored, as the base-directory rules say. With no
-// usable home either, the program folder is all there is.
+// The decision alone: beside the executable when that folder is writable, else in
+// "tarvok" under AUserDataRoot (see UserDataRoot); with no such root, the program folder
+// is all there is.
 std::filesystem::path ChooseDataDir(const std::filesystem::path& AProgramDir, bool AProgramDirWritable,
-                                    std::string_view AXdgDataHome, std::string_view AHome);
+                                    const std::filesystem::path& AUserDataRoot);
+
+// The XDG rule for the user's data root from the environment's values (empty when
+// unset): an absolute XDG_DATA_HOME, else HOME/.local/share; a relative value is
+// ignored, as the base-directory rules say. Empty when neither gives an absolute folder.
+std::filesystem::path XdgDataRoot(std::string_view AXdgDataHome, std::string_view AHome);
 
 // Whether a file can be created in the folder: tried for real, since permission bits
 // do not tell about read-only mounts or access lists.

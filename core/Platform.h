@@ -17,6 +17,11 @@ void SetProgramDir(const std::filesystem::path& ADir);
 // The system's temporary folder.
 std::filesystem::path TempDir();
 
+// The root of the user's own data folders, where a program the user cannot write keeps
+// its files per user: $XDG_DATA_HOME, else ~/.local/share (POSIX); %LOCALAPPDATA%
+// (Windows). Empty when the environment names no absolute folder.
+std::filesystem::path UserDataRoot();
+
 // The system's legacy single-byte code page (Windows: the ANSI code page; elsewhere
 // Windows-1251, the users' legacy encoding). Characters with no mapping become '?'.
 std::string DecodeLegacyCodePage(std::string_view ABytes);

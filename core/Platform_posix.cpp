@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Platform.h"
+#include "core/DataFolder.h"
 
 #ifdef __linux__
 #include <sys/syscall.h>
@@ -103,6 +104,12 @@ bool ProcessIsRunning(unsigned long long APid) {
   const auto pid = static_cast<pid_t>(APid);
   if (pid <= 0 || static_cast<unsigned long long>(pid) != APid) return false;
   return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+std::filesystem::path UserDataRoot() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  return XdgDataRoot(xdg ? xdg : "", home ? home : "");
 }
 
 }  // namespace tarvok

@@ -113,4 +113,11 @@ bool ProcessIsRunning(unsigned long long APid) {
   return running;
 }
 
+std::filesystem::path UserDataRoot() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (!local || !*local) return {};
+  std::filesystem::path root(local);
+  return root.is_absolute() ? root : std::filesystem::path();
+}
+
 }  // namespace tarvok
