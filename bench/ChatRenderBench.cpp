@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QWebEnginePage>
 
+#include "NoDialogs.h"
 #include "app/ChatView.h"
 #include "app/WebChatPage.h"
 #include "view/MessageRender.h"
@@ -40,16 +41,6 @@ void BM_RenderHistoryHtml(benchmark::State& AState) {
   AState.SetComplexityN(AState.range(0));
 }
 BENCHMARK(BM_RenderHistoryHtml)->RangeMultiplier(2)->Range(250, 2000)->Complexity(benchmark::oN);
-
-class NoDialogs : public Dialogs {
- public:
-  void ShowMessage(const QString&) override {}
-  void ShowError(const QString&) override {}
-  bool AskYesNo(const QString&, const QString&, Icon) override { return false; }
-  bool InputQuery(const QString&, const QString&, QString&) override { return false; }
-  QStringList OpenFiles(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&, const QString&, const QString&) override { return {}; }
-};
 
 QApplication& App() {
   static int argc = 1;

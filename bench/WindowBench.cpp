@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "BigHistory.h"
+#include "NoDialogs.h"
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
@@ -92,16 +93,6 @@ std::vector<std::string> Attachments() {
   WriteFileAtomic(dir / "ready", "");
   return files;
 }
-
-class NoDialogs : public Dialogs {
- public:
-  void ShowMessage(const QString&) override {}
-  void ShowError(const QString&) override {}
-  bool AskYesNo(const QString&, const QString&, Icon) override { return false; }
-  bool InputQuery(const QString&, const QString&, QString&) override { return false; }
-  QStringList OpenFiles(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&, const QString&, const QString&) override { return {}; }
-};
 
 void BM_UpdateContextTokensLabel(benchmark::State& AState) {
   App();
