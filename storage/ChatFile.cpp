@@ -117,7 +117,9 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget) {
       item.Parts.push_back(std::move(part));
     }
   }
-  if (item.TokenCount == 0) item.TokenCount = CountTokens(item.Parts);
+  // A count below zero is no count (a damaged or hand-edited file): count the turn again
+  // rather than lower the chat's total.
+  if (item.TokenCount <= 0) item.TokenCount = CountTokens(item.Parts);
   return true;
 }
 

@@ -148,6 +148,10 @@ TEST(ChatFile, LoadsDamagedFilesAsFarAsTheyCanBeRead) {
        {"user", ""}, 0},
       {"token count as text that is a number", R"({"contents":[{"role":"user","parts":[],"token_count":"12"}]})", {"user"}, 12},
       {"token count as text that is not a number", R"({"contents":[{"role":"user","parts":[],"token_count":"x"}]})", {""}, 0},
+      // A count below zero is no count: the turn is counted again, and the total is not lowered.
+      {"negative token count", R"({"contents":[{"role":"user","parts":[{"text":"a"}],"token_count":-204},)" + b + "]}",
+       {"user", "model"}, 8},
+      {"negative token count as text", R"({"contents":[{"role":"user","parts":[{"text":"a"}],"token_count":"-204"}]})", {"user"}, 1},
       {"token count beyond 32 bits", R"({"contents":[{"role":"user","parts":[],"token_count":99999999999}]})", {""}, 0},
       {"null members read as empty", R"({"contents":[{"role":null,"parts":null,"token_count":null,"model_name":null}]})", {""}, 0},
       {"a number out of range", R"({"contents":[{"role":"user","x":1e999}]})", {}, 0},
