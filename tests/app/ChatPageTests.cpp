@@ -2,10 +2,8 @@
 // save-code round trip through the clipboard, and hostile content that must neither
 // run script nor reach the network.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +19,7 @@
 #include "app/ChatView.h"
 #include "app/WebChatPage.h"
 #include "core/Files.h"
+#include "tests/app/support/LoopbackSensors.h"
 #include "tests/app/support/TestDialogs.h"
 #include "view/MessageRender.h"
 #include "view/StreamRender.h"
@@ -36,26 +35,9 @@ const std::string kCopied = "Скопировано!";
 
 constexpr int kWaitMs = 30000;
 
-// Records what the page hands to the system browser.
-class LinkRecorder : public QObject {
-  Q_OBJECT
- public:
-  std::vector<QUrl> Urls;
- public slots:
-  void Open(const QUrl& AUrl) { Urls.push_back(AUrl); }
-};
-
 class ChatPageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QDesktopServices::setUrlHandler("http", &FLinks, "Open");
-    QDesktopServices::setUrlHandler("https", &FLinks, "Open");
-    QDesktopServices::setUrlHandler("mailto", &FLinks, "Open");
-    FView.AttachTitleHandler();
-  }
-  void TearDown() override {
-    for (const char* scheme : {"http", "https", "mailto"}) QDesktopServices::unsetUrlHandler(scheme);
-  }
+  void SetUp() override { FView.AttachTitleHandler(); }
 
   // The script's value, run after everything queued before it.
   QVariant Eval(const std::string& AScript) {
@@ -223,32 +205,6 @@ TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
   EXPECT_EQ(EvalText("document.querySelector('#chat-container .message-content').textContent").toStdString(), "after\n");
 }
 
-// A loopback server that counts every request reaching it.
-class CountingServer {
- public:
-  CountingServer() {
-    FServer.Get(".*", [this](const httplib::Request&, httplib::Response& ARes) {
-      ++FHits;
-      ARes.set_content("x", "image/png");
-    });
-    FPort = FServer.bind_to_any_port("127.0.0.1");
-    FThread = std::thread([this] { FServer.listen_after_bind(); });
-    while (!FServer.is_running()) std::this_thread::yield();
-  }
-  ~CountingServer() {
-    FServer.stop();
-    FThread.join();
-  }
-  std::string Url(const std::string& APath) const { return "http://127.0.0.1:" + std::to_string(FPort) + APath; }
-  int Hits() const { return FHits.load(); }
-
- private:
-  httplib::Server FServer;
-  std::thread FThread;
-  int FPort = 0;
-  std::atomic<int> FHits{0};
-};
-
 TEST_F(ChatPageTest, HostileContentRunsNoScriptAndLoadsNothing) {
   CountingServer server;
   const std::string run = "window.__pwned=1";
@@ -381,4 +337,3 @@ TEST_F(ChatPageTest, WebRtcSendsNothingEvenToAStunServerTheScriptNames) {
 }  // namespace
 }  // namespace tarvok
 
-#include "ChatPageTests.moc"
