@@ -83,12 +83,12 @@ std::vector<TVector> HostileVectors(const std::string& U) {
       {"embed svg data:", "<embed src=\"data:image/svg+xml;base64," + B64(svgScript) + "\">", false},
       {"embed to loopback", "<embed src=\"" + U + "/embed\">", false},
       // Document-level elements.
+      {"title element with the save command", "<title>" + kSaveCommand + "</title>", true},
+      {"svg title with the save command", "<svg><title>" + kSaveCommand + "</title></svg>", false},
       {"base href", "<base href=\"" + U + "/\"><img src=\"rel.png\">", true},
       {"meta refresh to loopback", "<meta http-equiv=\"refresh\" content=\"0;url=" + U + "/refresh\">", false},
       {"meta refresh to about:blank", "<meta http-equiv=\"refresh\" content=\"0;url=about:blank\">", true},
       {"meta refresh to javascript:", "<meta http-equiv=\"refresh\" content=\"0;url=javascript:" + R + "\">", false},
-      {"title element with the save command", "<title>" + kSaveCommand + "</title>", true},
-      {"svg title with the save command", "<svg><title>" + kSaveCommand + "</title></svg>", false},
       // Remote resources.
       {"link stylesheet", "<link rel=\"stylesheet\" href=\"" + U + "/css\">", true},
       {"style @import", "<style>@import url(" + U + "/import);</style>", true},
@@ -152,8 +152,11 @@ std::vector<TVector> HostileVectors(const std::string& U) {
 
 // The sensor, in the page's own world from the start of every document: it counts the
 // messages any loose script sends to the top document.
+// Each one also shows in the address's fragment, which the host hears even when a vector
+// has replaced the document (and the count in it) since.
 constexpr const char* kSensor =
-    "window.__pwned = 0; window.addEventListener('message', function () { window.__pwned++; });";
+    "window.__pwned = 0; window.addEventListener('message', function () {"
+    " window.__pwned++; location.hash = 'PWNED' + window.__pwned; });";
 
 // Hovers, focuses and clicks every element of the chat as a script can (untrusted events),
 // except the save buttons, whose command is the one thing the page may ask of the window.
@@ -221,6 +224,9 @@ class HostileContentTest : public WindowTest {
     InstallSensor(*Web);
     QObject::connect(Web->WebPage(), &QWebEnginePage::titleChanged, Web->WebPage(),
                      [this](const QString& ATitle) { Titles.push_back(ATitle); });
+    QObject::connect(Web->WebPage(), &QWebEnginePage::urlChanged, Web->WebPage(), [this](const QUrl& AUrl) {
+      if (AUrl.fragment().startsWith(QStringLiteral("PWNED"))) ++Executions;
+    });
     OpenWindowWith(std::move(page));
   }
 
@@ -242,7 +248,7 @@ class HostileContentTest : public WindowTest {
   // The figure of one route: nothing ran, nothing reached the server, the window did
   // nothing on the page's behalf, and the chat is still there.
   void ExpectNothingGotLoose(const std::string& ARoute) {
-    const int executions = Eval("window.__pwned").toInt();
+    const int executions = std::max(Executions, Eval("window.__pwned").toInt());
     int commands = 0;
     for (const QString& title : Titles)
       if (title.contains(QStringLiteral("COMMAND"), Qt::CaseInsensitive)) ++commands;
@@ -267,6 +273,7 @@ class HostileContentTest : public WindowTest {
   std::vector<TVector> Vectors;
   WebChatPage* Web = nullptr;
   std::vector<QString> Titles;
+  int Executions = 0;
 };
 
 TEST_F(HostileContentTest, AnswersFromTheServiceWholeAndStreamed) {
@@ -284,12 +291,12 @@ TEST_F(HostileContentTest, AnswersFromTheServiceWholeAndStreamed) {
     Emulator.Enqueue(emulator::StreamedTextReply({v.Text.substr(0, cut), v.Text.substr(cut)}, 3, 4));
     SendAndWait(QStringLiteral("streamed"));
   }
-  ASSERT_EQ(Emulator.Requests().size(), 2 * Vectors.size());
+  Settle();
+  ExpectNothingGotLoose("answers, whole and streamed");
+  EXPECT_EQ(Emulator.Requests().size(), 2 * Vectors.size());
   // Every send left its two bubbles: no vector swallowed the ones after it.
   EXPECT_EQ(Count("#chat-container > .message-wrapper.user-message"), static_cast<int>(2 * Vectors.size()));
   EXPECT_EQ(Count("#chat-container > .message-wrapper.model-message"), static_cast<int>(2 * Vectors.size()));
-  Settle();
-  ExpectNothingGotLoose("answers, whole and streamed");
 }
 
 TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {
@@ -320,6 +327,8 @@ TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {
   ASSERT_GE(row, 0);
   chats->setCurrentRow(row);
   ASSERT_EQ(Dm().FChatHistory.size(), 4 * Vectors.size() + 1);
+  Settle();
+  ExpectNothingGotLoose("stored chat: text, MIME types, file names, model name, duration");
 
   EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(4 * Vectors.size() + 1));
   EXPECT_TRUE(Eval("document.querySelector('#chat-container > .message-wrapper:last-child .message-content').textContent")
@@ -335,8 +344,6 @@ TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {
     EXPECT_EQ(shown[2 * i + 1].toString(), AsParsed(StripBidiControls(FileNameOfPath("C:\\Users\\u\\" + Vectors[i].Text))))
         << Vectors[i].Name;
   }
-  Settle();
-  ExpectNothingGotLoose("stored chat: text, MIME types, file names, model name, duration");
 }
 
 TEST_F(HostileContentTest, NamesOfAttachedFilesSent) {
@@ -366,6 +373,8 @@ TEST_F(HostileContentTest, NamesOfAttachedFilesSent) {
     SendAndWait(QStringLiteral("files"));
     ASSERT_TRUE(Form().FlbFiles1.empty()) << "the send went out";
   }
+  Settle();
+  ExpectNothingGotLoose("names of attached files");
   EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(2 * sends));
   const QVariantList shown = Eval("Array.prototype.map.call(document.querySelectorAll('.user-message .attachments li'),"
                                   " function (li) { return li.textContent; })")
@@ -373,8 +382,6 @@ TEST_F(HostileContentTest, NamesOfAttachedFilesSent) {
   ASSERT_EQ(shown.size(), static_cast<qsizetype>(paths.size()));
   for (std::size_t i = 0; i < paths.size(); ++i)
     EXPECT_EQ(shown[i].toString(), AsParsed(StripBidiControls(FileNameOfPath(paths[i])))) << Vectors[i].Name;
-  Settle();
-  ExpectNothingGotLoose("names of attached files");
 }
 
 TEST_F(HostileContentTest, PictureAnswersWithAHostileMimeType) {
@@ -389,10 +396,10 @@ TEST_F(HostileContentTest, PictureAnswersWithAHostileMimeType) {
     Emulator.Enqueue(picture);
     SendAndWait(QStringLiteral("draw"));
   }
-  ASSERT_EQ(Emulator.Requests().size(), Vectors.size());
-  EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(2 * Vectors.size()));
   Settle();
   ExpectNothingGotLoose("picture answers' MIME type");
+  EXPECT_EQ(Emulator.Requests().size(), Vectors.size());
+  EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(2 * Vectors.size()));
 }
 
 // The sensors see what they are there to see: each vector marked live, put into the page
