@@ -331,7 +331,8 @@ TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {
   ExpectNothingGotLoose("stored chat: text, MIME types, file names, model name, duration");
 
   EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(4 * Vectors.size() + 1));
-  EXPECT_TRUE(Eval("document.querySelector('#chat-container > .message-wrapper:last-child .message-content').textContent")
+  EXPECT_TRUE(Eval("Array.from(document.querySelectorAll('#chat-container > .message-wrapper')).pop()"
+                   ".querySelector('.message-content').textContent")
                   .toString()
                   .startsWith("the last turn"));
   // The names of the files are shown exactly as written: text, never markup.
