@@ -33,6 +33,7 @@
 #include "core/DateTime.h"
 #include "core/Text.h"
 #include "storage/Attachments.h"
+#include "view/Markdown.h"
 #include "view/MessageRender.h"
 #include "view/StreamRender.h"
 
@@ -180,7 +181,8 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
     try {
       for (const auto& path : AFiles) parts.push_back(FilePart(path));
     } catch (const std::exception& e) {
-      F.ChatView().AddModelMessage(e.what(), "", -1, "");
+      // The notice names a file: its name is shown as written, whatever it holds.
+      F.ChatView().AddModelMessage(MarkdownLiteral(e.what()), "", -1, "");
       guard.Abort();
       return;
     }

@@ -46,4 +46,18 @@ std::string MarkdownToHtml(std::string_view AMarkdown) {
   return result;
 }
 
+std::string MarkdownLiteral(std::string_view AText) {
+  std::string out;
+  out.reserve(AText.size() + AText.size() / 4);
+  for (const char c : AText) {
+    if (c == '\r' || c == '\n') {
+      out += ' ';
+      continue;
+    }
+    if ((c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~')) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace tarvok

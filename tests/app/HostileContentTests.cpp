@@ -21,6 +21,7 @@
 
 #include "app/AttachmentsPanel.h"
 #include "app/QtText.h"
+#include "app/UiTexts.h"
 #include "app/WebChatPage.h"
 #include "core/JsonWriter.h"
 #include "tests/app/support/LoopbackSensors.h"
@@ -374,15 +375,40 @@ TEST_F(HostileContentTest, NamesOfAttachedFilesSent) {
     SendAndWait(QStringLiteral("files"));
     ASSERT_TRUE(Form().FlbFiles1.empty()) << "the send went out";
   }
+  // An empty file cannot be sent: the notice that says so names it, with its folder.
+  fs::create_directories(Path("empty"));
+  QStringList notices;
+  for (const std::string& full : paths) {
+    const std::string path = (Path("empty") / fs::path(full).filename()).string();
+    WriteText("empty/" + fs::path(full).filename().string(), "");
+    Form().Attachments().AddFiles({Q(path)});
+    SendAndWait(QStringLiteral("empty"));
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
+    Dialogs.Messages.clear();
+    Form().Attachments().ClearInputs();
+    notices << Q(ui::kErrFileEncode + path).simplified();
+  }
   Settle();
   ExpectNothingGotLoose("names of attached files");
-  EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(2 * sends));
+  const QVariantList shownNotices =
+      Eval("Array.from(document.querySelectorAll('#chat-container > .model-message .message-content')).slice(-" +
+           std::to_string(paths.size()) + ").map(function (c) { return c.textContent; })")
+          .toList();
+  ASSERT_EQ(shownNotices.size(), notices.size());
+  for (qsizetype i = 0; i < notices.size(); ++i)
+    EXPECT_EQ(S(shownNotices[i].toString().simplified()), S(notices[i])) << Vectors[i].Name;
+  EXPECT_EQ(Count("#chat-container > .message-wrapper"), static_cast<int>(2 * sends + 2 * paths.size()));
   const QVariantList shown = Eval("Array.prototype.map.call(document.querySelectorAll('.user-message .attachments li'),"
                                   " function (li) { return li.textContent; })")
                                  .toList();
-  ASSERT_EQ(shown.size(), static_cast<qsizetype>(paths.size()));
-  for (std::size_t i = 0; i < paths.size(); ++i)
-    EXPECT_EQ(shown[i].toString(), AsParsed(StripBidiControls(FileNameOfPath(paths[i])))) << Vectors[i].Name;
+  // Listed in the bubbles of both rounds, the sent files' and the empty ones'.
+  ASSERT_EQ(shown.size(), static_cast<qsizetype>(2 * paths.size()));
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const QString name = AsParsed(StripBidiControls(FileNameOfPath(paths[i])));
+    EXPECT_EQ(shown[i].toString(), name) << Vectors[i].Name;
+    EXPECT_EQ(shown[paths.size() + i].toString(), name) << Vectors[i].Name;
+  }
 }
 
 TEST_F(HostileContentTest, PictureAnswersWithAHostileMimeType) {
