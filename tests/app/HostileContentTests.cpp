@@ -1,7 +1,8 @@
 // Hostile content in the real window and the real browser engine, delivered every way it
-// can reach the chat page: an answer from the service (whole and streamed), a stored chat
-// opened from the list (its text, file names, MIME types, model name and duration), the
-// names of attached files, and the MIME type of a picture answer. Each vector tries to run
+// can reach the chat page: an answer from the service (whole, streamed, and its error
+// text), a stored chat opened from the list (its text, file names, MIME types, model name
+// and duration), the names of attached files (in the bubble and in the notice about an
+// empty one), and the MIME type of a picture answer. Each vector tries to run
 // script, to reach a loopback server and to make the window act (the save-code command,
 // any dialog, an opening by the system's programs); for every route the figure is zero
 // of each. A control run puts the vectors into the page as raw markup and shows that the
@@ -72,6 +73,10 @@ std::vector<TVector> HostileVectors(const std::string& U) {
       {"body onload", "<body onload=\"" + R + "\">", false},
       {"div onmouseover", "<div onmouseover=\"" + R + "\">hover</div>", true},
       {"image map area to javascript:", "<img usemap=\"#m\" src=x><map name=\"m\"><area shape=\"default\" href=\"javascript:" + R + "\"></map>", true},
+      {"script reaching for the host's channel",
+       "<img src=x onerror=\"try { new QWebChannel(qt.webChannelTransport, function (c) { c.objects.host.openLink('" + U +
+           "/bridge'); }); } catch (e) {} " + R + "\">",
+       true},
       {"a href javascript:", "<a href=\"javascript:" + R + "\">x</a>", false},
       {"form button formaction javascript:", "<form><button formaction=\"javascript:" + R + "\">go</button></form>", true},
       {"form posting to loopback", "<form action=\"" + U + "/form\" method=\"post\"><button>go</button></form>", false},
@@ -277,7 +282,7 @@ class HostileContentTest : public WindowTest {
   int Executions = 0;
 };
 
-TEST_F(HostileContentTest, AnswersFromTheServiceWholeAndStreamed) {
+TEST_F(HostileContentTest, AnswersFromTheServiceWholeStreamedAndRefusals) {
   UseEmulator();
   OpenRealWindow();
   for (const TVector& v : Vectors) {
@@ -292,12 +297,24 @@ TEST_F(HostileContentTest, AnswersFromTheServiceWholeAndStreamed) {
     Emulator.Enqueue(emulator::StreamedTextReply({v.Text.substr(0, cut), v.Text.substr(cut)}, 3, 4));
     SendAndWait(QStringLiteral("streamed"));
   }
+  // The service's own error text, shown in the failure bubble.
+  Form().chkStreamAnswers->setChecked(false);
+  for (const TVector& v : Vectors) {
+    emulator::TScriptedReply refusal;
+    refusal.Status = 400;
+    refusal.Body = "{\"error\":{\"code\":400,\"message\":" + JsonString(v.Text) + ",\"status\":\"INVALID_ARGUMENT\"}}";
+    Emulator.Enqueue(refusal);
+    SendAndWait(QStringLiteral("refused"));
+    ASSERT_EQ(Dialogs.Messages.size(), 1u) << v.Name;
+    EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
+    Dialogs.Messages.clear();
+  }
   Settle();
-  ExpectNothingGotLoose("answers, whole and streamed");
-  EXPECT_EQ(Emulator.Requests().size(), 2 * Vectors.size());
+  ExpectNothingGotLoose("answers, whole, streamed and refusals");
+  EXPECT_EQ(Emulator.Requests().size(), 3 * Vectors.size());
   // Every send left its two bubbles: no vector swallowed the ones after it.
-  EXPECT_EQ(Count("#chat-container > .message-wrapper.user-message"), static_cast<int>(2 * Vectors.size()));
-  EXPECT_EQ(Count("#chat-container > .message-wrapper.model-message"), static_cast<int>(2 * Vectors.size()));
+  EXPECT_EQ(Count("#chat-container > .message-wrapper.user-message"), static_cast<int>(3 * Vectors.size()));
+  EXPECT_EQ(Count("#chat-container > .message-wrapper.model-message"), static_cast<int>(3 * Vectors.size()));
 }
 
 TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {
@@ -463,6 +480,10 @@ TEST_F(HostileContentTest, LiveVectorsTripTheSensorsWhenPutInThePageRaw) {
     tarvok::Eval(page, "if (" + container + ") " + container + ".innerHTML = ''; 0");
   }
   std::cout << "[ figure   ] " << live << " of " << Vectors.size() << " vectors trip a sensor as raw markup\n";
+  // Even running loose, script reaches nothing of the host's: the link channel lives in
+  // another world, and a script's clicks open nothing.
+  EXPECT_TRUE(Links.Urls.empty()) << S(Links.Urls.front().toString());
+  EXPECT_EQ(Server.Hits(), 0);
 }
 
 }  // namespace
