@@ -100,8 +100,9 @@ put("text_decode", "utf16le-bom.txt", b"\xff\xfe" + "Привет 😀".encode("
 put("text_decode", "utf16be-odd.txt", b"\xfe\xff" + "ok".encode("utf-16-be") + b"\xd8")
 put("text_decode", "broken-utf8.txt", b"abc\xc3\x28\xe2\x82\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf")
 
-# Streamed answers: a read plan (a count, then 16-bit sizes) and the stream. The reads end
-# just after a CR, so the LF of a CR LF arrives in the next read.
+# Streamed answers: a read plan (a count, then 16-bit sizes) and the stream, at most 4 KB of
+# it (a long recording is cut inside an event). The reads end just after a CR, so the LF of
+# a CR LF arrives in the next read.
 def stream_seed(stream, cuts=()):
     sizes, last = [], 0
     for cut in list(cuts)[:15]:
@@ -111,7 +112,7 @@ def stream_seed(stream, cuts=()):
 
 
 for name in sorted(p.name for p in answers.glob("07-stream-*.sse")):
-    data = (answers / name).read_bytes()
+    data = (answers / name).read_bytes()[:4096]
     put("sse_stream", name, stream_seed(data, [i + 1 for i, b in enumerate(data) if b == 13][:15]))
 for name in ["07-stream-payloads-gemini3.jsonl", "07-stream-payloads-blocked-prompt.jsonl"]:
     lines = [line for line in (answers / name).read_bytes().splitlines() if line.strip()]

@@ -7,7 +7,7 @@
 // leave of it comes as one last read.
 #include <simdjson.h>
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,7 +28,7 @@ struct TFed {
 TFed FeedInReads(std::string_view AStream, const std::vector<std::size_t>& AReads) {
   TSseReader reader;
   TFed fed;
-  const auto onEvent = [&](std::string_view AEvent) { fed.Events.emplace_back(AEvent); };
+  const std::function<void(std::string_view)> onEvent = [&](std::string_view AEvent) { fed.Events.emplace_back(AEvent); };
   std::size_t at = 0;
   for (const std::size_t n : AReads) {
     const std::size_t take = std::min(n, AStream.size() - at);
