@@ -300,6 +300,14 @@ TEST_P(Transport, WireFaults) {
       {.name = "a stream that ends inside an event",
        .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(cutStream(true)); },
        .result = exception + "the answer stream ended inside an event", .stream = true},
+      {.name = "a stream that stalls inside an event past the read time-out",
+       .arrange =
+           [&](TRequestHarness& h) {
+             TScriptedReply r = cutStream(false);
+             r.StallMs = 5000;
+             h.Server.Enqueue(std::move(r));
+           },
+       .result = timeout, .prefixOnly = true, .timeOut1 = 1, .stream = true},
       {.name = "a stream reset in the middle of an event", .result = exception, .prefixOnly = true, .where = kPlainOnly,
        .reachesServer = false, .stream = true, .resetAnswerStart = resetAnswerStart},
   };
