@@ -232,14 +232,14 @@ TEST_P(Transport, WireFaults) {
   struct {
     const char* name;
     std::function<void(TRequestHarness&)> arrange = {};  // null: a server that resets the connection
-    std::string result;                             // exact, or the beginning when prefixOnly
+    std::string result;                                  // exact, or the beginning when prefixOnly
     bool prefixOnly = false;
     bool failed = true;
     int timeOut1 = 0;
     int where = kBoth;
     bool expiredCertificate = false;
     bool reachesServer = true;
-    bool stream = false;           // streamGenerateContent; the first piece must have been handed on
+    bool stream = false;                // streamGenerateContent; the first piece must have been handed on
     std::string resetAnswerStart = {};  // no arrange: what the resetting server sends before it resets
   } cases[] = {
       {"refused",
