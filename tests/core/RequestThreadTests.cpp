@@ -222,9 +222,17 @@ TEST_P(Transport, WireFaults) {
     };
     return r;
   };
-  std::string resetAnswerStart = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n";
-  for (const std::string& e : emulator::StreamedTextReply(pieces, 5, 7).SseEvents) resetAnswerStart += "data: " + e + "\r\n\r\n";
-  resetAnswerStart.resize(resetAnswerStart.find("data: ", resetAnswerStart.find("data: ") + 1) + 12);
+  // The last event carries the stop reason; a stream that breaks off after it lost nothing.
+  const auto afterLastEvent = [&](int AStallMs) {
+    TScriptedReply r = emulator::StreamedTextReply(pieces, 5, 7);
+    r.CloseAfterBytes = 0;
+    for (const std::string& e : r.SseEvents) r.CloseAfterBytes += static_cast<long long>(("data: " + e + "\r\n\r\n").size());
+    r.StallMs = AStallMs;
+    return r;
+  };
+  std::string wholeStream = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n";
+  for (const std::string& e : emulator::StreamedTextReply(pieces, 5, 7).SseEvents) wholeStream += "data: " + e + "\r\n\r\n";
+  const std::string resetAnswerStart = wholeStream.substr(0, wholeStream.find("data: ", wholeStream.find("data: ") + 1) + 12);
   const std::string exception = texts::kExceptionPrefix + std::string("TTransportError - ");
   const std::string timeout = texts::kExceptionPrefix + std::string("TTimeoutError - ");
   constexpr std::size_t kBigText = 200u << 20;
@@ -232,7 +240,7 @@ TEST_P(Transport, WireFaults) {
   struct {
     const char* name;
     std::function<void(TRequestHarness&)> arrange = {};  // null: a server that resets the connection
-    std::string result;                                  // exact, or the beginning when prefixOnly
+    std::string result = {};                             // exact, or the beginning when prefixOnly
     bool prefixOnly = false;
     bool failed = true;
     int timeOut1 = 0;
@@ -310,6 +318,14 @@ TEST_P(Transport, WireFaults) {
        .result = timeout, .prefixOnly = true, .timeOut1 = 1, .stream = true},
       {.name = "a stream reset in the middle of an event", .result = exception, .prefixOnly = true, .where = kPlainOnly,
        .reachesServer = false, .stream = true, .resetAnswerStart = resetAnswerStart},
+      {.name = "a stream dropped after its last event",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(afterLastEvent(0)); },
+       .failed = false, .stream = true},
+      {.name = "a stream that stalls after its last event past the read time-out",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(afterLastEvent(5000)); },
+       .failed = false, .timeOut1 = 1, .stream = true},
+      {.name = "a stream reset after its last event", .failed = false, .where = kPlainOnly, .reachesServer = false,
+       .stream = true, .resetAnswerStart = wholeStream},
   };
   for (const auto& c : cases) {
     if ((c.where == kTlsOnly && !tls) || (c.where == kPlainOnly && tls)) continue;
@@ -346,13 +362,23 @@ TEST_P(Transport, WireFaults) {
       ASSERT_TRUE(h.WaitForCompletions(1));
       ASSERT_EQ(h.Completions.size(), 1u);
       const tarvok::test::TCompletion& done = h.Completions[0];
-      EXPECT_EQ(partials, c.stream ? std::vector<std::string>{pieces[0]} : std::vector<std::string>{});
+      const std::string wholeText = pieces[0] + pieces[1] + pieces[2];
+      if (!c.stream) {
+        EXPECT_TRUE(partials.empty());
+      } else if (c.failed) {
+        EXPECT_EQ(partials, std::vector<std::string>{pieces[0]}) << "what the page keeps showing";
+      }
       EXPECT_TRUE(done.OnMainThread);
       EXPECT_EQ(done.Failed, c.failed);
       const std::string& r = done.Result;
       if (!c.failed) {
-        EXPECT_EQ(r.size(), kBigText);
-        EXPECT_EQ(r.find_first_not_of('a'), std::string::npos);
+        if (c.stream) {
+          EXPECT_EQ(r, wholeText);
+          EXPECT_EQ(done.Usage, (TTokenUsage{5, 7, 12}));
+        } else {
+          EXPECT_EQ(r.size(), kBigText);
+          EXPECT_EQ(r.find_first_not_of('a'), std::string::npos);
+        }
         EXPECT_EQ(h.Dm.FChatHistory.size(), historyBefore.size() + 2);
       } else {
         if (c.prefixOnly) {

@@ -179,13 +179,14 @@ struct TGeminiEmulator::TImpl {
             state->Stalled = true;
             if (!Pause(stallMs)) return false;
           }
-          if (state->Event >= events->size()) {
-            ASink.done();
-            return true;
-          }
+          // A cut at the very end still drops the connection before the stream's last chunk.
           if (closeAfter >= 0 && state->Sent >= static_cast<std::size_t>(closeAfter)) {
             if (stallMs > 0) Pause(stallMs);
             if (!endAtCut) return false;
+            ASink.done();
+            return true;
+          }
+          if (state->Event >= events->size()) {
             ASink.done();
             return true;
           }
