@@ -471,7 +471,15 @@ void TGeminiRequestThread::Execute() {
     FTokenUsage = {};
     error = HttpErrorText(e);
   } catch (const TRequestError& e) {
-    error = std::string(texts::kExceptionPrefix) + e.TypeName() + " - " + e.what();
+    // A stream that breaks off or goes silent after the service's last event lost nothing.
+    if (stream && sink.Answer.Finished() && !sink.Reader.InsideEvent() &&
+        (e.TypeName() == "TTransportError" || e.TypeName() == "TTimeoutError")) {
+      FTokenUsage = sink.Answer.Usage();
+      FResult = sink.Answer.FinalResult();
+      FFlags.Failed = sink.Answer.FinalFailed();
+    } else {
+      error = std::string(texts::kExceptionPrefix) + e.TypeName() + " - " + e.what();
+    }
   } catch (const std::bad_alloc&) {
     error = std::string(texts::kExceptionPrefix) + "TOutOfMemory - the request does not fit in memory";
   } catch (const std::exception& e) {

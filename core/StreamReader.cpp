@@ -15,6 +15,24 @@ std::string_view StringMember(simdjson::dom::object AObject, const char* AName) 
   return s;
 }
 
+// Whether the candidate's answer is a picture: a part with inline data that is not a thought,
+// which the whole-answer reader turns into the picture's result text.
+bool HasPicture(simdjson::dom::object ACandidate) {
+  simdjson::dom::array parts;
+  if (ACandidate["content"]["parts"].get_array().get(parts) != simdjson::SUCCESS) return false;
+  for (simdjson::dom::element item : parts) {
+    simdjson::dom::object part;
+    if (item.get_object().get(part) != simdjson::SUCCESS) continue;
+    bool thought = false;
+    if (part.at_key("thought").get_bool().get(thought) == simdjson::SUCCESS && thought) continue;
+    simdjson::dom::object data;
+    if (part.at_key("inline_data").get_object().get(data) == simdjson::SUCCESS ||
+        part.at_key("inlineData").get_object().get(data) == simdjson::SUCCESS)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TSseReader::Feed(std::string_view ABytes, const std::function<void(std::string_view)>& AOnEvent) {
@@ -58,15 +76,22 @@ void TSseReader::EndLine(const std::function<void(std::string_view)>& AOnEvent) 
 bool TStreamAnswer::AddEvent(std::string_view AData) {
   simdjson::dom::parser parser;
   simdjson::dom::element doc;
-  const std::string text = MakeValidUtf8(AData);
-  if (parser.parse(text).get(doc) != simdjson::SUCCESS) return false;
+  // Read as a whole answer is: stray bytes and lone surrogate escapes become U+FFFD rather
+  // than losing the event.
+  std::string text(AData);
+  const bool validUtf8 = simdjson::validate_utf8(text.data(), text.size());
+  if (!validUtf8 || parser.parse(text).get(doc) != simdjson::SUCCESS) {
+    text = MakeValidUtf8(AData);
+    const bool repaired = RepairLoneSurrogateEscapes(text.data(), text.size());
+    if ((validUtf8 && !repaired) || parser.parse(text).get(doc) != simdjson::SUCCESS) return false;
+  }
   simdjson::dom::object root;
   if (doc.get_object().get(root) != simdjson::SUCCESS) return false;
 
   // The whole-answer reader gives the counts, the event's text or picture, and its error.
   std::string result;
   TTokenUsage usage;
-  ReadResponseBody(text, result, usage);
+  const bool madeFailure = ReadResponseBody(text, result, usage);
   simdjson::dom::object usageObject;
   if (root.at_key("usageMetadata").get_object().get(usageObject) == simdjson::SUCCESS) FUsage = usage;
 
@@ -77,9 +102,10 @@ bool TStreamAnswer::AddEvent(std::string_view AData) {
     FSawCandidates = true;
     const std::string_view reason = StringMember(first, "finishReason");
     if (!reason.empty()) FFinishReason = std::string(reason);
-    // A stop reason without text comes back as the failure text; only real output counts.
-    if (StartsWithNoCase(result, texts::kNoAnswerHead)) result.clear();
-    if (result.starts_with("{\"mime_type\":")) FPicture = std::move(result);
+    // A stop reason without text comes back as a failure text; only the model's output
+    // counts, whatever words it uses.
+    if (madeFailure) result.clear();
+    if (HasPicture(first)) FPicture = std::move(result);
     else FText += result;
     return true;
   }

@@ -38,6 +38,8 @@ class TStreamAnswer {
   bool AddEvent(std::string_view AData);
 
   const std::string& Text() const { return FText; }
+  // A stop reason arrived: the service has sent the whole answer.
+  bool Finished() const { return !FFinishReason.empty(); }
   const TTokenUsage& Usage() const { return FUsage; }
   // The result text of the finished stream: the text, a picture's result text, or the
   // failure text the whole answer would give (an error event, a blocked prompt, a stop

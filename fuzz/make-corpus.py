@@ -100,6 +100,36 @@ put("text_decode", "utf16le-bom.txt", b"\xff\xfe" + "Привет 😀".encode("
 put("text_decode", "utf16be-odd.txt", b"\xfe\xff" + "ok".encode("utf-16-be") + b"\xd8")
 put("text_decode", "broken-utf8.txt", b"abc\xc3\x28\xe2\x82\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf")
 
+# Streamed answers: a read plan (a count, then 16-bit sizes) and the stream, at most 4 KB of
+# it (a long recording is cut inside an event). The reads end just after a CR, so the LF of
+# a CR LF arrives in the next read.
+def stream_seed(stream, cuts=()):
+    sizes, last = [], 0
+    for cut in list(cuts)[:15]:
+        sizes.append(cut - last)
+        last = cut
+    return bytes([len(sizes)]) + b"".join(n.to_bytes(2, "little") for n in sizes) + stream
+
+
+for name in sorted(p.name for p in answers.glob("07-stream-*.sse")):
+    data = (answers / name).read_bytes()[:4096]
+    put("sse_stream", name, stream_seed(data, [i + 1 for i, b in enumerate(data) if b == 13][:15]))
+for name in ["07-stream-payloads-gemini3.jsonl", "07-stream-payloads-blocked-prompt.jsonl"]:
+    lines = [line for line in (answers / name).read_bytes().splitlines() if line.strip()]
+    put("sse_stream", name.replace(".jsonl", "-lf.sse"), stream_seed(b"".join(b"data:" + line + b"\n\n" for line in lines)))
+text = lambda t: ('{"candidates":[{"content":{"parts":[{"text":%s}]}}]}' % json.dumps(t)).encode()
+put("sse_stream", "odd-framing.sse", stream_seed(
+    b": keep-alive\r\rid: 1\revent: message\rdata: " + text("a")[:14] + b"\rdata: " + text("a")[14:] + b"\r\r"
+    b"retry: 10\ndata\n\ndata: [DONE]\n\n", [3, 14, 40]))
+put("sse_stream", "error-after-text.sse", stream_seed(
+    b"data: " + text("Half") + b"\r\n\r\ndata: " + json.dumps({"error": {"code": 503, "message": "overloaded"}}).encode()
+    + b"\r\n\r\n"))
+put("sse_stream", "picture-then-cut.sse", stream_seed(
+    b"data: " + text("Here") + b"\r\n\r\ndata: " + json.dumps({"candidates": [{"content": {"parts": [
+        {"inlineData": {"mimeType": "image/png", "data": "iVBORw0KGgo="}}]}, "finishReason": "STOP"}]}).encode()
+    + b"\r\n\r\ndata: {\"cand"))
+put("sse_stream", "one-event-surrogate.sse", stream_seed(b'data: {"candidates":[{"content":{"parts":[{"text":"a\\ud83d"}]}}]}\n\n'))
+
 # Picture headers: the first kilobyte of each kind is all the reader looks at.
 for name in ["icon-rgba.png", "photo-baseline.jpg", "photo-progressive.jpg", "photo-cmyk.jpg", "old-gif87a.gif",
              "anim.gif", "bitmap-v3.bmp", "bitmap-v5.bmp", "photo-800x600.webp", "truncated-header-only.jpg",

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 #include "RequestHarness.h"
@@ -107,11 +109,58 @@ bool ThreadsBackTo(int ACount) {
   return true;
 }
 
-// Takes one connection, reads the request's first bytes and resets the connection
-// before a status line (or, over TLS, a handshake answer) goes out.
+// Set once the first piece of a streamed answer has reached the main thread. A server
+// holds its cut until then, so the cut comes after text the page already shows.
+class TFirstPiece {
+ public:
+  void Arrived() {
+    {
+      std::lock_guard lock(FMutex);
+      FArrived = true;
+    }
+    FChanged.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, std::chrono::seconds(10), [this] { return FArrived; });
+  }
+  void Reset() {
+    std::lock_guard lock(FMutex);
+    FArrived = false;
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  bool FArrived = false;
+};
+
+// Reads one HTTP request whole (headers, then Content-Length bytes of body).
+void ReadRequest(int ASocket) {
+  std::string in;
+  char buffer[4096];
+  std::size_t end = std::string::npos;
+  while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    const ssize_t n = ::recv(ASocket, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    in.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::size_t length = 0;
+  const std::size_t at = in.find("Content-Length: ");
+  if (at != std::string::npos && at < end) length = std::stoul(in.substr(at + 16));
+  while (in.size() < end + 4 + length) {
+    const ssize_t n = ::recv(ASocket, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    in.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Takes one connection and resets it: without AAnswerStart after the request's first bytes,
+// before a status line (or, over TLS, a handshake answer) goes out; with it, after the
+// whole request, AAnswerStart and the first piece's arrival (plain HTTP only).
 class TResetServer {
  public:
-  TResetServer() {
+  explicit TResetServer(std::string AAnswerStart = {}, TFirstPiece* AFirstPiece = nullptr) {
     FListen = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -121,11 +170,17 @@ class TResetServer {
     socklen_t len = sizeof a;
     ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
     Port = ntohs(a.sin_port);
-    FThread = std::thread([this] {
+    FThread = std::thread([this, AAnswerStart = std::move(AAnswerStart), AFirstPiece] {
       const int s = ::accept(FListen, nullptr, nullptr);
       if (s < 0) return;
-      char buffer[256];
-      (void)::recv(s, buffer, sizeof buffer, 0);
+      if (AAnswerStart.empty()) {
+        char buffer[256];
+        (void)::recv(s, buffer, sizeof buffer, 0);
+      } else {
+        ReadRequest(s);
+        (void)::send(s, AAnswerStart.data(), AAnswerStart.size(), MSG_NOSIGNAL);
+        if (AFirstPiece) AFirstPiece->Wait();
+      }
       const linger hard{1, 0};
       ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
       ::close(s);
@@ -151,23 +206,49 @@ std::string UrlPattern(bool ATls, int APort) {
 
 // Every fault on the wire arrives as one result text on the main thread, marked failed,
 // with zero counts, the history as it was, the request counted once and not retried, and
-// no thread or memory left behind.
+// no thread or memory left behind. A streamed answer cut short is such a failure too: the
+// text that arrived was handed on for the page, but it is not the answer.
 TEST_P(Transport, WireFaults) {
   const bool tls = GetParam();
+  const std::vector<std::string> pieces = {"First ", "second ", "third."};
+  TFirstPiece firstPiece;
+  // The stream stops inside the second event, once the first has reached the main thread.
+  const auto cutStream = [&](bool AEndProperly) {
+    TScriptedReply r = emulator::StreamedTextReply(pieces, 5, 7);
+    r.CloseAfterBytes = static_cast<long long>(("data: " + r.SseEvents[0] + "\r\n\r\ndata: {\"cand").size());
+    r.EndAtCut = AEndProperly;
+    r.OnEventSent = [&](std::size_t AEvent) {
+      if (AEvent == 0) firstPiece.Wait();
+    };
+    return r;
+  };
+  // The last event carries the stop reason; a stream that breaks off after it lost nothing.
+  const auto afterLastEvent = [&](int AStallMs) {
+    TScriptedReply r = emulator::StreamedTextReply(pieces, 5, 7);
+    r.CloseAfterBytes = 0;
+    for (const std::string& e : r.SseEvents) r.CloseAfterBytes += static_cast<long long>(("data: " + e + "\r\n\r\n").size());
+    r.StallMs = AStallMs;
+    return r;
+  };
+  std::string wholeStream = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n";
+  for (const std::string& e : emulator::StreamedTextReply(pieces, 5, 7).SseEvents) wholeStream += "data: " + e + "\r\n\r\n";
+  const std::string resetAnswerStart = wholeStream.substr(0, wholeStream.find("data: ", wholeStream.find("data: ") + 1) + 12);
   const std::string exception = texts::kExceptionPrefix + std::string("TTransportError - ");
   const std::string timeout = texts::kExceptionPrefix + std::string("TTimeoutError - ");
   constexpr std::size_t kBigText = 200u << 20;
   enum { kBoth, kTlsOnly, kPlainOnly };
   struct {
     const char* name;
-    std::function<void(TRequestHarness&)> arrange;  // null: a server that resets the connection
-    std::string result;                             // exact, or the beginning when prefixOnly
+    std::function<void(TRequestHarness&)> arrange = {};  // null: a server that resets the connection
+    std::string result = {};                             // exact, or the beginning when prefixOnly
     bool prefixOnly = false;
     bool failed = true;
     int timeOut1 = 0;
     int where = kBoth;
     bool expiredCertificate = false;
     bool reachesServer = true;
+    bool stream = false;                // streamGenerateContent; the first piece must have been handed on
+    std::string resetAnswerStart = {};  // no arrange: what the resetting server sends before it resets
   } cases[] = {
       {"refused",
        [tls](TRequestHarness& h) {
@@ -221,10 +302,35 @@ TEST_P(Transport, WireFaults) {
          h.Server.Enqueue(Reply(200, std::move(body)));
        },
        "", false, false, 0, kPlainOnly},
+      {.name = "a stream cut in the middle of an event",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(cutStream(false)); },
+       .result = exception, .prefixOnly = true, .stream = true},
+      {.name = "a stream that ends inside an event",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(cutStream(true)); },
+       .result = exception + "the answer stream ended inside an event", .stream = true},
+      {.name = "a stream that stalls inside an event past the read time-out",
+       .arrange =
+           [&](TRequestHarness& h) {
+             TScriptedReply r = cutStream(false);
+             r.StallMs = 5000;
+             h.Server.Enqueue(std::move(r));
+           },
+       .result = timeout, .prefixOnly = true, .timeOut1 = 1, .stream = true},
+      {.name = "a stream reset in the middle of an event", .result = exception, .prefixOnly = true, .where = kPlainOnly,
+       .reachesServer = false, .stream = true, .resetAnswerStart = resetAnswerStart},
+      {.name = "a stream dropped after its last event",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(afterLastEvent(0)); },
+       .failed = false, .stream = true},
+      {.name = "a stream that stalls after its last event past the read time-out",
+       .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(afterLastEvent(5000)); },
+       .failed = false, .timeOut1 = 1, .stream = true},
+      {.name = "a stream reset after its last event", .failed = false, .where = kPlainOnly, .reachesServer = false,
+       .stream = true, .resetAnswerStart = wholeStream},
   };
   for (const auto& c : cases) {
     if ((c.where == kTlsOnly && !tls) || (c.where == kPlainOnly && tls)) continue;
     SCOPED_TRACE(c.name);
+    firstPiece.Reset();
     const int threadsBefore = ThreadCount();
     const long residentBefore = ResidentKb();
     {
@@ -233,7 +339,7 @@ TEST_P(Transport, WireFaults) {
       if (c.arrange) {
         c.arrange(h);
       } else {
-        reset.emplace();
+        reset.emplace(c.resetAnswerStart, &firstPiece);
         h.Dm.GeminiApiUrlBase = UrlPattern(tls, reset->Port);
       }
       h.Dm.TimeOut1 = c.timeOut1;
@@ -245,16 +351,34 @@ TEST_P(Transport, WireFaults) {
       h.Dm.FChatHistory = {asked, answered};
       const TChatHistory historyBefore = h.Dm.FChatHistory;
 
-      h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
+      std::vector<std::string> partials;
+      TRequestOptions options;
+      options.Stream = c.stream;
+      options.OnPartial = [&](const std::string& AText) {
+        partials.push_back(AText);
+        firstPiece.Arrived();
+      };
+      h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true, options);
       ASSERT_TRUE(h.WaitForCompletions(1));
       ASSERT_EQ(h.Completions.size(), 1u);
       const tarvok::test::TCompletion& done = h.Completions[0];
+      const std::string wholeText = pieces[0] + pieces[1] + pieces[2];
+      if (!c.stream) {
+        EXPECT_TRUE(partials.empty());
+      } else if (c.failed) {
+        EXPECT_EQ(partials, std::vector<std::string>{pieces[0]}) << "what the page keeps showing";
+      }
       EXPECT_TRUE(done.OnMainThread);
       EXPECT_EQ(done.Failed, c.failed);
       const std::string& r = done.Result;
       if (!c.failed) {
-        EXPECT_EQ(r.size(), kBigText);
-        EXPECT_EQ(r.find_first_not_of('a'), std::string::npos);
+        if (c.stream) {
+          EXPECT_EQ(r, wholeText);
+          EXPECT_EQ(done.Usage, (TTokenUsage{5, 7, 12}));
+        } else {
+          EXPECT_EQ(r.size(), kBigText);
+          EXPECT_EQ(r.find_first_not_of('a'), std::string::npos);
+        }
         EXPECT_EQ(h.Dm.FChatHistory.size(), historyBefore.size() + 2);
       } else {
         if (c.prefixOnly) {

@@ -56,9 +56,9 @@ TStreamAnswer Gather(const std::string& AStream) {
   return answer;
 }
 
-std::string Sse(std::initializer_list<const char*> AEvents) {
+std::string Sse(std::initializer_list<std::string> AEvents) {
   std::string s;
-  for (const char* e : AEvents) s += std::string("data: ") + e + "\r\n\r\n";
+  for (const std::string& e : AEvents) s += "data: " + e + "\r\n\r\n";
   return s;
 }
 
@@ -112,6 +112,16 @@ TEST(StreamAnswerTest, TheEndOfAStreamGivesTheSameResultAsTheWholeAnswer) {
       {"no events at all", "", texts::kEmptyAnswer, true},
       {"events that are not JSON are skipped", Sse({"[DONE]", R"({"candidates":[{"content":{"parts":[{"text":"A"}]}}]})"}),
        "A", false},
+      {"a lone surrogate escape reads as U+FFFD, not as a lost event",
+       Sse({R"({"candidates":[{"content":{"parts":[{"text":"a\ud83d"}]}}]})", R"({"candidates":[{"content":{"parts":[{"text":"b"}]}}]})"}),
+       "a\xEF\xBF\xBD" "b", false},
+      {"text worded like the no-answer failure is the model's text",
+       Sse({(std::string(R"({"candidates":[{"content":{"parts":[{"text":")") + texts::kNoAnswerHead + R"(X)."}]}}]})")}),
+       texts::kNoAnswerHead + std::string("X)."), false},
+      {"text that begins like a picture's result text is text",
+       Sse({R"({"candidates":[{"content":{"parts":[{"text":"{\"mime_type\":\"image/png\"}"}]}}]})",
+            R"({"candidates":[{"content":{"parts":[{"text":" is JSON"}]}}]})"}),
+       R"({"mime_type":"image/png"} is JSON)", false},
   };
   for (const auto& c : cases) {
     const TStreamAnswer a = Gather(c.stream);

@@ -170,21 +170,25 @@ struct TGeminiEmulator::TImpl {
     const long long closeAfter = AReply.CloseAfterBytes;
     const int stallMs = AReply.StallMs;
     const int gapMs = AReply.EventGapMs;
+    const bool endAtCut = AReply.EndAtCut;
     auto onSent = std::make_shared<std::function<void(std::size_t)>>(std::move(AReply.OnEventSent));
     const std::string type = AReply.ContentType == kJsonContentType ? "text/event-stream" : AReply.ContentType;
     ARes.set_chunked_content_provider(
-        type, [this, events, state, closeAfter, stallMs, gapMs, onSent](std::size_t, httplib::DataSink& ASink) {
+        type, [this, events, state, closeAfter, stallMs, gapMs, endAtCut, onSent](std::size_t, httplib::DataSink& ASink) {
           if (closeAfter < 0 && !state->Stalled && stallMs > 0) {
             state->Stalled = true;
             if (!Pause(stallMs)) return false;
           }
-          if (state->Event >= events->size()) {
+          // A cut at the very end still drops the connection before the stream's last chunk.
+          if (closeAfter >= 0 && state->Sent >= static_cast<std::size_t>(closeAfter)) {
+            if (stallMs > 0) Pause(stallMs);
+            if (!endAtCut) return false;
             ASink.done();
             return true;
           }
-          if (closeAfter >= 0 && state->Sent >= static_cast<std::size_t>(closeAfter)) {
-            if (stallMs > 0) Pause(stallMs);
-            return false;
+          if (state->Event >= events->size()) {
+            ASink.done();
+            return true;
           }
           if (state->Event > 0 && state->InEvent == 0 && gapMs > 0 && !Pause(gapMs)) return false;
           const std::string& e = (*events)[state->Event];

@@ -24,6 +24,8 @@ struct TScriptedReply {
   std::vector<std::string> SseEvents;       // non-empty: answer text/event-stream, each event as "data: <event>\r\n\r\n"
   int EventGapMs = 0;                       // SseEvents: the wait before each event after the first
   std::function<void(std::size_t AEvent)> OnEventSent;  // SseEvents: called on a server thread once an event is written
+  bool EndAtCut = false;                    // SseEvents with CloseAfterBytes: end the stream properly there (its last chunk
+                                            // goes out) instead of dropping the connection
   std::vector<std::pair<std::string, std::string>> Headers;  // extra response headers
 };
 
