@@ -198,6 +198,99 @@ TJsonWriter& TJsonWriter::Base64String(std::string_view AValue) {
   return *this;
 }
 
+namespace {
+
+#if defined(__SSE2__) || defined(_M_X64)
+// 0xFF in every byte of AChunk that belongs to the alphabet or is '='.
+inline __m128i Base64Lanes(__m128i AChunk) {
+  auto in = [&](char ALow, char AHigh) {
+    return _mm_and_si128(_mm_cmpgt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(ALow - 1))),
+                         _mm_cmplt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(AHigh + 1))));
+  };
+  // '/' and the digits are one run.
+  return _mm_or_si128(_mm_or_si128(_mm_or_si128(in('A', 'Z'), in('a', 'z')), in('/', '9')),
+                      _mm_or_si128(_mm_cmpeq_epi8(AChunk, _mm_set1_epi8('+')), _mm_cmpeq_epi8(AChunk, _mm_set1_epi8('='))));
+}
+#endif
+
+}  // namespace
+
+bool EscapedBase64Size(std::string_view AValue, std::size_t& ASize) {
+  const char* p = AValue.data();
+  const char* const end = p + AValue.size();
+  std::size_t slashes = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i slash = _mm_set1_epi8('/');
+  const __m128i zero = _mm_setzero_si128();
+  __m128i bad = zero;
+  while (end - p >= 16) {
+    // Per-byte slash counts, summed before a byte could overflow.
+    const char* const stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255) * 16;
+    __m128i counts = zero;
+    for (; p < stop; p += 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      bad = _mm_or_si128(bad, _mm_cmpeq_epi8(Base64Lanes(chunk), zero));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(chunk, slash));
+    }
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    slashes += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) + static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+  }
+  if (_mm_movemask_epi8(bad) != 0) return false;
+#endif
+  for (; p < end; ++p) {
+    if (!IsCleanBase64(std::string_view(p, 1))) return false;
+    slashes += *p == '/';
+  }
+  ASize = AValue.size() + slashes;
+  return true;
+}
+
+std::size_t CopyEscapedBase64(std::string_view AValue, std::size_t& AAt, char* AOut, std::size_t ARoom) {
+  const char* const begin = AValue.data();
+  const char* p = begin + AAt;
+  const char* const end = begin + AValue.size();
+  std::size_t n = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+  // 16 characters a round, written straight to their place. A round reads up to 32 bytes
+  // ahead and may store up to 48 bytes past n; each store's spill is overwritten by the next.
+  const __m128i slash = _mm_set1_epi8('/');
+  while (end - p >= 32 && ARoom - n >= 48) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, slash)));
+    if (mask == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut + n), chunk);
+      n += 16;
+      p += 16;
+      continue;
+    }
+    unsigned from = 0;
+    for (; mask != 0; mask &= mask - 1) {
+      const auto at = static_cast<unsigned>(std::countr_zero(mask));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut + n), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
+      n += at - from;
+      AOut[n++] = '\\';
+      AOut[n++] = '/';
+      from = at + 1;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut + n), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
+    n += 16 - from;
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == '/') {
+      if (ARoom - n < 2) break;
+      AOut[n++] = '\\';
+      AOut[n++] = '/';
+    } else {
+      if (n == ARoom) break;
+      AOut[n++] = *p;
+    }
+  }
+  AAt = static_cast<std::size_t>(p - begin);
+  return n;
+}
+
 TJsonWriter& TJsonWriter::Int(std::int64_t AValue) { BeforeValue(); FOut += std::to_string(AValue); return *this; }
 TJsonWriter& TJsonWriter::Double(double AValue) { BeforeValue(); AppendJsonDouble(FOut, AValue); return *this; }
 TJsonWriter& TJsonWriter::Bool(bool AValue) { BeforeValue(); FOut += AValue ? "true" : "false"; return *this; }

@@ -18,6 +18,15 @@ void AppendJsonEscaped(std::string& AOut, std::string_view AUtf8);
 // Appends a double as the writer does: shortest round-trip digits, ".0" for whole values.
 void AppendJsonDouble(std::string& AOut, double AValue);
 
+// For Base64 written in place rather than through a writer: true when AValue holds only the
+// alphabet and '=' (nothing there but '/' needs an escape), with ASize its escaped length;
+// false when it holds anything else and must be escaped in full.
+bool EscapedBase64Size(std::string_view AValue, std::size_t& ASize);
+// Writes the escaped form of such Base64 from AValue[AAt] on into AOut, as many whole
+// characters as fit in ARoom bytes; advances AAt and returns the bytes written. Fewer than
+// ARoom are written only at the end of AValue or when a '/' (two bytes) does not fit.
+std::size_t CopyEscapedBase64(std::string_view AValue, std::size_t& AAt, char* AOut, std::size_t ARoom);
+
 class TJsonWriter {
  public:
   explicit TJsonWriter(std::string& AOut) : FOut(AOut) {}

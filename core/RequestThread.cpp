@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,6 +23,8 @@ std::atomic<int> GActiveWorkers{0};
 std::once_flag GCurlInit;
 
 constexpr long kConnectTimeoutMs = 10000;
+// Fewer, larger writes to the socket for a body of hundreds of megabytes; libcurl's default is 64 kB.
+constexpr long kUploadBufferSize = 512L * 1024;
 constexpr std::size_t kMaxReserve = 512u << 20;  // a hostile Content-Length must not reserve gigabytes
 
 struct THttpResponse {
@@ -51,6 +54,7 @@ struct TStreamSink {
 
 struct TTransfer {
   THttpResponse* Response = nullptr;
+  TRequestBodySource* Body = nullptr;
   CURL* Handle = nullptr;
   bool OutOfMemory = false;
   TStopToken* Stop = nullptr;
@@ -122,6 +126,25 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;  // makes libcurl stop with a write error
   }
   return n;
+}
+
+// libcurl asks for the body in pieces of its upload buffer's size; each is made in place.
+std::size_t OnReadBody(char* ADest, std::size_t ASize, std::size_t ACount, void* AUser) {
+  auto* t = static_cast<TTransfer*>(AUser);
+  if (t->Stop && t->Stop->IsStopped()) {
+    t->Stopped = true;
+    return CURL_READFUNC_ABORT;
+  }
+  return t->Body->Read(ADest, ASize * ACount);
+}
+
+// A transfer that starts over (a retried stream, a fresh connection) reads the body again.
+int OnSeekBody(void* AUser, curl_off_t AOffset, int AOrigin) {
+  auto* t = static_cast<TTransfer*>(AUser);
+  if (AOrigin != SEEK_SET || AOffset < 0 || static_cast<std::uint64_t>(AOffset) > t->Body->Size())
+    return CURL_SEEKFUNC_CANTSEEK;
+  t->Body->Seek(static_cast<std::size_t>(AOffset));
+  return CURL_SEEKFUNC_OK;
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -198,8 +221,10 @@ CURLcode Perform(CURL* AHandle, TTransfer& ATransfer, const std::function<void()
   return result;
 }
 
-// One POST with its own handle. The body goes out from ABody itself, without a copy.
-THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGeminiSettings& ASettings,
+// One POST with its own handle. The body is made as it goes out, straight into libcurl's
+// upload buffer; its length is known in advance, so it goes with a Content-Length as a
+// body made whole would.
+THttpResponse Post(const std::string& AUrl, TRequestBodySource& ABody, const TGeminiSettings& ASettings,
                    TStopToken* AStop = nullptr, TStreamSink* AStream = nullptr,
                    const std::function<void()>& ATick = {}) {
   std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
@@ -207,6 +232,7 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   THttpResponse response;
   TTransfer transfer;
   transfer.Response = &response;
+  transfer.Body = &ABody;
   transfer.Handle = curl.get();
   transfer.Stop = AStop;
   transfer.Stream = AStream;
@@ -219,8 +245,12 @@ THttpResponse Post(const std::string& AUrl, const std::string& ABody, const TGem
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, AUrl.c_str());
   curl_easy_setopt(c, CURLOPT_POST, 1L);
-  curl_easy_setopt(c, CURLOPT_POSTFIELDS, ABody.data());
-  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.size()));
+  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.Size()));
+  curl_easy_setopt(c, CURLOPT_READFUNCTION, OnReadBody);
+  curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, OnSeekBody);
+  curl_easy_setopt(c, CURLOPT_SEEKDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(c, CURLOPT_USERAGENT, "Tarvok/2.0");
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
@@ -426,9 +456,10 @@ void TGeminiRequestThread::Execute() {
     TGeminiSettings settings = FSettings;
     if (stream) settings.MethodGenerate = "streamGenerateContent";
     const std::string url = BuildRequestUrl(settings, FModelName, FApiKey) + (stream ? "&alt=sse" : "");
-    const std::string body = FRequestType == TRequestType::rtGenerateImage
-                                 ? BuildImageBody(FPrompt)
-                                 : BuildChatBody(FHistory, FSettings, FUseGoogleSearch);
+    // Reads the attachments of FHistory, the worker's own snapshot, in place.
+    TRequestBodySource body = FRequestType == TRequestType::rtGenerateImage
+                                  ? TRequestBodySource(BuildImageBody(FPrompt))
+                                  : TRequestBodySource(FHistory, FSettings, FUseGoogleSearch);
     // The answer so far goes to the main thread as one text, the first piece at once and
     // then at most every 100 ms; the worker waits while the page takes it.
     std::chrono::steady_clock::time_point lastHandOn{};

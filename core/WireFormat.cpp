@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "core/CoreTexts.h"
@@ -170,10 +172,12 @@ std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view A
   return url;
 }
 
-std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch) {
-  std::string body;
-  body.reserve(EstimateBodySize(AHistory));
-  TJsonWriter w(body);
+namespace {
+
+// The chat body's one layout; AData writes each attachment's "data" value.
+template <class TWriteData>
+void WriteChatBody(TJsonWriter& w, const TChatHistory& AHistory, const TGeminiSettings& ASettings,
+                   bool AUseGoogleSearch, TWriteData AData) {
   w.BeginObject().Key("contents").BeginArray();
   for (const THistoryItem& item : AHistory) {
     w.BeginObject().Key("role").String(item.Role).Key("parts").BeginArray();
@@ -182,8 +186,9 @@ std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& A
       if (part.PartType == TPartType::ptText) {
         w.Key("text").String(part.Text);
       } else {
-        w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data").Base64String(
-            part.Base64Data.view()).EndObject();
+        w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data");
+        AData(part.Base64Data.view());
+        w.EndObject();
       }
       w.EndObject();
     }
@@ -200,7 +205,93 @@ std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& A
   WriteSafetySettings(w);
   if (AUseGoogleSearch) w.Key("tools").BeginArray().BeginObject().Key("googleSearch").BeginObject().EndObject().EndObject().EndArray();
   w.EndObject();
+}
+
+}  // namespace
+
+std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch) {
+  std::string body;
+  body.reserve(EstimateBodySize(AHistory));
+  TJsonWriter w(body);
+  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, [&w](std::string_view AData) { w.Base64String(AData); });
   return body;
+}
+
+TRequestBodySource::TRequestBodySource(std::string AWholeBody) : FText(std::move(AWholeBody)), FSize(FText.size()) {
+  FPieces.push_back({FText.size(), {}});
+}
+
+TRequestBodySource::TRequestBodySource(const TChatHistory& AHistory, const TGeminiSettings& ASettings,
+                                       bool AUseGoogleSearch) {
+  std::size_t texts = 1024;
+  for (const THistoryItem& item : AHistory) {
+    texts += 48 + item.Role.size();
+    for (const TContentPart& part : item.Parts) texts += 64 + (part.Text.size() + part.MimeType.size()) * 3;
+  }
+  FText.reserve(texts);
+  TJsonWriter w(FText);
+  std::size_t base64Size = 0;
+  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, [&](std::string_view AData) {
+    std::size_t escaped = 0;
+    if (!EscapedBase64Size(AData, escaped)) {
+      // Not Base64 (a foreign chat file): escaped in full among the texts, as rare as it is small.
+      w.Base64String(AData);
+      return;
+    }
+    // An empty string marks the place; the data goes between its quotes.
+    w.String("");
+    FPieces.push_back({FText.size() - 1, AData});
+    base64Size += escaped;
+  });
+  FPieces.push_back({FText.size(), {}});
+  FSize = FText.size() + base64Size;
+}
+
+std::size_t TRequestBodySource::Read(char* ADest, std::size_t AMax) {
+  std::size_t n = 0;
+  if (FPendingSlash && AMax > 0) {
+    ADest[n++] = '/';
+    FPendingSlash = false;
+  }
+  while (n < AMax && FPiece < FPieces.size()) {
+    const TPiece& piece = FPieces[FPiece];
+    if (!FInBase64) {
+      const std::size_t k = std::min(piece.TextEnd - FTextAt, AMax - n);
+      std::memcpy(ADest + n, FText.data() + FTextAt, k);
+      FTextAt += k;
+      n += k;
+      if (FTextAt < piece.TextEnd) break;
+      FInBase64 = true;
+      FBase64At = 0;
+    }
+    n += CopyEscapedBase64(piece.Base64, FBase64At, ADest + n, AMax - n);
+    if (FBase64At == piece.Base64.size()) {
+      FInBase64 = false;
+      ++FPiece;
+      continue;
+    }
+    if (n < AMax) {  // one byte of room and a '/' next: its backslash now, the slash next time
+      ADest[n++] = '\\';
+      ++FBase64At;
+      FPendingSlash = true;
+    }
+    break;
+  }
+  FOffset += n;
+  return n;
+}
+
+void TRequestBodySource::Seek(std::size_t AOffset) {
+  FPiece = 0;
+  FTextAt = 0;
+  FBase64At = 0;
+  FInBase64 = false;
+  FPendingSlash = false;
+  FOffset = 0;
+  // Only a retried transfer comes here, almost always for the start: reading up to the
+  // offset is simple and costs no more than the bytes it passes.
+  char scratch[16 * 1024];
+  while (FOffset < AOffset && FOffset < FSize) Read(scratch, std::min(sizeof scratch, AOffset - FOffset));
 }
 
 std::string BuildImageBody(std::string_view APrompt) {

@@ -2,9 +2,11 @@
 // What goes over the wire to generateContent and how the answer comes back: the
 // request URL, the chat and image bodies, and the reading of a response body.
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Types.h"
 
@@ -32,6 +34,42 @@ std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view A
 std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch);
 // The body of an image request: the prompt alone, no generation parameters, no tools.
 std::string BuildImageBody(std::string_view APrompt);
+
+// A request body handed to the transport piece by piece, byte for byte the body built
+// whole. For a chat turn the framing and the texts are written at once (they are small);
+// the attachments' Base64, hundreds of megabytes, is escaped straight into the reader's
+// buffer as it is read, so the body is never whole in memory and sending overlaps making it.
+// It reads the history's attachment data in place: that data must outlive it.
+class TRequestBodySource {
+ public:
+  explicit TRequestBodySource(std::string AWholeBody);
+  TRequestBodySource(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch);
+
+  // The body's length in bytes, known before the first byte is read.
+  std::size_t Size() const { return FSize; }
+  // Writes the next bytes into ADest, at most AMax; 0 only at the end of the body.
+  std::size_t Read(char* ADest, std::size_t AMax);
+  // Goes to byte AOffset (at most Size()), so that the body is read again from there.
+  void Seek(std::size_t AOffset);
+  std::size_t Offset() const { return FOffset; }
+
+ private:
+  // A run of FText up to TextEnd, then Base64 to be escaped as it is read (may be empty).
+  struct TPiece {
+    std::size_t TextEnd = 0;
+    std::string_view Base64;
+  };
+  std::string FText;
+  std::vector<TPiece> FPieces;
+  std::size_t FSize = 0;
+  // Where the next byte comes from.
+  std::size_t FPiece = 0;
+  std::size_t FTextAt = 0;
+  std::size_t FBase64At = 0;
+  bool FInBase64 = false;
+  bool FPendingSlash = false;  // the last read ended between the two bytes of "\/"
+  std::size_t FOffset = 0;
+};
 
 // {"mime_type":...,"base64_data":...}, written as the request body is.
 std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABase64Data);

@@ -12,11 +12,15 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
 
 #include "RequestHarness.h"
+#include "SampleHistories.h"
+#include "core/StopToken.h"
+#include "core/WireFormat.h"
 #include "core/CoreTexts.h"
 #include "tools/gemini-emulator/TestCertificates.h"
 
@@ -417,6 +421,127 @@ TEST(RequestBytes, TheServerReceivesExactlyTheDocumentedBody) {
                                   kSafety + R"(,"tools":[{"googleSearch":{}}]})");
   EXPECT_EQ(requests[1].Body, std::string(R"({"contents":[{"role":"user","parts":[{"text":"a\r\n\u0431\uD83D\uDE00"}]}],"generationConfig":{"temperature":0.2,"topK":1,"topP":1.0,"maxOutputTokens":500000,"stopSequences":[]},)") +
                                   kSafety + "}");
+}
+
+// The body goes out as it is made, yet the server receives exactly the body made whole,
+// announced by its length as before (no chunks, no "Expect").
+TEST_P(Transport, TheServerReceivesTheBodyMadeWhole) {
+  for (const auto& sample : tarvok::test::SampleHistories()) {
+    SCOPED_TRACE(sample.Name);
+    TRequestHarness h(GetParam());
+    h.Dm.FChatHistory = sample.History;
+    TChatHistory sent = sample.History;
+    sent.push_back(tarvok::test::SampleTurn("user", h.TextParts("Next")));
+    const std::string expected = BuildChatBody(sent, h.Dm.Settings(), true);
+    h.Dm.GenerateContent(kKey, kModel, h.TextParts("Next"), true, h.Recorder(), false);
+    ASSERT_TRUE(h.WaitForCompletions(1));
+    EXPECT_FALSE(h.Completions[0].Failed) << h.Completions[0].Result.substr(0, 300);
+    const auto requests = h.Server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Body.size(), expected.size());
+    EXPECT_TRUE(requests[0].Body == expected);
+    EXPECT_EQ(requests[0].Header("Content-Length"), std::to_string(expected.size()));
+    EXPECT_EQ(requests[0].Header("Transfer-Encoding"), "");
+    EXPECT_EQ(requests[0].Header("Expect"), "");
+    EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+  }
+}
+
+// The worker reads its own snapshot while it sends: the chat replaced or emptied on the
+// main thread meanwhile (another chat opened) changes nothing in the body.
+TEST(RequestBytes, TheHistoryChangedWhileSendingLeavesTheBodyAsItWas) {
+  TRequestHarness h(false);
+  TContentParts files;
+  for (unsigned i = 0; i < 8; ++i) files.push_back(tarvok::test::SampleData("image/png", tarvok::test::RandomBase64(4'000'000, i)));
+  h.Dm.FChatHistory = {tarvok::test::SampleTurn("user", files), tarvok::test::SampleTurn("model", h.TextParts("Seen"))};
+  TChatHistory sent = h.Dm.FChatHistory;
+  sent.push_back(tarvok::test::SampleTurn("user", h.TextParts("Next")));
+  const std::string expected = BuildChatBody(sent, h.Dm.Settings(), false);
+  files.clear();
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Next"), false, h.Recorder(), true);
+  h.Dm.FChatHistory = {tarvok::test::SampleTurn("user", {tarvok::test::SampleData("image/png", "QUJD")})};
+  h.Dm.FChatHistory.clear();
+  ASSERT_TRUE(h.WaitForCompletions(1));
+  const auto requests = h.Server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].Body == expected);
+}
+
+namespace {
+
+// Takes one connection, reads the first bytes of the request and then reads no more,
+// holding the connection open: a large upload stalls with the socket's buffers full.
+class TStopReadingServer {
+ public:
+  TStopReadingServer() {
+    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(FListen, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+    Port = ntohs(a.sin_port);
+    FThread = std::thread([this] {
+      FConnection = ::accept(FListen, nullptr, nullptr);
+      if (FConnection < 0) return;
+      char buffer[4096];
+      std::size_t got = 0;
+      while (got < 65536) {
+        const ssize_t n = ::recv(FConnection, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+      }
+      Reading = false;
+    });
+  }
+  ~TStopReadingServer() {
+    ::shutdown(FListen, SHUT_RDWR);
+    FThread.join();
+    if (FConnection >= 0) ::close(FConnection);
+    ::close(FListen);
+  }
+  int Port = 0;
+  std::atomic<bool> Reading{true};
+
+ private:
+  int FListen = -1;
+  int FConnection = -1;
+  std::thread FThread;
+};
+
+}  // namespace
+
+// A body of tens of megabytes that the server stops taking: a stop ends the request at
+// once, and without a stop the read time-out does.
+TEST(RequestBytes, AnUploadTheServerStopsTakingEndsByStopOrTimeOut) {
+  struct {
+    const char* name;
+    bool stop;
+    std::string result;
+  } cases[] = {
+      {"stopped", true, texts::kStoppedResult},
+      {"read time-out", false, texts::kExceptionPrefix + std::string("TTimeoutError - ")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRequestHarness h(false);
+    TStopReadingServer server;
+    h.Dm.GeminiApiUrlBase = UrlPattern(false, server.Port);
+    h.Dm.TimeOut1 = 1;
+    TRequestOptions options;
+    options.Stop = std::make_shared<TStopToken>();
+    h.Dm.GenerateContent(kKey, kModel, {tarvok::test::SampleData("application/pdf", tarvok::test::RandomBase64(40'000'000, 1))},
+                         false, h.Recorder(), true, options);
+    ASSERT_TRUE(h.Loop.ProcessUntil([&] { return !server.Reading; }));
+    if (c.stop) options.Stop->Stop();
+    ASSERT_TRUE(h.WaitForCompletions(1));
+    EXPECT_TRUE(h.Completions[0].Result.starts_with(c.result)) << h.Completions[0].Result;
+    EXPECT_TRUE(h.Completions[0].Failed);
+    EXPECT_EQ(h.Completions[0].Stopped, c.stop);
+    EXPECT_TRUE(h.Dm.FChatHistory.empty());
+  }
 }
 
 TEST(RequestBytes, SettingsAreTakenWhenTheRequestStarts) {

@@ -2,6 +2,7 @@
 #include <simdjson.h>
 
 #include <stdexcept>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
 #include "core/WireFormat.h"
+#include "SampleHistories.h"
 
 using namespace tarvok;
 
@@ -142,6 +144,57 @@ TEST(InlineData, DataThatIsNotBase64CannotSpliceJson) {
   const auto image = ParseImageResult(MakeImageResultText("image/png", hostile));
   ASSERT_TRUE(image.has_value()) << "the image result text stays valid JSON";
   EXPECT_EQ(image->Base64, hostile);
+}
+
+// The body handed out piece by piece is the body made whole, byte for byte, whatever the
+// pieces' size: a piece may end inside a text, between the two bytes of an escaped '/', or
+// right at an attachment's edge. Going back to any offset reads the same bytes again.
+TEST(RequestBodySource, AnyPiecesMakeTheWholeBody) {
+  bool search = false;
+  for (const auto& sample : tarvok::test::SampleHistories()) {
+    SCOPED_TRACE(sample.Name);
+    TGeminiSettings settings;
+    search = !search;
+    const std::string whole = BuildChatBody(sample.History, settings, search);
+    TRequestBodySource source(sample.History, settings, search);
+    ASSERT_EQ(source.Size(), whole.size());
+    const bool big = whole.size() > (8u << 20);
+    std::vector<std::size_t> pieceSizes = {3, 48, 49, 4096, 512 * 1024};
+    if (!big) pieceSizes.insert(pieceSizes.end(), {1, 2, 47, whole.size() + 1});
+    std::string buffer;
+    for (const std::size_t piece : pieceSizes) {
+      source.Seek(0);
+      std::string streamed;
+      buffer.resize(piece);
+      while (const std::size_t n = source.Read(buffer.data(), piece)) {
+        ASSERT_LE(n, piece);
+        streamed.append(buffer, 0, n);
+        if (streamed.size() < whole.size()) {
+          ASSERT_EQ(n, piece) << "a short piece before the end";
+        }
+      }
+      ASSERT_EQ(streamed.size(), whole.size()) << "pieces of " << piece;
+      ASSERT_TRUE(streamed == whole) << "pieces of " << piece << ", first difference at "
+                                     << std::mismatch(streamed.begin(), streamed.end(), whole.begin()).first - streamed.begin();
+      EXPECT_EQ(source.Read(buffer.data(), piece), 0u) << "nothing after the end";
+    }
+
+    std::vector<std::size_t> offsets = {0, 1, whole.size() / 3, whole.size() - 1, whole.size()};
+    std::vector<std::size_t> escapedSlashes;
+    for (std::size_t at = whole.find("\\/"); at != std::string::npos; at = whole.find("\\/", at + 2)) escapedSlashes.push_back(at);
+    for (std::size_t i = 0; i < escapedSlashes.size(); i += escapedSlashes.size() / 8 + 1)
+      offsets.push_back(escapedSlashes[i] + 1);  // between the backslash and its slash
+    buffer.resize(65536);
+    for (const std::size_t offset : offsets) {
+      source.Seek(whole.size() / 2);
+      (void)source.Read(buffer.data(), 1000);
+      source.Seek(offset);
+      EXPECT_EQ(source.Offset(), offset);
+      std::string rest;
+      while (const std::size_t n = source.Read(buffer.data(), buffer.size())) rest.append(buffer, 0, n);
+      EXPECT_TRUE(rest == std::string_view(whole).substr(offset)) << "from offset " << offset;
+    }
+  }
 }
 
 // Every recorded answer of the real service, read as a body that came with a success status.
