@@ -1,17 +1,19 @@
 // A chat turn with 16 attachments of 20 MB (about 430 MB of Base64 on the wire): the
-// request body built in one pass beside a plain copy of the same bytes, and the worker's
-// whole send path (trim, snapshot, worker thread, body, POST, answer, completion on the
-// main thread) against the emulator. A small text turn sent the same way, beside a bare
+// request body made piece by piece, as it is sent, beside a plain copy of the same bytes,
+// and the worker's whole send path (trim, snapshot, worker thread, body, POST, answer,
+// completion on the main thread) against the emulator. A small text turn sent the same way, beside a bare
 // libcurl loop posting the same body to the same emulator.
 //
 // TARVOK_BENCH_EMULATOR=<base url> posts to an emulator already running (scripts/bench
 // starts the program and posts the same body with the curl command line beside this);
 // without it an emulator runs in this process. "RequestBench --write-body FILE" writes
-// the exact body of that turn to FILE and exits; "RequestBench --peak-body" builds that
-// body once and prints the process's peak memory beside the attachments' file bytes.
+// the exact body of that turn to FILE and exits; "RequestBench --peak-send" sends that
+// turn once to TARVOK_BENCH_EMULATOR and prints the process's peak memory beside the
+// attachments' file bytes.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,19 +53,46 @@ TGeminiSettings DefaultSettings() {
 
 std::string TurnBody() { return BuildChatBody(SentHistory(), DefaultSettings(), false); }
 
+// Every byte of the body as the worker makes it while sending: the source set up (the
+// attachments checked and their escapes counted, for the length sent ahead), then read
+// in pieces of the upload buffer's size. The pieces go to their places in a fresh buffer
+// of the body's size, the same destination the reference copies into (the worker writes
+// them into one reused buffer, which costs less than fresh memory).
 void BM_BuildChatBody(benchmark::State& AState) {
   const TGeminiSettings settings = DefaultSettings();
   const TChatHistory& history = SentHistory();  // made before the clock runs
   std::size_t bodyBytes = 0;
   for (auto _ : AState) {
-    const std::string body = BuildChatBody(history, settings, false);
-    bodyBytes = body.size();
-    benchmark::DoNotOptimize(body.data());
+    TRequestBodySource source(history, settings, false);
+    bodyBytes = source.Size();
+    const std::unique_ptr<char[]> body(new char[bodyBytes]);
+    std::size_t at = 0;
+    while (const std::size_t n = source.Read(body.get() + at, std::min(kRequestBodyPieceBytes, bodyBytes - at))) at += n;
+    if (at != bodyBytes) AState.SkipWithError("the body came out short");
+    benchmark::DoNotOptimize(body.get());
   }
   AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
   AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
 }
 BENCHMARK(BM_BuildChatBody)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// For comparison, not a row of the table: the same pieces into one reused buffer, as the
+// worker hands them to libcurl.
+void BM_BuildChatBodyInSendPieces(benchmark::State& AState) {
+  const TGeminiSettings settings = DefaultSettings();
+  const TChatHistory& history = SentHistory();
+  const std::unique_ptr<char[]> piece(new char[kRequestBodyPieceBytes]);
+  std::size_t bodyBytes = 0;
+  for (auto _ : AState) {
+    TRequestBodySource source(history, settings, false);
+    bodyBytes = 0;
+    while (const std::size_t n = source.Read(piece.get(), kRequestBodyPieceBytes)) bodyBytes += n;
+    benchmark::DoNotOptimize(piece.get());
+  }
+  AState.counters["body_MB"] = static_cast<double>(bodyBytes) / 1e6;
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * bodyBytes));
+}
+BENCHMARK(BM_BuildChatBodyInSendPieces)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The reference: the same number of bytes copied into fresh memory, the machine's limit
 // for making a buffer of that size.
@@ -209,10 +238,35 @@ std::size_t PeakResidentBytes() {
   return 0;
 }
 
-int PeakBody() {
-  const std::size_t body = TurnBody().size();
-  std::printf("peak_bytes %zu\nfile_bytes %zu\nbody_bytes %zu\n", PeakResidentBytes(),
-              static_cast<std::size_t>(kAttachments) * kRawBytes, body);
+// The turn sent once through the worker to the emulator program, then the process's peak
+// memory: the chat's attachments, and whatever the send adds to them. The emulator must
+// run apart, or its copy of the body would count here.
+int PeakSend() {
+  const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
+  if (!url || !*url) {
+    std::fprintf(stderr, "--peak-send needs TARVOK_BENCH_EMULATOR (an emulator in another process)\n");
+    return 2;
+  }
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = std::string(url) + "/v1beta/models/%s:%s?key=";
+  dm.FChatHistory.assign(SentHistory().begin(), SentHistory().end() - 1);
+  bool done = false, failed = false;
+  dm.GenerateContent("bench-key", "gemini-2.5-pro", SentHistory().back().Parts, false,
+                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
+                       failed = F.Failed;
+                       done = true;
+                     }),
+                     true);
+  if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(10)) || failed) {
+    std::fprintf(stderr, "the send failed\n");
+    return 1;
+  }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  std::printf("peak_bytes %zu\nfile_bytes %zu\nattachment_base64_bytes %zu\n", PeakResidentBytes(),
+              static_cast<std::size_t>(kAttachments) * kRawBytes, AttachmentBytes(SentHistory()));
   return 0;
 }
 
@@ -234,7 +288,7 @@ int WriteBody(const char* AFileName) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--write-body") return tarvok::bench::WriteBody(argv[2]);
-  if (argc == 2 && std::string_view(argv[1]) == "--peak-body") return tarvok::bench::PeakBody();
+  if (argc == 2 && std::string_view(argv[1]) == "--peak-send") return tarvok::bench::PeakSend();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

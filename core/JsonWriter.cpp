@@ -201,11 +201,12 @@ TJsonWriter& TJsonWriter::Base64String(std::string_view AValue) {
 namespace {
 
 #if defined(__SSE2__) || defined(_M_X64)
-// 0xFF in every byte of AChunk that belongs to the alphabet or is '='.
+// 0xFF in every byte of AChunk that belongs to the alphabet or is '='. A byte is in
+// [ALow, AHigh] when, moved so that ALow becomes -128, it is below -128 + the run's length.
 inline __m128i Base64Lanes(__m128i AChunk) {
   auto in = [&](char ALow, char AHigh) {
-    return _mm_and_si128(_mm_cmpgt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(ALow - 1))),
-                         _mm_cmplt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(AHigh + 1))));
+    return _mm_cmplt_epi8(_mm_add_epi8(AChunk, _mm_set1_epi8(static_cast<char>(0x80 - ALow))),
+                          _mm_set1_epi8(static_cast<char>(-128 + (AHigh - ALow + 1))));
   };
   // '/' and the digits are one run.
   return _mm_or_si128(_mm_or_si128(_mm_or_si128(in('A', 'Z'), in('a', 'z')), in('/', '9')),
@@ -257,9 +258,15 @@ std::size_t CopyEscapedBase64(std::string_view AValue, std::size_t& AAt, char* A
   while (end - p >= 32 && ARoom - n >= 48) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, slash)));
-    if (mask == 0) {
+    if ((mask & (mask - 1)) == 0) {
+      // At most one '/' (nearly every chunk: one character in 64 is a '/'), without a branch:
+      // the chunk, then from the '/' on again one place further, a backslash in the gap.
+      // Without a '/' the second store and the backslash land past the chunk and are overwritten.
+      const auto at = static_cast<unsigned>(std::countr_zero(mask | 0x10000u));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut + n), chunk);
-      n += 16;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut + n + at + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)));
+      AOut[n + at] = '\\';
+      n += 16 + (mask != 0);
       p += 16;
       continue;
     }

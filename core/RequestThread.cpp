@@ -23,8 +23,6 @@ std::atomic<int> GActiveWorkers{0};
 std::once_flag GCurlInit;
 
 constexpr long kConnectTimeoutMs = 10000;
-// Fewer, larger writes to the socket for a body of hundreds of megabytes; libcurl's default is 64 kB.
-constexpr long kUploadBufferSize = 512L * 1024;
 constexpr std::size_t kMaxReserve = 512u << 20;  // a hostile Content-Length must not reserve gigabytes
 
 struct THttpResponse {
@@ -250,7 +248,8 @@ THttpResponse Post(const std::string& AUrl, TRequestBodySource& ABody, const TGe
   curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
   curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, OnSeekBody);
   curl_easy_setopt(c, CURLOPT_SEEKDATA, &transfer);
-  curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+  // Fewer, larger writes to the socket for a body of hundreds of megabytes (libcurl's default is 64 kB).
+  curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kRequestBodyPieceBytes));
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(c, CURLOPT_USERAGENT, "Tarvok/2.0");
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");

@@ -3,6 +3,7 @@
 // the request and hands the result back on the main thread, calls its completion
 // exactly once, and frees itself; the creator does not keep it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@
 #include "core/Types.h"
 
 namespace tarvok {
+
+// The size of libcurl's upload buffer, the pieces in which a request body is made as it is sent.
+inline constexpr std::size_t kRequestBodyPieceBytes = 512 * 1024;
 
 class TGeminiRequestThread {
  public:
