@@ -234,7 +234,7 @@ TRequestBodySource::TRequestBodySource(const TChatHistory& AHistory, const TGemi
   WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, [&](std::string_view AData) {
     std::size_t escaped = 0;
     if (!EscapedBase64Size(AData, escaped)) {
-      // Not Base64 (a foreign chat file): escaped in full among the texts, as rare as it is small.
+      // Not Base64 (a foreign chat file, rare): escaped in full and held among the texts.
       w.Base64String(AData);
       return;
     }
