@@ -1,5 +1,6 @@
 #include "storage/Base64.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -245,45 +246,54 @@ std::size_t Base64ToJsonString(std::string_view AText, char* AOut, std::size_t& 
 }
 
 bool Base64FromJsonString(std::string_view AContent, std::string& AOut) {
-  AOut.resize(AContent.size());
+  // Decoded through a small buffer that stays in the cache and appended to the result in
+  // large blocks: the result is written once, never filled with zeros first.
+  AOut.clear();
+  AOut.reserve(AContent.size());
+  constexpr std::size_t kBlock = 32 * 1024;
+  char buffer[kBlock + 16];
   const char* p = AContent.data();
   const char* const end = p + AContent.size();
-  char* o = AOut.data();
-  // Copies one character, or an escaped "/" (two); false for anything else.
-  auto copyOne = [&]() {
-    if (*p == '\\') {
-      if (end - p < 2 || p[1] != '/') return false;
-      ++p;
-    } else if (!kBase64OrPad[static_cast<unsigned char>(*p)]) {
-      return false;
-    }
-    *o++ = *p++;
-    return true;
-  };
-#if defined(__SSE2__) || defined(_M_X64)
-  const __m128i backslash = _mm_set1_epi8('\\');
-  while (end - p >= 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const auto escapes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, backslash)));
-    if ((Base64Mask(chunk) | escapes) != 0xFFFF) return false;
-    if (escapes == 0) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chunk);
-      o += 16;
-      p += 16;
-      continue;
-    }
-    // Up to the first backslash in one copy, then the escape by hand.
-    const auto at = static_cast<unsigned>(std::countr_zero(escapes));
-    std::memcpy(o, p, at);
-    o += at;
-    p += at;
-    if (!copyOne()) return false;
-  }
-#endif
   while (p < end) {
-    if (!copyOne()) return false;
+    const char* const stop = p + std::min<std::size_t>(kBlock, static_cast<std::size_t>(end - p));
+    char* o = buffer;
+    // Copies one character, or an escaped "/" (two, perhaps one past the block); false
+    // for anything else.
+    auto copyOne = [&]() {
+      if (*p == '\\') {
+        if (end - p < 2 || p[1] != '/') return false;
+        ++p;
+      } else if (!kBase64OrPad[static_cast<unsigned char>(*p)]) {
+        return false;
+      }
+      *o++ = *p++;
+      return true;
+    };
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (stop - p >= 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const auto escapes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, backslash)));
+      if ((Base64Mask(chunk) | escapes) != 0xFFFF) return false;
+      if (escapes == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chunk);
+        o += 16;
+        p += 16;
+        continue;
+      }
+      // Up to the first backslash in one copy, then the escape by hand.
+      const auto at = static_cast<unsigned>(std::countr_zero(escapes));
+      std::memcpy(o, p, at);
+      o += at;
+      p += at;
+      if (!copyOne()) return false;
+    }
+#endif
+    while (p < stop) {
+      if (!copyOne()) return false;
+    }
+    AOut.append(buffer, static_cast<std::size_t>(o - buffer));
   }
-  AOut.resize(static_cast<std::size_t>(o - AOut.data()));
   return true;
 }
 

@@ -157,6 +157,17 @@ TEST(Base64, ReadsOnlyBase64AndEscapedSlashesFromJsonStringContent) {
   EXPECT_EQ(out, clean.substr(0, 15) + "/" + clean);
   EXPECT_TRUE(Base64FromJsonString("", out));
   EXPECT_EQ(out, "");
+  // Long content is read in blocks of some thousand characters: an escape may straddle
+  // any of their edges.
+  for (std::size_t at = 32760; at < 32776; ++at) {
+    std::string content(70'000, 'Q'), expected(70'000, 'Q');
+    content.replace(at, 2, "\\/");
+    content.replace(2 * at, 2, "\\/");
+    expected.replace(at, 2, "/");
+    expected.replace(2 * at - 1, 2, "/");
+    ASSERT_TRUE(Base64FromJsonString(content, out)) << at;
+    EXPECT_TRUE(out == expected) << at;
+  }
 }
 
 }  // namespace
