@@ -147,4 +147,72 @@ void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AConte
   RemoveStaleTemps(APath);
 }
 
+TAtomicFileWriter::TAtomicFileWriter(const std::filesystem::path& APath) : FPath(APath) {
+  std::random_device rd;
+  FTemp = APath.parent_path() / PathFromUtf8(TempPrefix(APath) + std::to_string(CurrentProcessIdNumber()) + "-" +
+                                             std::to_string(rd() % 1000000) + ".tmp");
+#ifdef _WIN32
+  FFile = _wfopen(FTemp.c_str(), L"wb");
+#else
+  const int fd = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0 && !(FFile = ::fdopen(fd, "wb"))) ::close(fd);
+#endif
+  if (!FFile) Fail("create");
+  // The pieces are large already; a stream buffer would only copy them once more.
+  std::setvbuf(FFile, nullptr, _IONBF, 0);
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() {
+  if (!FFile) return;
+  std::fclose(FFile);
+  std::error_code ec;
+  std::filesystem::remove(FTemp, ec);
+}
+
+void TAtomicFileWriter::Fail(const std::string& AWhat) {
+  const std::string reason = std::strerror(errno);
+  if (FFile) std::fclose(FFile);
+  FFile = nullptr;
+  std::error_code ec;
+  std::filesystem::remove(FTemp, ec);
+  throw TFileError("Не удалось записать файл " + PathToUtf8(FPath) + ": " + AWhat + " (" + reason + ")");
+}
+
+void TAtomicFileWriter::Write(std::string_view AData) {
+  if (!FFile) Fail("write");
+  if (!AData.empty() && std::fwrite(AData.data(), 1, AData.size(), FFile) != AData.size()) Fail("write");
+  FWritten += AData.size();
+#ifdef __linux__
+  // Start writing what is done to the disk now, without waiting for it, so that the
+  // flush at the end waits only for the last pieces.
+  constexpr std::uint64_t kWriteBackStep = 8 << 20;
+  if (FWritten - FWriteBackAt >= kWriteBackStep) {
+    ::sync_file_range(fileno(FFile), static_cast<off_t>(FWriteBackAt), static_cast<off_t>(FWritten - FWriteBackAt),
+                      SYNC_FILE_RANGE_WRITE);
+    FWriteBackAt = FWritten;
+  }
+#endif
+}
+
+void TAtomicFileWriter::Commit() {
+  if (!FFile) Fail("write");
+  if (std::fflush(FFile) != 0) Fail("flush");
+#ifdef _WIN32
+  if (_commit(_fileno(FFile)) != 0) Fail("flush");
+#else
+  // Some file systems report a full disk only here.
+  if (::fsync(fileno(FFile)) != 0 && errno != EINVAL) Fail("flush");
+#endif
+  std::FILE* f = FFile;
+  FFile = nullptr;
+  if (std::fclose(f) != 0) Fail("close");
+  std::error_code ec;
+  MoveFileOver(FTemp, FPath, ec);
+  if (ec) {
+    errno = ec.value();
+    Fail("rename");
+  }
+  RemoveStaleTemps(FPath);
+}
+
 }  // namespace tarvok

@@ -1,9 +1,14 @@
 #include "storage/Base64.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace tarvok {
 namespace {
@@ -177,6 +182,119 @@ bool IsBase64Text(std::string_view AText) {
   unsigned char ok = 1;
   for (char c : AText) ok &= static_cast<unsigned char>(kAllowed[static_cast<unsigned char>(c)]);
   return ok != 0;
+}
+
+namespace {
+
+constexpr auto kBase64OrPad = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view(kAlphabet)) t[c] = true;
+  t[static_cast<unsigned char>('=')] = true;
+  return t;
+}();
+
+#if defined(__SSE2__) || defined(_M_X64)
+// Bit i set when byte i of the chunk is in the alphabet or "=".
+inline unsigned Base64Mask(__m128i AChunk) {
+  auto in = [&](char ALow, char AHigh) {
+    return _mm_and_si128(_mm_cmpgt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(ALow - 1))),
+                         _mm_cmplt_epi8(AChunk, _mm_set1_epi8(static_cast<char>(AHigh + 1))));
+  };
+  const __m128i letters = _mm_or_si128(in('A', 'Z'), in('a', 'z'));
+  const __m128i others = _mm_or_si128(_mm_or_si128(in('0', '9'), in('+', '+')), _mm_or_si128(in('/', '/'), in('=', '=')));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letters, others)));
+}
+#endif
+
+}  // namespace
+
+std::size_t Base64ToJsonString(std::string_view AText, char* AOut, std::size_t& AWritten) {
+  const char* p = AText.data();
+  const char* const end = p + AText.size();
+  char* o = AOut;
+#if defined(__SSE2__) || defined(_M_X64)
+  // A "/" comes about every 64 characters: most chunks are copied whole.
+  const __m128i slash = _mm_set1_epi8('/');
+  for (; end - p >= 16; p += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (Base64Mask(chunk) != 0xFFFF) break;
+    auto slashes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, slash)));
+    if (slashes == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chunk);
+      o += 16;
+      continue;
+    }
+    unsigned from = 0;
+    for (; slashes != 0; slashes &= slashes - 1) {
+      const auto at = static_cast<unsigned>(std::countr_zero(slashes));
+      std::memcpy(o, p + from, at - from);
+      o += at - from;
+      *o++ = '\\';
+      *o++ = '/';
+      from = at + 1;
+    }
+    std::memcpy(o, p + from, 16 - from);
+    o += 16 - from;
+  }
+#endif
+  for (; p < end && kBase64OrPad[static_cast<unsigned char>(*p)]; ++p) {
+    if (*p == '/') *o++ = '\\';
+    *o++ = *p;
+  }
+  AWritten = static_cast<std::size_t>(o - AOut);
+  return static_cast<std::size_t>(p - AText.data());
+}
+
+bool Base64FromJsonString(std::string_view AContent, std::string& AOut) {
+  // Decoded through a small buffer that stays in the cache and appended to the result in
+  // large blocks: the result is written once, never filled with zeros first.
+  AOut.clear();
+  AOut.reserve(AContent.size());
+  constexpr std::size_t kBlock = 32 * 1024;
+  char buffer[kBlock + 16];
+  const char* p = AContent.data();
+  const char* const end = p + AContent.size();
+  while (p < end) {
+    const char* const stop = p + std::min<std::size_t>(kBlock, static_cast<std::size_t>(end - p));
+    char* o = buffer;
+    // Copies one character, or an escaped "/" (two, perhaps one past the block); false
+    // for anything else.
+    auto copyOne = [&]() {
+      if (*p == '\\') {
+        if (end - p < 2 || p[1] != '/') return false;
+        ++p;
+      } else if (!kBase64OrPad[static_cast<unsigned char>(*p)]) {
+        return false;
+      }
+      *o++ = *p++;
+      return true;
+    };
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (stop - p >= 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const auto escapes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, backslash)));
+      if ((Base64Mask(chunk) | escapes) != 0xFFFF) return false;
+      if (escapes == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chunk);
+        o += 16;
+        p += 16;
+        continue;
+      }
+      // Up to the first backslash in one copy, then the escape by hand.
+      const auto at = static_cast<unsigned>(std::countr_zero(escapes));
+      std::memcpy(o, p, at);
+      o += at;
+      p += at;
+      if (!copyOne()) return false;
+    }
+#endif
+    while (p < stop) {
+      if (!copyOne()) return false;
+    }
+    AOut.append(buffer, static_cast<std::size_t>(o - buffer));
+  }
+  return true;
 }
 
 }  // namespace tarvok

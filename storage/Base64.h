@@ -23,4 +23,16 @@ bool Base64Decode(std::string_view AText, std::string& AOut);
 // JSON escape except for "/".
 bool IsBase64Text(std::string_view AText);
 
+// Copies Base64 text into AOut as the content of a JSON string: every "/" becomes "\/",
+// the only escape such text needs. Stops before the first character that is neither in
+// the alphabet nor "=" (what follows needs full JSON escaping). AOut needs room for two
+// characters per character of AText. Returns how many characters of AText were copied
+// and sets AWritten to the characters put in AOut.
+std::size_t Base64ToJsonString(std::string_view AText, char* AOut, std::size_t& AWritten);
+
+// The reverse, for the content of a JSON string (without its quotes): every "\/" becomes
+// "/". False, AOut unspecified, when the content holds anything but the alphabet, "="
+// and that escape.
+bool Base64FromJsonString(std::string_view AContent, std::string& AOut);
+
 }  // namespace tarvok

@@ -2,12 +2,15 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "core/DateTime.h"
 #include "core/Files.h"
@@ -85,8 +88,70 @@ bool ReadTokenCount(element obj, std::int32_t& out) {
   }
 }
 
+// Attachments taken out of the file's text before the parse, each left in the text as a
+// short stand-in: the parser then copies a few bytes instead of hundreds of megabytes, and
+// each attachment is copied once, from the file's text into the history.
+struct TTakenData {
+  std::string Mark;  // begins every stand-in; drawn anew for each load, so no file holds it
+  std::vector<std::string> Data;
+
+  // A stand-in read back from the parse becomes the data it stands for.
+  void Restore(std::string& AValue) {
+    if (AValue.size() <= Mark.size() || !AValue.starts_with(Mark)) return;
+    std::size_t index = 0;
+    const char* first = AValue.data() + Mark.size();
+    const auto [end, ec] = std::from_chars(first, AValue.data() + AValue.size(), index);
+    if (ec != std::errc() || end != AValue.data() + AValue.size() || index >= Data.size()) return;
+    AValue = std::move(Data[index]);
+  }
+};
+
+// Shorter values are left to the parser: a stand-in would save nothing.
+constexpr std::size_t kTakeDataFrom = 256;
+
+// Moves each long Base64 value of a "data" member into ATaken and copies the rest of the
+// text, with a stand-in in place of each value taken, to ARest. False when nothing was
+// taken. `"data":"` right after "{" or "," opens such a value in any valid text (were
+// that quote inside a string, it would end it, and what follows could not be valid), and
+// only a string's content is replaced by another string's content: a text that cannot be
+// parsed still cannot be parsed. A value holding anything but Base64 and "\/" is left
+// to the parser, which reads it as before.
+bool TakeBase64Data(std::string_view AText, std::string& ARest, TTakenData& ATaken) {
+  constexpr std::string_view kKey = "\"data\":\"";
+  std::size_t copiedTo = 0;
+  std::size_t from = 0;
+  std::string data;
+  while (true) {
+    const std::size_t key = AText.find(kKey, from);
+    if (key == std::string_view::npos) break;
+    const std::size_t open = key + kKey.size();
+    const std::size_t close = AText.find('"', open);
+    if (close == std::string_view::npos) break;
+    from = open;
+    if (key == 0 || (AText[key - 1] != '{' && AText[key - 1] != ',') || close - open < kTakeDataFrom) continue;
+    if (!Base64FromJsonString(AText.substr(open, close - open), data)) continue;
+    if (ATaken.Data.empty()) {
+      std::random_device random;
+      char mark[32];
+      std::snprintf(mark, sizeof mark, "%08X%08X#", random(), random());
+      ATaken.Mark = mark;
+      ARest.reserve(std::min<std::size_t>(AText.size(), 1 << 20));
+    }
+    ARest.append(AText.data() + copiedTo, open - copiedTo);
+    ARest += ATaken.Mark;
+    ARest += std::to_string(ATaken.Data.size());
+    ATaken.Data.push_back(std::move(data));
+    data = std::string();
+    copiedTo = close;
+    from = close + 1;
+  }
+  if (ATaken.Data.empty()) return false;
+  ARest.append(AText.data() + copiedTo, AText.size() - copiedTo);
+  return true;
+}
+
 // Reads one turn; false at the first value that cannot be read as its kind.
-bool ReadTurn(element e, THistoryItem& item, std::size_t& budget) {
+bool ReadTurn(element e, THistoryItem& item, std::size_t& budget, TTakenData* taken) {
   simdjson::dom::object obj;
   if (e.get_object().get(obj) != simdjson::SUCCESS) return false;
   if (!ReadText(e, "role", item.Role)) return false;
@@ -110,6 +175,7 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget) {
         if (!ReadText(inl, "mime_type", part.MimeType) || !ReadText(inl, "data", data) ||
             !ReadText(pe, "file_name", part.FileName))
           return false;
+        if (taken) taken->Restore(data);
         part.Base64Data = TSharedText(std::move(data));
       } else {
         if (!ReadText(pe, "text", part.Text)) return false;
@@ -125,7 +191,7 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget) {
 
 // Returns whether the whole text was read; ATurnsRead counts the turns read completely.
 bool ParsePadded(const char* data, std::size_t length, TChatHistory& history, std::int32_t& tokens,
-                 std::size_t& ATurnsRead, bool repaired = false) {
+                 std::size_t& ATurnsRead, TTakenData* taken, bool repaired = false) {
   history.clear();
   tokens = 0;
   ATurnsRead = 0;
@@ -145,7 +211,7 @@ bool ParsePadded(const char* data, std::size_t length, TChatHistory& history, st
     if (error == simdjson::UTF8_ERROR || surrogates) {
       const simdjson::padded_string valid(text);
       if (valid.data() == nullptr) return false;
-      return ParsePadded(valid.data(), valid.size(), history, tokens, ATurnsRead, true);
+      return ParsePadded(valid.data(), valid.size(), history, tokens, ATurnsRead, taken, true);
     }
   }
   if (error != simdjson::SUCCESS || !root.is_object()) return false;
@@ -159,11 +225,30 @@ bool ParsePadded(const char* data, std::size_t length, TChatHistory& history, st
   std::size_t budget = kMaxElements - count;
   for (element e : contents) {
     THistoryItem item;
-    if (!ReadTurn(e, item, budget)) return false;  // this turn and the later ones stay empty
+    if (!ReadTurn(e, item, budget, taken)) return false;  // this turn and the later ones stay empty
     history[ATurnsRead++] = std::move(item);
   }
   tokens = CountTokensForHistory(history);
   return true;
+}
+
+// Parses a chat file's text (byte-order mark removed); APadded says whether the text
+// already has simdjson's padding after it.
+bool ParseText(std::string_view AText, bool APadded, TChatHistory& history, std::int32_t& tokens,
+               std::size_t& ATurnsRead) {
+  TTakenData taken;
+  std::string rest;
+  const bool took = TakeBase64Data(AText, rest, taken);
+  if (took) AText = rest;
+  if (APadded && !took) return ParsePadded(AText.data(), AText.size(), history, tokens, ATurnsRead, nullptr);
+  const simdjson::padded_string padded(AText);
+  if (padded.data() == nullptr) {
+    history.clear();
+    tokens = 0;
+    ATurnsRead = 0;
+    return false;
+  }
+  return ParsePadded(padded.data(), padded.size(), history, tokens, ATurnsRead, took ? &taken : nullptr);
 }
 
 bool ReadDigits(std::string_view& s, std::size_t count, int& out) {
@@ -216,7 +301,7 @@ bool ReadChatFileInto(const std::string& AFileName, TChatHistory& AHistory, std:
   if (!in.read(buffer.data(), size)) return true;
   std::string_view text(buffer.data(), buffer.size());
   std::size_t skip = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  AReport.Complete = ParsePadded(buffer.data() + skip, buffer.size() - skip, AHistory, ATokens, AReport.TurnsRead);
+  AReport.Complete = ParseText(text.substr(skip), true, AHistory, ATokens, AReport.TurnsRead);
   return true;
 }
 
@@ -277,52 +362,138 @@ std::string FormatIsoTimestamp(TDateTime AValue) {
   return buf;
 }
 
+namespace {
+
+// The file's text, made in order into AOut. With a file, AOut is a block handed to the
+// file whenever it fills, so the disk works while the rest is made and a chat of hundreds
+// of megabytes is never held twice; without one, AOut becomes the whole text.
+class TChatFileText {
+ public:
+  static constexpr std::size_t kBlock = 1 << 20;
+
+  TChatFileText(std::string& AOut, TAtomicFileWriter* AFile) : FOut(AOut), FFile(AFile) {}
+
+  void Raw(std::string_view AText) { FOut += AText; }
+  void String(std::string_view AText) {
+    FOut += '"';
+    AppendJsonEscaped(FOut, AText);
+    FOut += '"';
+    Spill();
+  }
+  // Attachments: escaped straight into the block, a piece at a time. Data read from a
+  // foreign file may hold anything; from the first character outside Base64 on, the
+  // rest is escaped in full, which gives the same text as escaping it all so.
+  void Base64String(std::string_view AData) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    FOut += '"';
+    while (!AData.empty()) {
+      const std::size_t piece = std::min(AData.size(), kPiece);
+      const std::size_t at = FOut.size();
+      FOut.resize(at + 2 * piece);
+      std::size_t written = 0;
+      const std::size_t copied = Base64ToJsonString(AData.substr(0, piece), FOut.data() + at, written);
+      FOut.resize(at + written);
+      AData.remove_prefix(copied);
+      if (copied < piece) {
+        AppendJsonEscaped(FOut, AData);
+        break;
+      }
+      Spill();
+    }
+    FOut += '"';
+    Spill();
+  }
+  void Finish() {
+    if (!FFile) return;
+    FFile->Write(FOut);
+    FOut.clear();
+  }
+
+ private:
+  void Spill() {
+    if (FFile && FOut.size() >= kBlock) {
+      FFile->Write(FOut);
+      FOut.clear();
+    }
+  }
+  std::string& FOut;
+  TAtomicFileWriter* FFile;
+};
+
+void MakeChatFileText(const TChatHistory& AHistory, TChatFileText& AOut) {
+  AOut.Raw(kUtf8Bom);
+  AOut.Raw("{\"contents\":[");
+  for (std::size_t i = 0; i < AHistory.size(); ++i) {
+    const THistoryItem& item = AHistory[i];
+    AOut.Raw(i == 0 ? "{\"role\":" : ",{\"role\":");
+    AOut.String(item.Role);
+    AOut.Raw(",\"parts\":[");
+    for (std::size_t j = 0; j < item.Parts.size(); ++j) {
+      const TContentPart& part = item.Parts[j];
+      if (j > 0) AOut.Raw(",");
+      if (part.PartType == TPartType::ptInlineData) {
+        AOut.Raw("{\"inline_data\":{\"mime_type\":");
+        AOut.String(part.MimeType);
+        AOut.Raw(",\"data\":");
+        AOut.Base64String(part.Base64Data.view());
+        AOut.Raw("}");
+        if (!part.FileName.empty()) {
+          AOut.Raw(",\"file_name\":");
+          AOut.String(part.FileName);
+        }
+      } else {
+        AOut.Raw("{\"text\":");
+        AOut.String(part.Text);
+      }
+      AOut.Raw("}");
+    }
+    AOut.Raw("]");
+    if (item.TokenCount > 0) {
+      AOut.Raw(",\"token_count\":");
+      AOut.Raw(std::to_string(item.TokenCount));
+    }
+    if (item.Timestamp > 0) {
+      AOut.Raw(",\"timestamp\":");
+      AOut.String(FormatIsoTimestamp(item.Timestamp));
+    }
+    if (!item.ModelName.empty()) {
+      AOut.Raw(",\"model_name\":");
+      AOut.String(item.ModelName);
+    }
+    if (!item.Duration.empty()) {
+      AOut.Raw(",\"duration\":");
+      AOut.String(item.Duration);
+    }
+    AOut.Raw("}");
+  }
+  AOut.Raw("]}");
+  AOut.Finish();
+}
+
+}  // namespace
+
 std::string ChatFileContent(const TChatHistory& AHistory) {
   std::string out;
   out.reserve(EstimateSize(AHistory));
-  out += kUtf8Bom;
-  TJsonWriter w(out);
-  w.BeginObject().Key("contents").BeginArray();
-  for (const THistoryItem& item : AHistory) {
-    w.BeginObject().Key("role").String(item.Role).Key("parts").BeginArray();
-    for (const TContentPart& part : item.Parts) {
-      w.BeginObject();
-      if (part.PartType == TPartType::ptInlineData) {
-        w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data");
-        // Data read from a foreign file may hold anything; the writer checks it as it copies.
-        w.Base64String(part.Base64Data.view());
-        w.EndObject();
-        if (!part.FileName.empty()) w.Key("file_name").String(part.FileName);
-      } else {
-        w.Key("text").String(part.Text);
-      }
-      w.EndObject();
-    }
-    w.EndArray();
-    if (item.TokenCount > 0) w.Key("token_count").Int(item.TokenCount);
-    if (item.Timestamp > 0) w.Key("timestamp").String(FormatIsoTimestamp(item.Timestamp));
-    if (!item.ModelName.empty()) w.Key("model_name").String(item.ModelName);
-    if (!item.Duration.empty()) w.Key("duration").String(item.Duration);
-    w.EndObject();
-  }
-  w.EndArray().EndObject();
+  TChatFileText text(out, nullptr);
+  MakeChatFileText(AHistory, text);
   return out;
 }
 
 void WriteChatFile(const std::string& AFileName, const TChatHistory& AHistory) {
-  WriteFileAtomic(PathFromUtf8(AFileName), ChatFileContent(AHistory));
+  TAtomicFileWriter file(PathFromUtf8(AFileName));
+  std::string block;
+  // A block, the largest piece an attachment adds at once, and the turn's small members.
+  block.reserve(TChatFileText::kBlock + 256 * 1024);
+  TChatFileText text(block, &file);
+  MakeChatFileText(AHistory, text);
+  file.Commit();
 }
 
 void ParseChatFileText(std::string_view AText, TChatHistory& AHistory, std::int32_t& ATokens) {
   if (AText.starts_with(kUtf8Bom)) AText.remove_prefix(kUtf8Bom.size());
-  const simdjson::padded_string padded(AText);
   std::size_t turns = 0;
-  if (padded.data() == nullptr) {
-    AHistory.clear();
-    ATokens = 0;
-    return;
-  }
-  ParsePadded(padded.data(), padded.size(), AHistory, ATokens, turns);
+  ParseText(AText, false, AHistory, ATokens, turns);
 }
 
 bool ReadChatFile(const std::string& AFileName, TChatHistory& AHistory, std::int32_t& ATokens, TChatLoadReport* AReport) {

@@ -15,8 +15,9 @@ namespace tarvok {
 // The whole file content (byte-order mark included) for a history.
 std::string ChatFileContent(const TChatHistory& AHistory);
 
-// Writes the history to AFileName through WriteFileAtomic. Raises TFileError when the
-// folder is missing or the file cannot be written; the earlier file then stays whole.
+// Writes the history to AFileName, atomically (TAtomicFileWriter), piece by piece as the
+// text is made. Raises TFileError when the folder is missing or the file cannot be
+// written; the earlier file then stays whole.
 void WriteChatFile(const std::string& AFileName, const TChatHistory& AHistory);
 
 // How far a load read its file.

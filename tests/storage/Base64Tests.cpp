@@ -3,6 +3,7 @@
 #include <random>
 #include <string>
 
+#include "core/JsonWriter.h"
 #include "storage/Base64.h"
 
 namespace tarvok {
@@ -92,6 +93,81 @@ TEST(Base64, RecognisesTextThatNeedsNoEscape) {
   EXPECT_FALSE(IsBase64Text("Zm9v\\"));
   EXPECT_FALSE(IsBase64Text("Zm\n9v"));
   EXPECT_FALSE(IsBase64Text("\xD0\x9F"));
+}
+
+// Base64 as a JSON string's content: the copy works 16 characters at a time, so a "/" or
+// a foreign character at every place around a chunk's edges, and every length, must give
+// what the general JSON escaping gives and read back the same.
+TEST(Base64, CopiesToAndFromJsonStringContent) {
+  std::mt19937 rng(7);
+  const std::string base64 = Base64Encode(std::string(200, 'x'));
+  for (std::size_t length = 0; length <= 70; ++length) {
+    for (std::size_t slash = 0; slash <= length; ++slash) {
+      std::string text = base64.substr(0, length);
+      if (slash < length) text[slash] = '/';
+      if (length > 2) text[rng() % length] = '/';
+      std::string escaped;
+      AppendJsonEscaped(escaped, text);
+      std::string out(2 * text.size(), '\0');
+      std::size_t written = 0;
+      ASSERT_EQ(Base64ToJsonString(text, out.data(), written), text.size()) << text;
+      EXPECT_EQ(out.substr(0, written), escaped) << text;
+      std::string back;
+      ASSERT_TRUE(Base64FromJsonString(escaped, back)) << escaped;
+      EXPECT_EQ(back, text) << escaped;
+    }
+  }
+  // The copy to JSON stops before the first foreign character, wherever it stands.
+  for (const char foreign : {'"', '\\', '\n', '-', '_', '\0', '\x80', '\xFF'}) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      std::string text = base64.substr(0, 40);
+      text[at] = foreign;
+      std::string out(80, '\0');
+      std::size_t written = 0;
+      EXPECT_EQ(Base64ToJsonString(text, out.data(), written), at) << int(foreign) << " at " << at;
+      std::string escaped;
+      AppendJsonEscaped(escaped, text.substr(0, at));
+      EXPECT_EQ(out.substr(0, written), escaped) << int(foreign) << " at " << at;
+    }
+  }
+}
+
+TEST(Base64, ReadsOnlyBase64AndEscapedSlashesFromJsonStringContent) {
+  const std::string clean = Base64Encode(std::string(60, 'y'));  // 80 characters
+  struct Case {
+    const char* Name;
+    std::string_view Insert;
+  } rejected[] = {
+      {"an escaped backslash", "\\\\"}, {"an escaped quote", "\\\""}, {"a \\u escape", "\\u0041"},
+      {"a \\n escape", "\\n"},      {"a minus", "-"},              {"a line break", "\n"},
+      {"a byte above 0x7F", "\xC3\xA9"},
+  };
+  for (const Case& c : rejected) {
+    for (const std::size_t at : std::initializer_list<std::size_t>{0, 1, 15, 16, 31, 79, 80}) {
+      std::string content = clean;
+      content.insert(at, c.Insert);
+      std::string out;
+      EXPECT_FALSE(Base64FromJsonString(content, out)) << c.Name << " at " << at;
+    }
+  }
+  std::string out;
+  EXPECT_FALSE(Base64FromJsonString(clean + "\\", out)) << "a backslash at the end";
+  EXPECT_FALSE(Base64FromJsonString(clean.substr(0, 15) + "\\", out)) << "a backslash ending a chunk";
+  EXPECT_TRUE(Base64FromJsonString(clean.substr(0, 15) + "\\/" + clean, out));
+  EXPECT_EQ(out, clean.substr(0, 15) + "/" + clean);
+  EXPECT_TRUE(Base64FromJsonString("", out));
+  EXPECT_EQ(out, "");
+  // Long content is read in blocks of some thousand characters: an escape may straddle
+  // any of their edges.
+  for (std::size_t at = 32760; at < 32776; ++at) {
+    std::string content(70'000, 'Q'), expected(70'000, 'Q');
+    content.replace(at, 2, "\\/");
+    content.replace(2 * at, 2, "\\/");
+    expected.replace(at, 2, "/");
+    expected.replace(2 * at - 1, 2, "/");
+    ASSERT_TRUE(Base64FromJsonString(content, out)) << at;
+    EXPECT_TRUE(out == expected) << at;
+  }
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "core/DateTime.h"
 #include "core/Files.h"
+#include "core/JsonWriter.h"
 #include "core/TokenEstimate.h"
+#include "storage/Base64.h"
 #include "storage/ChatFile.h"
 #include "TestFolder.h"
 
@@ -104,6 +107,155 @@ TEST(ChatFile, SaveThenLoadGivesBackEveryField) {
   EXPECT_EQ(loaded, expected);
   EXPECT_EQ(tokens, CountTokensForHistory(expected));
   EXPECT_EQ(loaded[0].Parts[1].Base64Data.view(), "iVBORw0K/+==");
+}
+
+// The file's text as the general JSON writer makes it, member by member: the saver,
+// which writes it piece by piece, must give these bytes exactly.
+std::string GeneralWriterText(const TChatHistory& AHistory) {
+  std::string out(kUtf8Bom);
+  TJsonWriter w(out);
+  w.BeginObject().Key("contents").BeginArray();
+  for (const THistoryItem& item : AHistory) {
+    w.BeginObject().Key("role").String(item.Role).Key("parts").BeginArray();
+    for (const TContentPart& part : item.Parts) {
+      w.BeginObject();
+      if (part.PartType == TPartType::ptInlineData) {
+        w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data").String(part.Base64Data.view());
+        w.EndObject();
+        if (!part.FileName.empty()) w.Key("file_name").String(part.FileName);
+      } else {
+        w.Key("text").String(part.Text);
+      }
+      w.EndObject();
+    }
+    w.EndArray();
+    if (item.TokenCount > 0) w.Key("token_count").Int(item.TokenCount);
+    if (item.Timestamp > 0) w.Key("timestamp").String(FormatIsoTimestamp(item.Timestamp));
+    if (!item.ModelName.empty()) w.Key("model_name").String(item.ModelName);
+    if (!item.Duration.empty()) w.Key("duration").String(item.Duration);
+    w.EndObject();
+  }
+  w.EndArray().EndObject();
+  return out;
+}
+
+std::string RandomBase64(std::size_t ABytes, unsigned ASeed) {
+  std::mt19937 rng(ASeed);
+  std::string bytes(ABytes, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng());
+  return Base64Encode(bytes);
+}
+
+// Chats of every shape, saved in memory and to a file, against the general writer; each
+// loads back (from the file and from memory) as the same history. Attachments of several
+// megabytes span many of the saver's blocks; every token count is set, so none is recounted.
+TEST(ChatFile, SavesEveryChatAsTheGeneralWriterDoesAndLoadsItBack) {
+  TTestFolder folder;
+  const std::string big = RandomBase64(1'500'000, 1);  // 2 MB of Base64, a "/" every 64 characters or so
+  const std::string clean(70'000, 'A');                // longer than one piece of the saver
+  struct Case {
+    const char* Name;
+    TChatHistory History;
+  } cases[] = {
+      {"empty history", {}},
+      {"texts: Cyrillic, an emoji, every escape, a Windows path",
+       {Turn("user", {TextPart("Привет, \xF0\x9F\x98\x80 C:\\tmp/x\r\n\t\"q\" \b\f\x01\x1f")}, 5, kStamp),
+        Turn("model", {TextPart("Ответ"), TextPart("")}, 7, kStamp + 1, "gemini-2.5-pro", "12"), Turn("user", {}, 1)}},
+      {"small attachments, one without a file name",
+       {Turn("user", {FilePart("image/png", "iVBORw0K/+==", "C:\\Users\\Ира\\cat.png"), FilePart("text/plain", "", "")}, 9),
+        Turn("model", {FilePart("image/png", "aGk/", "")}, 3)}},
+      {"attachments a little over and under the length taken out before the parse",
+       {Turn("user",
+             {FilePart("application/pdf", RandomBase64(192, 2), "/a.pdf"), FilePart("application/pdf", RandomBase64(180, 3), "/b.pdf")},
+             4)}},
+      {"big attachments among texts",
+       {Turn("user",
+             {TextPart("Сравни"), FilePart("application/pdf", big, "/home/u/a.pdf"),
+              FilePart("application/pdf", RandomBase64(1'000'003, 4), "")},
+             1500, kStamp),
+        Turn("model", {TextPart("## Итог\n| a | b |")}, 400, kStamp + 2, "gemini-2.5-flash", "3"),
+        Turn("user", {FilePart("image/jpeg", big, "/home/u/b.jpg")}, 258)}},
+      {"data that turns foreign after more than a piece of Base64",
+       {Turn("user", {FilePart("image/png", clean + "/é\"\\x" + clean, "/p.png"), FilePart("image/png", "\"" + clean, "/q.png")},
+             2)}},
+  };
+  for (const Case& c : cases) {
+    const std::string expected = GeneralWriterText(c.History);
+    EXPECT_TRUE(ChatFileContent(c.History) == expected) << c.Name;
+    const std::string path = folder.File("chat.json");
+    WriteChatFile(path, c.History);
+    EXPECT_TRUE(folder.Read("chat.json") == expected) << c.Name;
+
+    TChatHistory loaded = {Turn("user", {TextPart("old")}, 1)};
+    std::int32_t tokens = -1;
+    TChatLoadReport report;
+    ASSERT_TRUE(ReadChatFile(path, loaded, tokens, &report)) << c.Name;
+    EXPECT_TRUE(report.Complete) << c.Name;
+    EXPECT_TRUE(loaded == c.History) << c.Name;
+    EXPECT_EQ(tokens, CountTokensForHistory(c.History)) << c.Name;
+    TChatHistory parsed;
+    ParseChatFileText(expected, parsed, tokens);
+    EXPECT_TRUE(parsed == c.History) << c.Name;
+  }
+}
+
+// Long Base64 values are taken from the text before the parse; whatever the text around
+// them, a load must read what a plain parse of the text reads. Each row gives, per turn,
+// its role and its parts ("t:" text, "d:" data), or nothing when the text cannot be parsed.
+TEST(ChatFile, ReadsLongAttachmentsInAnyTextAsAPlainParseDoes) {
+  const std::string data = RandomBase64(3000, 5);  // 4,000 characters with "/" in them
+  std::string escaped;
+  AppendJsonEscaped(escaped, data);
+  const std::string d = "d:" + data.substr(0, 8);
+  auto file = [&](std::string_view APart, std::string_view AAfter = "") {
+    return std::string(R"({"contents":[{"role":"user","parts":[)") + std::string(APart) + R"(],"token_count":1})" +
+           std::string(AAfter) + "]}";
+  };
+  const std::string inl = R"({"inline_data":{"mime_type":"a","data":")" + escaped + R"("}})";
+  struct Case {
+    const char* Name;
+    std::string Text;
+    std::vector<std::string> Turns;
+  } cases[] = {
+      {"as the saver writes it", file(inl), {"user " + d}},
+      {"data before the type", file(R"({"inline_data":{"data":")" + escaped + R"(","mime_type":"a"}})"), {"user " + d}},
+      {"white space around the colon", file(R"({"inline_data":{"mime_type":"a","data" : ")" + escaped + R"("}})"),
+       {"user " + d}},
+      {"the key spelt with an escape", file(R"({"inline_data":{"mime_type":"a","d\u0061ta":")" + escaped + R"("}})"), {"user " + d}},
+      {"slashes not escaped", file(R"({"inline_data":{"mime_type":"a","data":")" + data + R"("}})"), {"user " + d}},
+      {"an escaped letter in the data", file(R"({"inline_data":{"mime_type":"a","data":"\u0041)" + escaped + R"("}})"),
+       {"user d:A" + data.substr(0, 7)}},
+      {"an escaped quote in the data", file(R"({"inline_data":{"mime_type":"a","data":")" + escaped + R"(\"x"}})"),
+       {"user " + d}},
+      {"a data member of a text part is not read", file(R"({"text":"t","data":")" + escaped + R"("})"), {"user t:t"}},
+      {"a data member of the root and of a turn",
+       R"({"data":")" + escaped + R"(",)" + file(inl, R"(,{"role":"model","data":")" + escaped + R"(","parts":[]})").substr(1),
+       {"user " + d, "model"}},
+      {"the member written out inside a text", file(R"({"text":"{\"data\":\")" + escaped + R"(\"}"})"), {"user t:{\"data\":"}},
+      {"a text that ends before the key", file(R"({"text":"x,"data":")" + escaped + R"("})"), {}},
+      {"the text cut off after the data", file(inl).substr(0, file(inl).size() - 3), {}},
+      {"a damaged turn after the data", file(inl, R"(,{"role":{}})"), {"user " + d, ""}},
+      {"the data first in a foreign object",
+       file(inl, R"(,{"role":"model","parts":[{"inline_data":{"data":")" + escaped + R"("}},5]})"), {"user " + d, ""}},
+      {"a damaged byte in a text beside the data", file("{\"text\":\"\xFF\"}," + inl), {"user t:\xEF\xBF\xBD " + d}},
+      {"a lone surrogate in a text beside the data", file(inl + R"(,{"text":"\ud800"})"), {"user " + d + " t:\xEF\xBF\xBD"}},
+  };
+  for (const Case& c : cases) {
+    TChatHistory h;
+    std::int32_t tokens = 0;
+    ParseChatFileText(c.Text, h, tokens);
+    std::vector<std::string> turns;
+    for (const THistoryItem& item : h) {
+      std::string t = item.Role;
+      for (const TContentPart& p : item.Parts) {
+        t += p.PartType == TPartType::ptText ? " t:" + p.Text.substr(0, 8) : " d:" + p.Base64Data.str().substr(0, 8);
+        if (p.PartType == TPartType::ptInlineData && p.Base64Data.view() != data && p.Base64Data.size() == data.size())
+          t += "(differs)";
+      }
+      turns.push_back(t);
+    }
+    EXPECT_EQ(turns, c.Turns) << c.Name;
+  }
 }
 
 TEST(ChatFile, LoadingAMissingFileChangesNothing) {
@@ -327,6 +479,30 @@ TEST_F(ChatFileSave, AFailedRenameOrAMissingFolderRaises) {
   EXPECT_TRUE(std::filesystem::is_directory(FFolder.Path() / "taken.json" / "inside"));
   EXPECT_THROW(WriteChatFile(FFolder.File("no-such-folder/chat.json"), FNew), TFileError);
   EXPECT_EQ(FolderNames(), std::vector<std::string>{"taken.json"});
+}
+
+// The saver writes a chat in pieces as it makes it; until the last piece is flushed and
+// renamed, the old file is what a reader sees, and a writer dropped half-way leaves it so.
+TEST_F(ChatFileSave, AFileWrittenInPiecesReplacesTheOldOneOnlyWhenCommitted) {
+  const std::string path = FFolder.Write("chat.json", "old");
+  const std::string big(9 << 20, 'x');  // past the point where the disk is asked to start writing
+  {
+    TAtomicFileWriter file(PathFromUtf8(path));
+    file.Write("new ");
+    file.Write(big);
+    EXPECT_EQ(FFolder.Read("chat.json"), "old");
+    EXPECT_EQ(FolderNames().size(), 2u) << "the temporary file";
+  }
+  EXPECT_EQ(FFolder.Read("chat.json"), "old");
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"chat.json"});
+
+  TAtomicFileWriter file(PathFromUtf8(path));
+  file.Write("new ");
+  file.Write("");
+  file.Write(big);
+  file.Commit();
+  EXPECT_TRUE(FFolder.Read("chat.json") == "new " + big);
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"chat.json"});
 }
 
 }  // namespace
