@@ -211,7 +211,8 @@ void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AMo
 }
 
 void TGeminiCLIThread::Execute() {
-  FGeminiDM.MainThread().Synchronize([this] { IncrementRequestCount(FRequest.ApiKey, FRequest.ModelName); });
+  // Counted on this thread before the CLI starts (the counter has its own lock).
+  CountRequest(FRequest.ApiKey, FRequest.ModelName);
   TCliOutcome outcome = RunCliRequest(FRequest);
   FResult = std::move(outcome.Result);
   FTokenUsage = outcome.Usage;

@@ -1,7 +1,15 @@
 #include "core/ApiKeyStats.h"
 
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -56,13 +64,8 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 // A file with a byte-order mark is read (and later written) in its encoding; one
 // without is in the legacy code page, as the program writes it.
-std::optional<TStatsFile> ReadStatsFile(const std::filesystem::path& path) {
+TStatsFile DecodeStatsFile(std::string_view bytes) {
   TStatsFile file;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return file;
-  const auto data = ReadWholeFile(path);
-  if (!data) return std::nullopt;
-  std::string_view bytes = *data;
   std::string text;
   if (bytes.starts_with("\xEF\xBB\xBF")) {
     file.Encoding = TFileEncoding::Utf8;
@@ -80,22 +83,22 @@ std::optional<TStatsFile> ReadStatsFile(const std::filesystem::path& path) {
   return file;
 }
 
-void WriteStatsFile(const std::filesystem::path& path, const TStatsFile& file) {
+std::string EncodeStatsFile(const TStatsFile& file) {
   std::string text;
   for (const std::string& line : file.Lines) text += line + "\r\n";
-  std::string bytes;
   switch (file.Encoding) {
-    case TFileEncoding::Legacy:
-      bytes = EncodeLegacyCodePage(text);
+    case TFileEncoding::Legacy: {
+      std::string bytes = EncodeLegacyCodePage(text);
       // A model name the code page cannot hold would come back as another name ("gemini-???"):
       // such a file is written as UTF-8 with a byte-order mark, which reading takes as well.
       if (DecodeLegacyCodePage(bytes) != text) bytes = std::string(kUtf8Bom) + text;
-      break;
-    case TFileEncoding::Utf8: bytes = std::string(kUtf8Bom) + text; break;
-    case TFileEncoding::Utf16LE: bytes = "\xFF\xFE" + Utf8ToUtf16Bytes(text, false); break;
-    case TFileEncoding::Utf16BE: bytes = "\xFE\xFF" + Utf8ToUtf16Bytes(text, true); break;
+      return bytes;
+    }
+    case TFileEncoding::Utf8: return std::string(kUtf8Bom) + text;
+    case TFileEncoding::Utf16LE: return "\xFF\xFE" + Utf8ToUtf16Bytes(text, false);
+    case TFileEncoding::Utf16BE: return "\xFE\xFF" + Utf8ToUtf16Bytes(text, true);
   }
-  WriteFileAtomic(path, bytes);
+  return text;
 }
 
 // The integer of a field, or 0 when it is not one.
@@ -129,6 +132,7 @@ std::string FieldText(std::string_view value) {
   }
   return out + '"';
 }
+
 
 }  // namespace
 
@@ -175,15 +179,221 @@ TDateTime GetStatsDay() {
   return now.Hour > 10 ? date : date - 1;
 }
 
+namespace {
+
+// The counter files as they are to be. A count is made in memory at once; one background
+// thread writes each changed file in the order they changed, taking its newest content (a
+// burst of requests is one write), and replaces it atomically, flushed to disk. Until a
+// file's newest content is written, reads and further counts use it instead of the disk.
+class TCounterWriter {
+ public:
+  struct TCounted {
+    int Count = -1;
+    std::uint64_t Version = 0;
+  };
+
+  // Never destroyed: a worker may still count while the process ends. What was counted
+  // before the end of main is written at exit.
+  static TCounterWriter& Instance() {
+    static TCounterWriter* writer = [] {
+      auto* w = new TCounterWriter;
+      std::atexit([] { Instance().Flush(); });
+      return w;
+    }();
+    return *writer;
+  }
+
+  // The file's content as the counts so far make it ("" when there is no file yet), or
+  // nullopt when it cannot be read.
+  std::optional<std::string> Content(const std::filesystem::path& APath) {
+    std::lock_guard lock(FLock);
+    return ContentLocked(APath);
+  }
+
+  // Replaces the content by AChange(old content) -> {new content, count}; the count is made
+  // now, the file is written later.
+  template <class TChange>
+  TCounted Count(const std::filesystem::path& APath, TChange AChange) {
+    std::unique_lock lock(FLock);
+    const auto old = ContentLocked(APath);
+    if (!old) return {};
+    auto [bytes, count] = AChange(*old);
+    TPending& pending = FPending[APath];
+    pending.Bytes = std::move(bytes);
+    pending.Version = ++FVersion;
+    if (!pending.Queued) {
+      pending.Queued = true;
+      FQueue.push_back(APath);
+    }
+    const TCounted counted{count, pending.Version};
+    if (FInline) {
+      while (!FQueue.empty()) WriteNext(lock);
+    } else {
+      FWork.notify_one();
+    }
+    return counted;
+  }
+
+  // Waits until the count of AVersion is in the file or its write has failed.
+  bool WaitWritten(const std::filesystem::path& APath, std::uint64_t AVersion) {
+    std::unique_lock lock(FLock);
+    FSettled.wait(lock, [&] { return FOutcome[APath].Version >= AVersion; });
+    return FOutcome[APath].Written;
+  }
+
+  bool Flush() {
+    std::unique_lock lock(FLock);
+    if (FHeld) {
+      FHeld = false;
+      FWork.notify_one();
+    }
+    FSettled.wait(lock, [&] { return FPending.empty(); });
+    return !std::exchange(FFailed, false);
+  }
+
+  void Hold(bool AHold) {
+    std::lock_guard lock(FLock);
+    FHeld = AHold;
+    FWork.notify_one();
+  }
+
+ private:
+  struct TPending {
+    std::string Bytes;
+    std::uint64_t Version = 0;  // of the newest count in Bytes
+    bool Queued = false;        // Bytes changed since the writer last took them
+  };
+  struct TOutcome {
+    std::uint64_t Version = 0;  // every count up to this one is settled
+    bool Written = false;
+  };
+
+  TCounterWriter() {
+    try {
+      std::thread([this] { Run(); }).detach();
+    } catch (...) {
+      FInline = true;  // no thread to be had: each count writes its file itself
+    }
+  }
+
+  std::optional<std::string> ContentLocked(const std::filesystem::path& APath) {
+    if (const auto it = FPending.find(APath); it != FPending.end()) return it->second.Bytes;
+    std::error_code ec;
+    if (!std::filesystem::exists(APath, ec)) return std::string();
+    return ReadWholeFile(APath);
+  }
+
+  [[noreturn]] void Run() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FWork.wait(lock, [&] { return !FHeld && !FQueue.empty(); });
+      WriteNext(lock);
+    }
+  }
+
+  // Writes the file first in the queue, without the lock held while the disk works.
+  void WriteNext(std::unique_lock<std::mutex>& ALock) {
+    const std::filesystem::path path = std::move(FQueue.front());
+    FQueue.pop_front();
+    TPending& taken = FPending.at(path);
+    taken.Queued = false;
+    const std::string bytes = taken.Bytes;
+    const std::uint64_t version = taken.Version;
+    bool written = true;
+    ALock.unlock();
+    try {
+      WriteFileAtomic(path, bytes);
+    } catch (...) {
+      written = false;
+    }
+    ALock.lock();
+    // Only this function removes an entry, so it is still there.
+    const auto it = FPending.find(path);
+    if (written) {
+      FOutcome[path] = {version, true};
+      if (it->second.Version == version) FPending.erase(it);
+    } else if (!it->second.Queued) {
+      // The disk holds what it held before: the counts that did not reach it are gone, as
+      // they would be had each request written the file itself, and reads show the file.
+      FOutcome[path] = {version, false};
+      FPending.erase(it);
+      FFailed = true;
+    }
+    // (A failed write with newer counts queued is settled by the next write, which holds them all.)
+    FSettled.notify_all();
+  }
+
+  std::mutex FLock;
+  std::condition_variable FWork;     // a file was queued or the hold released
+  std::condition_variable FSettled;  // a write finished
+  std::map<std::filesystem::path, TPending> FPending;
+  std::deque<std::filesystem::path> FQueue;  // files to write, in the order they changed
+  std::map<std::filesystem::path, TOutcome> FOutcome;
+  std::uint64_t FVersion = 0;
+  bool FFailed = false;
+  bool FHeld = false;
+  bool FInline = false;
+};
+
+// The file of a key, or an empty path for a key that cannot name a file.
+std::filesystem::path StatsFilePath(const std::string& AKey) {
+  if (!IsSafeFileName(AKey)) return {};
+  return ApiStatsDir() / PathFromUtf8(AKey + ".txt");
+}
+
+// The file's content with one request more for AModel on the day ADay, and the new count.
+std::pair<std::string, int> AddOneRequest(std::string_view ABytes, const std::string& ADay, const std::string& AModel) {
+  TStatsFile file = DecodeStatsFile(ABytes);
+  std::vector<std::string> kept;
+  std::vector<std::vector<std::string>> keptFields;
+  for (const std::string& line : file.Lines) {
+    auto fields = SplitDelimitedLine(line);
+    if (fields.size() != 3 || fields[0] != ADay) continue;
+    kept.push_back(line);
+    keptFields.push_back(std::move(fields));
+  }
+  int count = 1;
+  std::size_t i = 0;
+  while (i < kept.size() && !SameTextNoCase(keptFields[i][1], AModel)) ++i;
+  if (i < kept.size()) {
+    const int previous = FieldToInt(keptFields[i][2]);
+    count = previous == std::numeric_limits<int>::max() ? previous : previous + 1;
+  }
+  std::string line = ADay + ";" + FieldText(AModel) + ";" + std::to_string(count);
+  if (i < kept.size()) kept[i] = std::move(line);
+  else kept.push_back(std::move(line));
+  file.Lines = std::move(kept);
+  return {EncodeStatsFile(file), count};
+}
+
+// Counts one request in memory: the new count and its version, Count -1 on empty input or
+// an unusable key or file.
+TCounterWriter::TCounted CountInMemory(const std::string& AKey, const std::string& AModel, std::filesystem::path& APath) {
+  if (Trim(AKey).empty() || Trim(AModel).empty()) return {};
+  try {
+    APath = StatsFilePath(AKey);
+    if (APath.empty()) return {};
+    std::error_code ec;
+    CreatePrivateDirectories(APath.parent_path(), ec);
+    if (ec) return {};
+    const std::string day = FormatDateTime("yyyy-mm-dd", GetStatsDay());
+    return TCounterWriter::Instance().Count(APath, [&](const std::string& AOld) { return AddOneRequest(AOld, day, AModel); });
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace
+
 int GetRequestCount(const std::string& AKey, const std::string& AModel) {
   if (Trim(AKey).empty() || Trim(AModel).empty()) return -1;
   try {
-    if (!IsSafeFileName(AKey)) return -1;
-    const std::filesystem::path path = ApiStatsDir() / PathFromUtf8(AKey + ".txt");
+    const std::filesystem::path path = StatsFilePath(AKey);
+    if (path.empty()) return -1;
     const std::string day = FormatDateTime("yyyy-mm-dd", GetStatsDay());
-    const auto file = ReadStatsFile(path);
-    if (!file) return -1;
-    for (const std::string& line : file->Lines) {
+    const auto bytes = TCounterWriter::Instance().Content(path);
+    if (!bytes) return -1;
+    for (const std::string& line : DecodeStatsFile(*bytes).Lines) {
       const auto fields = SplitDelimitedLine(line);
       if (fields.size() == 3 && fields[0] == day && SameTextNoCase(fields[1], AModel)) return FieldToInt(fields[2]);
     }
@@ -193,43 +403,20 @@ int GetRequestCount(const std::string& AKey, const std::string& AModel) {
   }
 }
 
-int IncrementRequestCount(const std::string& AKey, const std::string& AModel) {
-  if (Trim(AKey).empty() || Trim(AModel).empty()) return -1;
-  try {
-    if (!IsSafeFileName(AKey)) return -1;
-    const std::filesystem::path dir = ApiStatsDir();
-    std::error_code ec;
-    CreatePrivateDirectories(dir, ec);
-    if (ec) return -1;
-    const std::filesystem::path path = dir / PathFromUtf8(AKey + ".txt");
-    const std::string day = FormatDateTime("yyyy-mm-dd", GetStatsDay());
-    auto file = ReadStatsFile(path);
-    if (!file) return -1;
-
-    std::vector<std::string> kept;
-    std::vector<std::vector<std::string>> keptFields;
-    for (const std::string& line : file->Lines) {
-      auto fields = SplitDelimitedLine(line);
-      if (fields.size() != 3 || fields[0] != day) continue;
-      kept.push_back(line);
-      keptFields.push_back(std::move(fields));
-    }
-    int count = 1;
-    std::size_t i = 0;
-    while (i < kept.size() && !SameTextNoCase(keptFields[i][1], AModel)) ++i;
-    if (i < kept.size()) {
-      const int previous = FieldToInt(keptFields[i][2]);
-      count = previous == std::numeric_limits<int>::max() ? previous : previous + 1;
-    }
-    std::string line = day + ";" + FieldText(AModel) + ";" + std::to_string(count);
-    if (i < kept.size()) kept[i] = std::move(line);
-    else kept.push_back(std::move(line));
-    file->Lines = std::move(kept);
-    WriteStatsFile(path, *file);
-    return count;
-  } catch (...) {
-    return -1;
-  }
+int CountRequest(const std::string& AKey, const std::string& AModel) {
+  std::filesystem::path path;
+  return CountInMemory(AKey, AModel, path).Count;
 }
+
+int IncrementRequestCount(const std::string& AKey, const std::string& AModel) {
+  std::filesystem::path path;
+  const TCounterWriter::TCounted counted = CountInMemory(AKey, AModel, path);
+  if (counted.Count < 0) return -1;
+  return TCounterWriter::Instance().WaitWritten(path, counted.Version) ? counted.Count : -1;
+}
+
+bool FlushRequestCounts() { return TCounterWriter::Instance().Flush(); }
+
+void HoldRequestCountWrites(bool AHold) { TCounterWriter::Instance().Hold(AHold); }
 
 }  // namespace tarvok

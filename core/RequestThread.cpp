@@ -433,7 +433,7 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
   }
 }
 
-void TGeminiRequestThread::RegisterRequest() { IncrementRequestCount(FApiKey, FModelName); }
+void TGeminiRequestThread::RegisterRequest() { CountRequest(FApiKey, FModelName); }
 
 void TGeminiRequestThread::DeliverResult() {
   if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
@@ -444,11 +444,10 @@ void TGeminiRequestThread::Execute() {
   FTokenUsage = {};
   FFlags = {};
   std::string error;
-  try {
-    FMainThread.Synchronize([this] { RegisterRequest(); });
-  } catch (...) {
-    // The count is a side matter; the request still goes out.
-  }
+  // Counted here, before anything goes out, under the counter's own lock: a step on the
+  // main thread would hold the send up behind the window's work, and once the window has
+  // closed it would be dropped while the request still went out.
+  RegisterRequest();
   const bool stream = FOptions.Stream && FRequestType == TRequestType::rtGenerateContent;
   TStreamSink sink;
   try {

@@ -1,4 +1,5 @@
 // The Qt main-thread link that workers use to run steps on the window's thread.
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -8,6 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "app/QtMainThread.h"
+#include "core/ApiKeyStats.h"
+#include "core/GeminiDM.h"
+#include "core/Platform.h"
+#include "core/RequestThread.h"
+#include "tools/gemini-emulator/GeminiEmulator.h"
 
 namespace tarvok {
 namespace {
@@ -64,6 +70,28 @@ TEST(QtMainThreadTest, CloseReleasesAWaitingWorkerAndDropsItsStep) {
   std::thread([&] { link.Synchronize([&] { later = true; }); }).join();
   QCoreApplication::processEvents();
   EXPECT_FALSE(later);
+}
+
+// The window closes while a request is on its way: the link drops the request's steps,
+// but the request still goes out, so it is still counted, and its count reaches the file.
+TEST(QtMainThreadTest, ARequestPendingWhenTheWindowClosesIsStillCounted) {
+  QTemporaryDir dir;
+  SetProgramDir(dir.path().toStdString());
+  emulator::TGeminiEmulator server;
+  server.Start();
+  TQtMainThread link;
+  TGeminiDM dm(link);
+  dm.GeminiApiUrlBase = server.UrlPattern();
+  link.Close();
+  bool completed = false;
+  dm.GenerateContent("key-1", "gemini-2.5-flash", {{TPartType::ptText, "Hi", "", {}, ""}}, false,
+                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags&) { completed = true; }),
+                     false);
+  ASSERT_TRUE(QTest::qWaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; }, 30000));
+  EXPECT_EQ(server.Requests().size(), 1u) << "the request went out";
+  EXPECT_FALSE(completed) << "a closed window hears nothing";
+  ASSERT_TRUE(FlushRequestCounts());
+  EXPECT_EQ(GetRequestCount("key-1", "gemini-2.5-flash"), 1) << "read back from the file";
 }
 
 }  // namespace

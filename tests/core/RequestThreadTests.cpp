@@ -557,12 +557,12 @@ TEST(RequestBytes, SettingsAreTakenWhenTheRequestStarts) {
   EXPECT_NE(requests[0].Body.find(R"("temperature":0.2,"topK":1,"topP":1.0,"maxOutputTokens":500000)"), std::string::npos);
 }
 
-TEST(RequestBytes, CountedOnTheMainThreadBeforeSending) {
+TEST(RequestBytes, CountedBeforeSending) {
   TRequestHarness h(false);
   h.Server.Enqueue(Reply(200, emulator::ReadFixture("01-text-basic.json")));
   h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), true);
   ASSERT_TRUE(h.Loop.ProcessUntil([&] { return !h.Server.Requests().empty(); }));
-  EXPECT_EQ(GetRequestCount(kKey, kModel), 1) << "the count is written before the request goes out";
+  EXPECT_EQ(GetRequestCount(kKey, kModel), 1) << "the count is made before the request goes out";
   ASSERT_TRUE(h.WaitForCompletions(1));
   EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
 }

@@ -1,5 +1,5 @@
 // Saves into a full file system: each kind of file the program writes raises the error the
-// window shows (or, for the counter, returns -1), keeps its old content byte for byte, and
+// window shows (or, for the counter, returns -1 or reports the failed background write), keeps its old content byte for byte, and
 // leaves no temporary file. The file system is a small tmpfs mounted in a mount namespace
 // of this test's own; where mounting is not allowed, a file size limit of one byte stands
 // in for the full disk.
@@ -60,14 +60,21 @@ TEST_F(FullDisk, EverySaveFailsLoudlyAndKeepsTheOldFile) {
   std::map<std::string, std::string> before;
   for (const auto& file : saveloop::SavedFiles()) {
     saveloop::Save(file, 1);
-    before[file.Path] = ReadWholeFile(FRoot / PathFromUtf8(file.Path)).value_or("<missing>");
   }
+  ASSERT_TRUE(FlushRequestCounts());
+  for (const auto& file : saveloop::SavedFiles())
+    before[file.Path] = ReadWholeFile(FRoot / PathFromUtf8(file.Path)).value_or("<missing>");
   FillUp();
 
   for (const auto& file : saveloop::SavedFiles()) {
     const std::filesystem::path path = FRoot / PathFromUtf8(file.Path);
     if (file.Kind == saveloop::TKind::Counter) {
       EXPECT_EQ(IncrementRequestCount(saveloop::kCounterKey, saveloop::kCounterModel), -1);
+      EXPECT_EQ(GetRequestCount(saveloop::kCounterKey, saveloop::kCounterModel), 1);
+      // Counted as a request counts: at once in memory; the write fails later, and the
+      // count read back is the file's again.
+      EXPECT_EQ(CountRequest(saveloop::kCounterKey, saveloop::kCounterModel), 2);
+      EXPECT_FALSE(FlushRequestCounts()) << "the failed write is reported";
       EXPECT_EQ(GetRequestCount(saveloop::kCounterKey, saveloop::kCounterModel), 1);
     } else {
       try {

@@ -67,7 +67,7 @@ inline TListFile ListVersion(std::int64_t ARound, bool AUtf16) {
 }
 
 // Saves version ARound of one file through the program's save functions (the counter
-// file instead gains one request).
+// file instead gains one request, counted as a request counts it: written in the background).
 inline void Save(const TSavedFile& AFile, std::int64_t ARound) {
   const std::filesystem::path path = ProgramDir() / PathFromUtf8(AFile.Path);
   switch (AFile.Kind) {
@@ -80,7 +80,7 @@ inline void Save(const TSavedFile& AFile, std::int64_t ARound) {
       break;
     }
     case TKind::List: SaveListFile(path, ListVersion(ARound, path.filename() == "Models.txt")); break;
-    case TKind::Counter: IncrementRequestCount(kCounterKey, kCounterModel); break;
+    case TKind::Counter: CountRequest(kCounterKey, kCounterModel); break;
   }
 }
 
