@@ -119,6 +119,8 @@ void TForm1::FormClose() {
   TCliRuns::Instance().StopAll(std::chrono::seconds(10));
   FSettings->SaveSettings(ProgramDir() / "config.ini");
   FLibrary->SaveCurrentChat();
+  // The request counts are written in the background; closing the window writes them now.
+  FlushRequestCounts();
   FLibrary->ClearChatList();
   FlbFiles1.clear();
 }

@@ -1,5 +1,6 @@
 #include "core/ApiKeyStats.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -182,9 +183,11 @@ TDateTime GetStatsDay() {
 namespace {
 
 // The counter files as they are to be. A count is made in memory at once; one background
-// thread writes each changed file in the order they changed, taking its newest content (a
-// burst of requests is one write), and replaces it atomically, flushed to disk. Until a
-// file's newest content is written, reads and further counts use it instead of the disk.
+// thread writes each changed file in the order they changed, taking its newest content, and
+// replaces it atomically, flushed to disk. A count after a quiet spell is written at once;
+// in a burst the writes are spaced out, each taking every count since the last, so that a
+// burst of requests costs a few flushes to disk, not one each. Until a file's newest content
+// is written, reads and further counts use it instead of the disk.
 class TCounterWriter {
  public:
   struct TCounted {
@@ -226,28 +229,36 @@ class TCounterWriter {
       FQueue.push_back(APath);
     }
     const TCounted counted{count, pending.Version};
-    if (FInline) {
-      while (!FQueue.empty()) WriteNext(lock);
-    } else {
-      FWork.notify_one();
+    if (!FRunning) {
+      try {
+        std::thread([this] { Run(); }).detach();
+        FRunning = true;
+      } catch (...) {
+        // No thread to be had: this count writes its file itself.
+        while (!FQueue.empty()) WriteNext(lock);
+      }
     }
+    FWork.notify_one();
     return counted;
   }
 
   // Waits until the count of AVersion is in the file or its write has failed.
   bool WaitWritten(const std::filesystem::path& APath, std::uint64_t AVersion) {
     std::unique_lock lock(FLock);
+    ++FWaiting;
+    FWork.notify_one();
     FSettled.wait(lock, [&] { return FOutcome[APath].Version >= AVersion; });
+    --FWaiting;
     return FOutcome[APath].Written;
   }
 
   bool Flush() {
     std::unique_lock lock(FLock);
-    if (FHeld) {
-      FHeld = false;
-      FWork.notify_one();
-    }
+    FHeld = false;
+    ++FWaiting;
+    FWork.notify_one();
     FSettled.wait(lock, [&] { return FPending.empty(); });
+    --FWaiting;
     return !std::exchange(FFailed, false);
   }
 
@@ -258,6 +269,8 @@ class TCounterWriter {
   }
 
  private:
+  static constexpr std::chrono::milliseconds kWriteSpacing{50};
+
   struct TPending {
     std::string Bytes;
     std::uint64_t Version = 0;  // of the newest count in Bytes
@@ -268,13 +281,7 @@ class TCounterWriter {
     bool Written = false;
   };
 
-  TCounterWriter() {
-    try {
-      std::thread([this] { Run(); }).detach();
-    } catch (...) {
-      FInline = true;  // no thread to be had: each count writes its file itself
-    }
-  }
+  TCounterWriter() = default;
 
   std::optional<std::string> ContentLocked(const std::filesystem::path& APath) {
     if (const auto it = FPending.find(APath); it != FPending.end()) return it->second.Bytes;
@@ -283,12 +290,16 @@ class TCounterWriter {
     return ReadWholeFile(APath);
   }
 
-  [[noreturn]] void Run() {
+  // Runs while there is something to write; the next count starts it again.
+  void Run() {
     std::unique_lock lock(FLock);
-    for (;;) {
-      FWork.wait(lock, [&] { return !FHeld && !FQueue.empty(); });
-      WriteNext(lock);
+    while (!FQueue.empty()) {
+      FWork.wait(lock, [&] { return !FHeld; });
+      if (FWork.wait_until(lock, FLastWrite + kWriteSpacing, [&] { return FHeld || FWaiting > 0; }) && FHeld) continue;
+      FLastWrite = std::chrono::steady_clock::now();
+      for (std::size_t n = FQueue.size(); n > 0 && !FQueue.empty(); --n) WriteNext(lock);
     }
+    FRunning = false;
   }
 
   // Writes the file first in the queue, without the lock held while the disk works.
@@ -329,10 +340,12 @@ class TCounterWriter {
   std::map<std::filesystem::path, TPending> FPending;
   std::deque<std::filesystem::path> FQueue;  // files to write, in the order they changed
   std::map<std::filesystem::path, TOutcome> FOutcome;
+  std::chrono::steady_clock::time_point FLastWrite;  // when the writes last began
+  int FWaiting = 0;                                  // callers waiting for the disk: no gathering
   std::uint64_t FVersion = 0;
   bool FFailed = false;
   bool FHeld = false;
-  bool FInline = false;
+  bool FRunning = false;  // a writer thread is on its way
 };
 
 // The file of a key, or an empty path for a key that cannot name a file.

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
     CreateChatFolders();
     for (std::int64_t round = base; rounds == 0 || round < base + rounds; ++round) {
       for (const auto& file : saveloop::SavedFiles()) saveloop::Save(file, round);
+      // After the first round every file is on disk (the counter's is written in the background).
+      if (round == base) FlushRequestCounts();
       if (::write(1, "r", 1) != 1) return 3;
     }
   } catch (const std::exception& e) {
