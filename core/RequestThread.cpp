@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -21,6 +24,53 @@ namespace {
 
 std::atomic<int> GActiveWorkers{0};
 std::once_flag GCurlInit;
+
+// The threads workers run on. A thread whose worker has finished waits a moment for the
+// next request before it ends: starting a fresh thread for every request cost as much as
+// a whole small request on a busy machine. Each worker still has a thread to itself.
+class TWorkerThreads {
+ public:
+  // Never destroyed: detached threads wait on it while the process ends.
+  static TWorkerThreads& Instance() {
+    static TWorkerThreads* threads = new TWorkerThreads;
+    return *threads;
+  }
+
+  // Runs AJob on a waiting thread or a new one; raises std::system_error when no thread
+  // can be made (AJob then has not run and will not).
+  void Run(std::function<void()> AJob) {
+    std::unique_lock lock(FLock);
+    if (FIdle <= FJobs.size()) std::thread([this] { Serve(); }).detach();
+    FJobs.push_back(std::move(AJob));
+    FWake.notify_one();
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kLinger{200};
+
+  void Serve() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      while (!FJobs.empty()) {
+        std::function<void()> job = std::move(FJobs.front());
+        FJobs.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr;  // the worker's state goes before the thread is offered again
+        lock.lock();
+      }
+      ++FIdle;
+      const bool more = FWake.wait_for(lock, kLinger, [&] { return !FJobs.empty(); });
+      --FIdle;
+      if (!more) return;
+    }
+  }
+
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::deque<std::function<void()>> FJobs;
+  std::size_t FIdle = 0;
+};
 
 constexpr long kConnectTimeoutMs = 10000;
 constexpr std::size_t kMaxReserve = 512u << 20;  // a hostile Content-Length must not reserve gigabytes
@@ -417,12 +467,12 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
   std::unique_ptr<TGeminiRequestThread> owned(AWorker);
   ++GActiveWorkers;
   try {
-    std::thread([worker = owned.get()] {
+    TWorkerThreads::Instance().Run([worker = owned.get()] {
       std::unique_ptr<TGeminiRequestThread> self(worker);
       self->Execute();
       self.reset();  // releases the completion and its captured state
       --GActiveWorkers;
-    }).detach();
+    });
     owned.release();
   } catch (...) {
     // No thread could be made: the completion still runs once, here on the main thread.

@@ -567,6 +567,24 @@ TEST(RequestBytes, CountedBeforeSending) {
   EXPECT_EQ(GetRequestCount(kKey, kModel), 1);
 }
 
+// A finished worker's thread serves the next request, but requests pending together each
+// have a thread: none waits for another to be answered.
+TEST(RequestWorkers, RequestsPendingTogetherGoOutTogether) {
+  TRequestHarness h(false);
+  h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), false);
+  ASSERT_TRUE(h.WaitForCompletions(1));  // its thread now waits for the next request
+  for (int i = 0; i < 3; ++i) {
+    TScriptedReply held = Reply(200, emulator::ReadFixture("01-text-basic.json"));
+    held.DelayMs = 1500;
+    h.Server.Enqueue(held);
+  }
+  for (int i = 0; i < 3; ++i) h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), false);
+  ASSERT_TRUE(h.Loop.ProcessUntil([&] { return h.Server.Requests().size() == 4; }));
+  EXPECT_EQ(h.Completions.size(), 1u) << "a request waited for another's answer before it went out";
+  ASSERT_TRUE(h.WaitForCompletions(4));
+  for (const auto& c : h.Completions) EXPECT_FALSE(c.Failed) << c.Result;
+}
+
 TEST(RedactApiKey, MasksEveryOccurrence) {
   EXPECT_EQ(RedactApiKey("a KEY123 b KEY123", "KEY123"), "a *** b ***");
   EXPECT_EQ(RedactApiKey("abc", ""), "abc");
