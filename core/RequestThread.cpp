@@ -45,6 +45,15 @@ class TWorkerThreads {
     FWake.notify_one();
   }
 
+  // Ends the waiting threads; returns once none waits any more.
+  void ReleaseIdle() {
+    std::unique_lock lock(FLock);
+    FReleasing = true;
+    FWake.notify_all();
+    FIdleGone.wait(lock, [&] { return FIdle == 0; });
+    FReleasing = false;
+  }
+
  private:
   static constexpr std::chrono::milliseconds kLinger{200};
 
@@ -60,16 +69,19 @@ class TWorkerThreads {
         lock.lock();
       }
       ++FIdle;
-      const bool more = FWake.wait_for(lock, kLinger, [&] { return !FJobs.empty(); });
+      FWake.wait_for(lock, kLinger, [&] { return !FJobs.empty() || FReleasing; });
       --FIdle;
-      if (!more) return;
+      FIdleGone.notify_all();
+      if (FJobs.empty()) return;
     }
   }
 
   std::mutex FLock;
   std::condition_variable FWake;
+  std::condition_variable FIdleGone;
   std::deque<std::function<void()>> FJobs;
   std::size_t FIdle = 0;
+  bool FReleasing = false;
 };
 
 constexpr long kConnectTimeoutMs = 10000;
@@ -430,6 +442,8 @@ std::string RedactApiKey(std::string AText, const std::string& AApiKey) {
 }
 
 int TGeminiRequestThread::ActiveCount() { return GActiveWorkers.load(); }
+
+void TGeminiRequestThread::ReleaseIdleThreads() { TWorkerThreads::Instance().ReleaseIdle(); }
 
 TGeminiRequestThread::TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName,
                                            TGeminiDM& AGeminiDM, TStringCallback ACallback,

@@ -29,6 +29,9 @@ class TGeminiRequestThread {
   // Workers whose thread has not finished yet (after their completion they still
   // release their state); a shutdown or a test waits for 0.
   static int ActiveCount();
+  // A finished worker's thread waits a moment for the next request; this ends the threads
+  // waiting now (a test that keeps new threads from starting must not find one left over).
+  static void ReleaseIdleThreads();
 
   TGeminiRequestThread(const TGeminiRequestThread&) = delete;
   TGeminiRequestThread& operator=(const TGeminiRequestThread&) = delete;

@@ -1,5 +1,7 @@
 #include "tests/app/support/InjectedFailures.h"
 
+#include "core/RequestThread.h"
+
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -61,6 +63,8 @@ TReadOnlyFolder::~TReadOnlyFolder() {
 }
 
 TNoNewThreads::TNoNewThreads() {
+  // No thread left over from an earlier request may take the next one either.
+  TGeminiRequestThread::ReleaseIdleThreads();
   const std::filesystem::path root = "/sys/fs/cgroup/pids";
   std::ifstream self("/proc/self/cgroup");
   std::string line, current;
