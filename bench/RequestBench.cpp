@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "BigHistory.h"
+#include "core/ApiKeyStats.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
 #include "core/RequestThread.h"
@@ -185,6 +186,7 @@ void BM_SmallTextTurn(benchmark::State& AState) {
     }
   }
   loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();  // the counts reach their files before the scratch folder goes
 }
 BENCHMARK(BM_SmallTextTurn)->Unit(benchmark::kMillisecond)->UseRealTime();
 

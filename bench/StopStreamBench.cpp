@@ -17,6 +17,7 @@
 
 #include "BigHistory.h"
 #include "cli/CliRequest.h"
+#include "core/ApiKeyStats.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
 #include "core/RequestThread.h"
@@ -85,6 +86,7 @@ void BM_FirstVisibleStreamedText(benchmark::State& AState) {
     wholeSeconds += Seconds(done - sent);
   }
   AState.counters["whole_answer_ms"] = 1000 * wholeSeconds / static_cast<double>(AState.iterations());
+  FlushRequestCounts();  // the counts reach their files before the scratch folder goes
 }
 BENCHMARK(BM_FirstVisibleStreamedText)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -119,6 +121,7 @@ void BM_StopToUsable_Rest(benchmark::State& AState) {
     AState.SetIterationTime(Seconds(Clock::now() - pressed));
     loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; });
   }
+  FlushRequestCounts();
 }
 BENCHMARK(BM_StopToUsable_Rest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
@@ -154,6 +157,7 @@ void BM_StopToUsable_Cli(benchmark::State& AState) {
     AState.SetIterationTime(Seconds(Clock::now() - pressed));
   }
   ::setenv("PATH", oldPath.c_str(), 1);
+  FlushRequestCounts();
 }
 BENCHMARK(BM_StopToUsable_Cli)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
