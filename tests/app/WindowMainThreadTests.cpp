@@ -75,6 +75,7 @@ TEST(QtMainThreadTest, CloseReleasesAWaitingWorkerAndDropsItsStep) {
 // The window closes while a request is on its way: the link drops the request's steps,
 // but the request still goes out, so it is still counted, and its count reaches the file.
 TEST(QtMainThreadTest, ARequestPendingWhenTheWindowClosesIsStillCounted) {
+  FlushRequestCounts();  // nothing of earlier tests still to write
   QTemporaryDir dir;
   SetProgramDir(dir.path().toStdString());
   emulator::TGeminiEmulator server;

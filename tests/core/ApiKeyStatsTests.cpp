@@ -16,6 +16,7 @@ namespace {
 class Counter : public ::testing::Test {
  protected:
   void SetUp() override {
+    FlushRequestCounts();  // what earlier tests counted is settled (and its failures told) before this one
     SetProgramDir(FDir.Path());
     SetNow(2025, 3, 14, 12, 0);
   }

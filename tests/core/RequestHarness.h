@@ -36,6 +36,7 @@ class TRequestHarness {
   ~TRequestHarness() {
     // Workers must be gone before the loop that serves them.
     Loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; });
+    FlushRequestCounts();  // the counts reach their files before the folder goes
   }
 
   TStringCallback Recorder() {
