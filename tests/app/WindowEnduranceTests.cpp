@@ -161,7 +161,7 @@ enum class TRoute { Rest, Stream, Cli };
 
 class EnduranceTest : public WindowTest {
  protected:
-  static constexpr int kExchangesPerChat = 10;  // then a new chat, as a user starts one
+  static constexpr int kExchangesPerChat = 25;  // then a new chat, as a user starts one
   static constexpr int kLongChatTurns = 1000;
 
   EnduranceTest() : FPath(FBin.Path()) {
