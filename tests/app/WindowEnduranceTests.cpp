@@ -1,7 +1,7 @@
 // A long session in one window with the real browser engine: a thousand answers by the
 // REST API, streamed answers, answers through a stand-in CLI, and a long stored chat opened
 // again and again from the chat list. Memory and threads come back to where they were,
-// and every request completes exactly once.
+// and every request completes exactly once, leaving no open file or CLI folder behind.
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -73,13 +73,17 @@ long TreeResidentKb() {
   return total;
 }
 
-int ThreadCount() {
-  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+int Entries(const std::filesystem::path& AFolder) {
+  std::error_code ec;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator(AFolder, ec), {}));
 }
+
+int ThreadCount() { return Entries("/proc/self/task"); }
 
 struct TFigures {
   long Rss = 0, TreeRss = 0;
   int Threads = 0;
+  int Files = 0;  // open file descriptors: sockets, pipes of CLI runs, files
 };
 
 double Change(double ABefore, double AAfter) { return ABefore > 0 ? (AAfter - ABefore) * 100.0 / ABefore : 0; }
@@ -261,7 +265,7 @@ class EnduranceTest : public WindowTest {
     WaitFor([&] { return ThreadCount() <= AThreadsAtMost; }, 20000);
     for (int i = 0; i < 5; ++i) QTest::qWait(200);
     ::malloc_trim(0);
-    return {ResidentKb("self"), TreeResidentKb(), ThreadCount()};
+    return {ResidentKb("self"), TreeResidentKb(), ThreadCount(), Entries("/proc/self/fd")};
   }
 
   // Runs each part in turn; returns the seconds each took.
@@ -319,18 +323,20 @@ TEST_F(EnduranceTest, ALongSessionLeavesMemoryAndThreadsAsItFoundThemAndComplete
   EXPECT_EQ(FPage->Strays, 0);
   EXPECT_TRUE(Dialogs.Messages.empty()) << S(Dialogs.Messages.front());
   EXPECT_TRUE(Dialogs.Errors.empty()) << S(Dialogs.Errors.front());
+  EXPECT_EQ(Entries(FHome.Runtime() / "tarvok"), 0) << "a CLI run left its folder behind";
 
   std::printf(
       "[endurance] rest=%d stream=%d cli=%d switches=%d (after a warm-up of %d/%d/%d/%d) completed-once=%d/%zu "
-      "rss=%ldkB->%ldkB (%+.1f%%) rss-with-engine=%ldkB->%ldkB (%+.1f%%) threads=%d->%d "
+      "rss=%ldkB->%ldkB (%+.1f%%) rss-with-engine=%ldkB->%ldkB (%+.1f%%) threads=%d->%d open-files=%d->%d "
       "elapsed=%.1fs (rest %.1fs, stream %.1fs, cli %.1fs, switches %.1fs)\n",
       rest, stream, cli, switches, warmRest, warmStream, warmCli, warmSwitches, once, FPage->Finished.size(),
       before.Rss, after.Rss, Change(before.Rss, after.Rss), before.TreeRss, after.TreeRss,
-      Change(before.TreeRss, after.TreeRss), before.Threads, after.Threads,
+      Change(before.TreeRss, after.TreeRss), before.Threads, after.Threads, before.Files, after.Files,
       seconds[0] + seconds[1] + seconds[2] + seconds[3], seconds[0], seconds[1], seconds[2], seconds[3]);
   std::fflush(stdout);
 
   EXPECT_LE(after.Threads, before.Threads + before.Threads / 10);
+  EXPECT_LE(after.Files, before.Files + before.Files / 10);
 #if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer holds freed memory back on purpose
   EXPECT_LE(after.Rss, before.Rss + before.Rss / 10);
 #endif
