@@ -10,6 +10,7 @@
 #include "cli/CliTexts.h"
 #include "core/ApiKeyStats.h"
 #include "core/Text.h"
+#include "tests/app/support/StandInCli.h"
 #include "tests/app/support/WindowFixture.h"
 #include "tests/cli/CliTestSupportPosix.h"
 
@@ -19,15 +20,7 @@ namespace {
 class CliWindowTest : public WindowTest {
  protected:
   CliWindowTest() : FPath(FBin.Path()) {
-    const std::string rec = FRecord.Path().string();
-    test::MakeExecutable(FBin.Write("gemini",
-                                    "#!/bin/sh\n"
-                                    "R='" + rec + "'\n"
-                                    "cat > \"$R/stdin\"\n"
-                                    "pwd > \"$R/cwd\"\n"
-                                    // With "block" it runs on, with a child, until it is ended.
-                                    "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid\"; wait; fi\n"
-                                    "cat \"$R/output\"\n"));
+    test::MakeExecutable(FBin.Write("gemini", test::StandInCliScript(FRecord.Path().string())));
   }
   // Ticks "CLI" with the sign-in already confirmed: the fast start, no script.
   void TickCli() {
