@@ -159,21 +159,27 @@ void ReadRequest(int ASocket) {
   }
 }
 
+// A socket listening for one connection on a free loopback port.
+int ListenOnLoopback(int& APort) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(s, 1);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  APort = ntohs(a.sin_port);
+  return s;
+}
+
 // Takes one connection and resets it: without AAnswerStart after the request's first bytes,
 // before a status line (or, over TLS, a handshake answer) goes out; with it, after the
 // whole request, AAnswerStart and the first piece's arrival (plain HTTP only).
 class TResetServer {
  public:
   explicit TResetServer(std::string AAnswerStart = {}, TFirstPiece* AFirstPiece = nullptr) {
-    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FListen, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    FListen = ListenOnLoopback(Port);
     FThread = std::thread([this, AAnswerStart = std::move(AAnswerStart), AFirstPiece] {
       const int s = ::accept(FListen, nullptr, nullptr);
       if (s < 0) return;
@@ -474,15 +480,7 @@ namespace {
 class TStopReadingServer {
  public:
   TStopReadingServer() {
-    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FListen, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    FListen = ListenOnLoopback(Port);
     FThread = std::thread([this] {
       FConnection = ::accept(FListen, nullptr, nullptr);
       if (FConnection < 0) return;
