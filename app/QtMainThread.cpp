@@ -68,4 +68,32 @@ void TQtMainThread::Synchronize(const std::function<void()>& AStep) {
   }
 }
 
+void TQtMainThread::Queue(std::function<void()> AStep) {
+  if (QThread::currentThread() == FReceiver->thread()) {
+    if (!Closed()) {
+      try {
+        AStep();
+      } catch (...) {
+      }
+    }
+    return;
+  }
+  if (Closed()) return;  // dropped here, unrun
+  // A step still queued when Close() runs is destroyed when its event is, unrun.
+  auto step = std::make_shared<std::function<void()>>(std::move(AStep));
+  QMetaObject::invokeMethod(
+      FReceiver.get(),
+      [state = FState, step] {
+        {
+          std::lock_guard lock(state->Lock);
+          if (state->Closed) return;
+        }
+        try {
+          (*step)();
+        } catch (...) {
+        }
+      },
+      Qt::QueuedConnection);
+}
+
 }  // namespace tarvok

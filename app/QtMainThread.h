@@ -1,6 +1,6 @@
 #pragma once
 // Worker steps on the Qt main thread. A step is queued to the main event loop and the
-// worker waits for it; once Close() has run, every waiting or later step is dropped,
+// worker waits for it (or, handed over, does not); once Close() has run, every waiting or later step is dropped,
 // so a request that outlives the window neither hangs nor reaches freed objects.
 
 #include <QObject>
@@ -20,6 +20,7 @@ class TQtMainThread : public TMainThread {
   ~TQtMainThread() override;
 
   void Synchronize(const std::function<void()>& AStep) override;
+  void Queue(std::function<void()> AStep) override;
   // Main thread only: from now on steps are dropped and waiting workers are released.
   void Close();
   bool Closed() const;

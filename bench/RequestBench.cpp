@@ -15,13 +15,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "BigHistory.h"
 #include "core/ApiKeyStats.h"
@@ -195,6 +198,25 @@ std::size_t Discard(char*, std::size_t ASize, std::size_t ACount, void* AOut) {
   return ASize * ACount;
 }
 
+// One bare post of ABody to AUrl with a fresh handle, as the worker makes one; false when it failed.
+bool BarePost(const std::string& AUrl, const std::string& ABody) {
+  CURL* curl = curl_easy_init();
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+  std::string answer;
+  curl_easy_setopt(curl, CURLOPT_URL, AUrl.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ABody.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.size()));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+  const CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return rc == CURLE_OK && status == 200 && !answer.empty();
+}
+
 // The reference: a bare libcurl loop posting the same body to the same emulator, a fresh
 // handle per post as the worker uses.
 void BM_SmallTurnBareCurl(benchmark::State& AState) {
@@ -204,27 +226,62 @@ void BM_SmallTurnBareCurl(benchmark::State& AState) {
   const std::string body = BuildChatBody(history, DefaultSettings(), false);
   const std::string url = EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key";
   for (auto _ : AState) {
-    CURL* curl = curl_easy_init();
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-    std::string answer;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-    const CURLcode rc = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
-    if (rc != CURLE_OK || status != 200 || answer.empty()) {
+    if (!BarePost(url, body)) {
       AState.SkipWithError("the bare post failed");
       break;
     }
   }
 }
 BENCHMARK(BM_SmallTurnBareCurl)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The least any design with a worker thread pays: the same bare post, handed to a waiting
+// thread and its end handed back to the waiting caller, two wakes between threads a turn
+// and nothing else. Not a budget; it shows how much of the turn is the hand-offs alone.
+void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) {
+  TChatHistory history(1);
+  history[0].Role = "user";
+  history[0].Parts = SmallTurn();
+  const std::string body = BuildChatBody(history, DefaultSettings(), false);
+  const std::string url = EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key";
+  std::mutex lock;
+  std::condition_variable wake, done;
+  int asked = 0, answered = 0;
+  bool failed = false, quit = false;
+  std::thread worker([&] {
+    std::unique_lock l(lock);
+    for (;;) {
+      wake.wait(l, [&] { return asked > answered || quit; });
+      if (quit) return;
+      l.unlock();
+      const bool ok = BarePost(url, body);
+      l.lock();
+      failed = failed || !ok;
+      ++answered;
+      l.unlock();
+      done.notify_one();
+      l.lock();
+    }
+  });
+  for (auto _ : AState) {
+    std::unique_lock l(lock);
+    ++asked;
+    l.unlock();
+    wake.notify_one();
+    l.lock();
+    done.wait(l, [&] { return answered == asked; });
+    if (failed) {
+      AState.SkipWithError("the bare post failed");
+      break;
+    }
+  }
+  {
+    std::lock_guard l(lock);
+    quit = true;
+  }
+  wake.notify_one();
+  worker.join();
+}
+BENCHMARK(BM_SmallTurnBareCurlOnAThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Peak resident memory of this process so far, in bytes (Linux).
 std::size_t PeakResidentBytes() {

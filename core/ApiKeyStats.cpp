@@ -238,7 +238,8 @@ class TCounterWriter {
         while (!FQueue.empty()) WriteNext(lock);
       }
     }
-    FWork.notify_one();
+    // No wake: a writer already running takes this count at its next write (at once after a
+    // quiet spell); waking it per request would only cost a thread switch.
     return counted;
   }
 

@@ -1,15 +1,46 @@
 #include "core/LoopMainThread.h"
 
+#include <vector>
+
 namespace tarvok {
 
 TLoopMainThread::TLoopMainThread() : FOwner(std::this_thread::get_id()) {}
 
 TLoopMainThread::~TLoopMainThread() {
-  std::lock_guard lock(FLock);
-  FClosed = true;
-  for (TTask* task : FQueue) task->Dropped = true;
-  FQueue.clear();
-  FFinished.notify_all();
+  std::vector<TTask*> queued;
+  {
+    std::lock_guard lock(FLock);
+    FClosed = true;
+    for (TTask* task : FQueue) {
+      if (task->Queued) queued.push_back(task);
+      else task->Dropped = true;
+    }
+    FQueue.clear();
+    FFinished.notify_all();
+  }
+  // Destroyed without the lock: a queued step may own a worker that ends here.
+  for (TTask* task : queued) delete task;
+}
+
+void TLoopMainThread::Queue(std::function<void()> AStep) {
+  if (std::this_thread::get_id() == FOwner) {
+    try {
+      AStep();
+    } catch (...) {
+    }
+    return;
+  }
+  auto* task = new TTask{nullptr, false, false, nullptr, std::move(AStep), true};
+  task->Step = &task->Owned;
+  {
+    std::lock_guard lock(FLock);
+    if (!FClosed) {
+      FQueue.push_back(task);
+      task = nullptr;
+    }
+  }
+  FPosted.notify_all();
+  delete task;  // closed: dropped unrun
 }
 
 void TLoopMainThread::Synchronize(const std::function<void()>& AStep) {
@@ -17,11 +48,14 @@ void TLoopMainThread::Synchronize(const std::function<void()>& AStep) {
     AStep();
     return;
   }
-  TTask task{&AStep, false, false, nullptr};
+  TTask task{&AStep, false, false, nullptr, {}, false};
   std::unique_lock lock(FLock);
   if (FClosed) return;
   FQueue.push_back(&task);
+  // Woken with the lock free, the loop does not wake only to wait for it.
+  lock.unlock();
   FPosted.notify_all();
+  lock.lock();
   FFinished.wait(lock, [&] { return task.Done || task.Dropped; });
   if (task.Error) std::rethrow_exception(task.Error);
 }
@@ -42,13 +76,23 @@ bool TLoopMainThread::ProcessUntil(const std::function<bool()>& APredicate, std:
       task = FQueue.front();
       FQueue.pop_front();
     }
+    if (task->Queued) {
+      try {
+        (*task->Step)();
+      } catch (...) {
+      }
+      delete task;
+      continue;
+    }
     try {
       (*task->Step)();
     } catch (...) {
       task->Error = std::current_exception();
     }
-    std::lock_guard lock(FLock);
-    task->Done = true;
+    {
+      std::lock_guard lock(FLock);
+      task->Done = true;
+    }
     FFinished.notify_all();
   }
 }

@@ -23,6 +23,7 @@ class TLoopMainThread : public TMainThread {
   // Posts the step and waits until ProcessUntil has run it; on the owning thread it
   // runs at once. An exception raised by the step is raised again here.
   void Synchronize(const std::function<void()>& AStep) override;
+  void Queue(std::function<void()> AStep) override;
 
   // Runs posted steps until APredicate holds or ATimeout passes (a safety net against a
   // hang, not a measurement); returns whether APredicate holds. The predicate may look
@@ -33,10 +34,12 @@ class TLoopMainThread : public TMainThread {
 
  private:
   struct TTask {
-    const std::function<void()>* Step;
+    const std::function<void()>* Step;  // a waiting worker's step, or Owned
     bool Done = false;
     bool Dropped = false;
     std::exception_ptr Error;
+    std::function<void()> Owned;  // a queued step: the task is the loop's to delete
+    bool Queued = false;
   };
   std::thread::id FOwner;
   std::mutex FLock;

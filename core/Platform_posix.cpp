@@ -22,7 +22,15 @@ namespace {
 std::mutex GDirLock;
 std::filesystem::path GProgramDir;
 
+bool IsAscii(std::string_view AText) {
+  for (unsigned char c : AText)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Between UTF-8 and a single-byte code page; ASCII is the same in both.
 std::string Convert(std::string_view in, const char* to, const char* from) {
+  if (IsAscii(in)) return std::string(in);
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
   std::string out;

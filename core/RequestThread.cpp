@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "core/ApiKeyStats.h"
 #include "core/CoreTexts.h"
@@ -27,7 +28,9 @@ std::once_flag GCurlInit;
 
 // The threads workers run on. A thread whose worker has finished waits a moment for the
 // next request before it ends: starting a fresh thread for every request cost as much as
-// a whole small request on a busy machine. Each worker still has a thread to itself.
+// a whole small request on a busy machine. Each worker still has a thread to itself. A
+// request goes to the thread that became free last, and only that thread is woken: a
+// wake shared by every waiting thread would also rouse the ones that find nothing to do.
 class TWorkerThreads {
  public:
   // Never destroyed: detached threads wait on it while the process ends.
@@ -40,51 +43,68 @@ class TWorkerThreads {
   // can be made (AJob then has not run and will not).
   void Run(std::function<void()> AJob) {
     std::unique_lock lock(FLock);
-    if (FIdle <= FJobs.size()) std::thread([this] { Serve(); }).detach();
-    FJobs.push_back(std::move(AJob));
-    FWake.notify_one();
+    if (FWaiting.empty()) {
+      lock.unlock();
+      std::thread([this, job = std::move(AJob)]() mutable { Serve(std::move(job)); }).detach();
+      return;
+    }
+    TWaiting* taker = FWaiting.back();
+    FWaiting.pop_back();
+    taker->Job = std::move(AJob);
+    lock.unlock();
+    taker->Wake.notify_one();
   }
 
   // Ends the waiting threads; returns once none waits any more.
   void ReleaseIdle() {
     std::unique_lock lock(FLock);
-    FReleasing = true;
-    FWake.notify_all();
-    FIdleGone.wait(lock, [&] { return FIdle == 0; });
-    FReleasing = false;
+    for (TWaiting* waiting : FWaiting) {
+      waiting->Release = true;
+      waiting->Wake.notify_one();
+    }
+    FWaiting.clear();
+    FGone.wait(lock, [&] { return FIdle == 0; });
   }
 
  private:
   static constexpr std::chrono::milliseconds kLinger{200};
 
-  void Serve() {
-    std::unique_lock lock(FLock);
+  // A thread waiting for its next job; it lives on that thread's stack.
+  struct TWaiting {
+    std::condition_variable Wake;
+    std::function<void()> Job;
+    bool Release = false;
+  };
+
+  void Serve(std::function<void()> AJob) {
     for (;;) {
-      while (!FJobs.empty()) {
-        std::function<void()> job = std::move(FJobs.front());
-        FJobs.pop_front();
-        lock.unlock();
-        job();
-        job = nullptr;  // the worker's state goes before the thread is offered again
-        lock.lock();
-      }
+      AJob();
+      AJob = nullptr;  // the worker's state goes before the thread is offered again
+      std::unique_lock lock(FLock);
+      TWaiting me;
+      FWaiting.push_back(&me);
       ++FIdle;
-      FWake.wait_for(lock, kLinger, [&] { return !FJobs.empty() || FReleasing; });
+      me.Wake.wait_for(lock, kLinger, [&] { return me.Job || me.Release; });
       --FIdle;
-      FIdleGone.notify_all();
-      if (FJobs.empty()) return;
+      if (!me.Job) {
+        // Timed out or released: nobody can hand this thread a job any more.
+        std::erase(FWaiting, &me);
+        FGone.notify_all();
+        return;
+      }
+      AJob = std::move(me.Job);
     }
   }
 
   std::mutex FLock;
-  std::condition_variable FWake;
-  std::condition_variable FIdleGone;
-  std::deque<std::function<void()>> FJobs;
-  std::size_t FIdle = 0;
-  bool FReleasing = false;
+  std::condition_variable FGone;    // a waiting thread ended
+  std::vector<TWaiting*> FWaiting;  // the most recently freed last
+  std::size_t FIdle = 0;            // threads between offering themselves and leaving
 };
 
 constexpr long kConnectTimeoutMs = 10000;
+// libcurl sends a body given whole in the same write as the headers below 64 kB.
+constexpr std::size_t kWholeBodyBytes = 60 * 1024;
 constexpr std::size_t kMaxReserve = 512u << 20;  // a hostile Content-Length must not reserve gigabytes
 
 struct THttpResponse {
@@ -306,12 +326,28 @@ THttpResponse Post(const std::string& AUrl, TRequestBodySource& ABody, const TGe
   curl_easy_setopt(c, CURLOPT_URL, AUrl.c_str());
   curl_easy_setopt(c, CURLOPT_POST, 1L);
   curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.Size()));
-  curl_easy_setopt(c, CURLOPT_READFUNCTION, OnReadBody);
-  curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
-  curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, OnSeekBody);
-  curl_easy_setopt(c, CURLOPT_SEEKDATA, &transfer);
-  // Fewer, larger writes to the socket for a body of hundreds of megabytes (libcurl's default is 64 kB).
-  curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kRequestBodyPieceBytes));
+  std::string smallBody;
+  if (ABody.Size() <= kWholeBodyBytes) {
+    // A small body goes out whole with the headers, in one write to the socket: read
+    // piece by piece it would follow them in a write of its own, and the server would
+    // wake twice for one request.
+    smallBody.resize(ABody.Size());
+    std::size_t at = 0;
+    while (at < smallBody.size()) {
+      const std::size_t n = ABody.Read(smallBody.data() + at, smallBody.size() - at);
+      if (n == 0) break;
+      at += n;
+    }
+    smallBody.resize(at);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, smallBody.data());
+  } else {
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, OnReadBody);
+    curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
+    curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, OnSeekBody);
+    curl_easy_setopt(c, CURLOPT_SEEKDATA, &transfer);
+    // Fewer, larger writes to the socket for a body of hundreds of megabytes (libcurl's default is 64 kB).
+    curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(kRequestBodyPieceBytes));
+  }
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(c, CURLOPT_USERAGENT, "Tarvok/2.0");
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
@@ -443,17 +479,23 @@ std::string RedactApiKey(std::string AText, const std::string& AApiKey) {
 
 int TGeminiRequestThread::ActiveCount() { return GActiveWorkers.load(); }
 
+TGeminiRequestThread::TActive::TActive() { ++GActiveWorkers; }
+TGeminiRequestThread::TActive::~TActive() { --GActiveWorkers; }
+
 void TGeminiRequestThread::ReleaseIdleThreads() { TWorkerThreads::Instance().ReleaseIdle(); }
 
 TGeminiRequestThread::TGeminiRequestThread(const std::string& AApiKey, const std::string& AModelName,
                                            TGeminiDM& AGeminiDM, TStringCallback ACallback,
                                            const TRequestOptions& AOptions)
-    : FApiKey(AApiKey),
+    : FActive(),
+      FApiKey(AApiKey),
       FModelName(AModelName),
       FCallback(std::move(ACallback)),
       FSettings(AGeminiDM.Settings()),
       FMainThread(AGeminiDM.MainThread()),
       FOptions(AOptions) {}
+
+TGeminiRequestThread::~TGeminiRequestThread() = default;
 
 void TGeminiRequestThread::Create(const std::string& AApiKey, const std::string& AModelName, TChatHistory AHistory,
                                   bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback,
@@ -479,18 +521,22 @@ void TGeminiRequestThread::CreateForImage(const std::string& AApiKey, const std:
 void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
   std::call_once(GCurlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<TGeminiRequestThread> owned(AWorker);
-  ++GActiveWorkers;
   try {
     TWorkerThreads::Instance().Run([worker = owned.get()] {
-      std::unique_ptr<TGeminiRequestThread> self(worker);
+      std::shared_ptr<TGeminiRequestThread> self(worker);
       self->Execute();
-      self.reset();  // releases the completion and its captured state
-      --GActiveWorkers;
+      // The completion goes to the main thread with the worker, and this thread is free
+      // at once: waiting for the completion to run would cost two more thread switches a
+      // request. The worker ends after its completion has run or been dropped.
+      TMainThread& main = self->FMainThread;
+      main.Queue([self]() mutable {
+        self->DeliverResult();
+        self.reset();
+      });
     });
     owned.release();
   } catch (...) {
     // No thread could be made: the completion still runs once, here on the main thread.
-    --GActiveWorkers;
     owned->FResult = std::string(texts::kExceptionPrefix) + "TThreadError - a worker thread could not be started";
     owned->FFlags.Failed = true;
     owned->DeliverResult();
@@ -585,11 +631,9 @@ void TGeminiRequestThread::Execute() {
     FFlags.Failed = true;
   }
   if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
-  try {
-    FMainThread.Synchronize([this] { DeliverResult(); });
-  } catch (...) {
-    // A completion that raised has still been called once; nothing is left to tell.
-  }
+  // What was sent goes here, on this thread, not with the completion on the main thread.
+  FHistory = {};
+  FPrompt = {};
 }
 
 }  // namespace tarvok

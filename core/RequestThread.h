@@ -26,13 +26,14 @@ class TGeminiRequestThread {
   static void CreateForImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,
                              TGeminiDM& AGeminiDM, TStringCallback ACallback, const TRequestOptions& AOptions = {});
 
-  // Workers whose thread has not finished yet (after their completion they still
-  // release their state); a shutdown or a test waits for 0.
+  // Workers not yet ended: running, or with a completion not yet run or dropped on the
+  // main thread; each counts until its state is released. A shutdown or a test waits for 0.
   static int ActiveCount();
   // A finished worker's thread waits a moment for the next request; this ends the threads
   // waiting now (a test that keeps new threads from starting must not find one left over).
   static void ReleaseIdleThreads();
 
+  ~TGeminiRequestThread();
   TGeminiRequestThread(const TGeminiRequestThread&) = delete;
   TGeminiRequestThread& operator=(const TGeminiRequestThread&) = delete;
 
@@ -44,6 +45,15 @@ class TGeminiRequestThread {
   void RegisterRequest();
   void DeliverResult();
 
+  // Counts the worker as active from its creation until its last member is gone (it is
+  // the first member, so it goes last).
+  struct TActive {
+    TActive();
+    ~TActive();
+    TActive(const TActive&) = delete;
+    TActive& operator=(const TActive&) = delete;
+  };
+  TActive FActive;
   std::string FApiKey;
   std::string FModelName;
   TChatHistory FHistory;

@@ -213,20 +213,28 @@ std::size_t Base64ToJsonString(std::string_view AText, char* AOut, std::size_t& 
   const char* const end = p + AText.size();
   char* o = AOut;
 #if defined(__SSE2__) || defined(_M_X64)
-  // A "/" comes about every 64 characters: most chunks are copied whole.
   const __m128i slash = _mm_set1_epi8('/');
-  for (; end - p >= 16; p += 16) {
+  // 16 characters a round, reading up to 32 ahead; a round stores up to 33 bytes from o,
+  // well within the room of two bytes for each of the 32 characters or more still to come.
+  while (end - p >= 32) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if (Base64Mask(chunk) != 0xFFFF) break;
-    auto slashes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, slash)));
-    if (slashes == 0) {
+    const auto slashes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, slash)));
+    if ((slashes & (slashes - 1)) == 0) {
+      // At most one '/' (nearly every chunk: one character in 64 is a '/'), without a branch:
+      // the chunk, then from the '/' on again one place further, a backslash in the gap.
+      // Without a '/' the second store and the backslash land past the chunk and are overwritten.
+      const auto at = static_cast<unsigned>(std::countr_zero(slashes | 0x10000u));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(o), chunk);
-      o += 16;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + at + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)));
+      o[at] = '\\';
+      o += 16 + (slashes != 0);
+      p += 16;
       continue;
     }
     unsigned from = 0;
-    for (; slashes != 0; slashes &= slashes - 1) {
-      const auto at = static_cast<unsigned>(std::countr_zero(slashes));
+    for (unsigned rest = slashes; rest != 0; rest &= rest - 1) {
+      const auto at = static_cast<unsigned>(std::countr_zero(rest));
       std::memcpy(o, p + from, at - from);
       o += at - from;
       *o++ = '\\';
@@ -235,6 +243,7 @@ std::size_t Base64ToJsonString(std::string_view AText, char* AOut, std::size_t& 
     }
     std::memcpy(o, p + from, 16 - from);
     o += 16 - from;
+    p += 16;
   }
 #endif
   for (; p < end && kBase64OrPad[static_cast<unsigned char>(*p)]; ++p) {

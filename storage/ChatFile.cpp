@@ -5,11 +5,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -364,6 +370,93 @@ std::string FormatIsoTimestamp(TDateTime AValue) {
 
 namespace {
 
+// Writes full blocks to the file on a thread of its own, so that the next block is made
+// while the last one goes to the file: on two cores a big save takes about as long as the
+// longer of the two, not both. One block is in flight at a time. The first failure is
+// raised on the making thread at its next hand-off or at the end, and nothing more is
+// written after it. Without a thread to be had, the blocks are written where they are made.
+class TBlockWriter {
+ public:
+  explicit TBlockWriter(TAtomicFileWriter& AFile) : FFile(AFile) {}
+  ~TBlockWriter() { Stop(); }
+  TBlockWriter(const TBlockWriter&) = delete;
+  TBlockWriter& operator=(const TBlockWriter&) = delete;
+
+  // Takes the full block; ABlock comes back empty, with the room of the one written before.
+  void Hand(std::string& ABlock) {
+    if (!FStarted) Start(ABlock.capacity());
+    if (!FThread.joinable()) {
+      FFile.Write(ABlock);
+      ABlock.clear();
+      return;
+    }
+    std::unique_lock lock(FLock);
+    FIdle.wait(lock, [&] { return !FBusy; });
+    if (FError) std::rethrow_exception(FError);
+    std::swap(FBlock, ABlock);
+    FBusy = true;
+    lock.unlock();
+    FWork.notify_one();
+  }
+  // Waits until the block in flight is written; raises the first failure.
+  void Drain() {
+    if (!FThread.joinable()) return;
+    std::unique_lock lock(FLock);
+    FIdle.wait(lock, [&] { return !FBusy; });
+    if (FError) std::rethrow_exception(FError);
+  }
+
+ private:
+  void Start(std::size_t ARoom) {
+    FStarted = true;
+    FBlock.reserve(ARoom);
+    try {
+      FThread = std::thread([this] { Run(); });
+    } catch (...) {
+      // No thread: written here.
+    }
+  }
+  void Run() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FWork.wait(lock, [&] { return FBusy || FQuit; });
+      if (!FBusy) return;
+      lock.unlock();
+      std::exception_ptr error;
+      if (!FError) {
+        try {
+          FFile.Write(FBlock);
+        } catch (...) {
+          error = std::current_exception();
+        }
+      }
+      FBlock.clear();
+      lock.lock();
+      if (error) FError = error;
+      FBusy = false;
+      FIdle.notify_all();
+    }
+  }
+  void Stop() {
+    if (!FThread.joinable()) return;
+    {
+      std::unique_lock lock(FLock);
+      FIdle.wait(lock, [&] { return !FBusy; });
+      FQuit = true;
+    }
+    FWork.notify_one();
+    FThread.join();
+  }
+
+  TAtomicFileWriter& FFile;
+  std::mutex FLock;
+  std::condition_variable FWork, FIdle;
+  std::string FBlock;  // the block in flight, or the empty one to hand back next
+  bool FBusy = false, FQuit = false, FStarted = false;
+  std::exception_ptr FError;
+  std::thread FThread;
+};
+
 // The file's text, made in order into AOut. With a file, AOut is a block handed to the
 // file whenever it fills, so the disk works while the rest is made and a chat of hundreds
 // of megabytes is never held twice; without one, AOut becomes the whole text.
@@ -371,7 +464,9 @@ class TChatFileText {
  public:
   static constexpr std::size_t kBlock = 1 << 20;
 
-  TChatFileText(std::string& AOut, TAtomicFileWriter* AFile) : FOut(AOut), FFile(AFile) {}
+  TChatFileText(std::string& AOut, TAtomicFileWriter* AFile) : FOut(AOut), FFile(AFile) {
+    if (FFile) FBlocks.emplace(*FFile);
+  }
 
   void Raw(std::string_view AText) { FOut += AText; }
   void String(std::string_view AText) {
@@ -383,16 +478,17 @@ class TChatFileText {
   // Attachments: escaped straight into the block, a piece at a time. Data read from a
   // foreign file may hold anything; from the first character outside Base64 on, the
   // rest is escaped in full, which gives the same text as escaping it all so.
+  // Each piece is escaped into a small buffer that stays in the cache and appended from
+  // there (making room in the block itself would first fill it with zeros).
   void Base64String(std::string_view AData) {
-    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kPiece = 32 * 1024;
     FOut += '"';
+    if (!AData.empty() && !FPiece) FPiece = std::make_unique<char[]>(2 * kPiece);
     while (!AData.empty()) {
       const std::size_t piece = std::min(AData.size(), kPiece);
-      const std::size_t at = FOut.size();
-      FOut.resize(at + 2 * piece);
       std::size_t written = 0;
-      const std::size_t copied = Base64ToJsonString(AData.substr(0, piece), FOut.data() + at, written);
-      FOut.resize(at + written);
+      const std::size_t copied = Base64ToJsonString(AData.substr(0, piece), FPiece.get(), written);
+      FOut.append(FPiece.get(), written);
       AData.remove_prefix(copied);
       if (copied < piece) {
         AppendJsonEscaped(FOut, AData);
@@ -405,19 +501,19 @@ class TChatFileText {
   }
   void Finish() {
     if (!FFile) return;
+    FBlocks->Drain();
     FFile->Write(FOut);
     FOut.clear();
   }
 
  private:
   void Spill() {
-    if (FFile && FOut.size() >= kBlock) {
-      FFile->Write(FOut);
-      FOut.clear();
-    }
+    if (FFile && FOut.size() >= kBlock) FBlocks->Hand(FOut);
   }
   std::string& FOut;
   TAtomicFileWriter* FFile;
+  std::unique_ptr<char[]> FPiece;
+  std::optional<TBlockWriter> FBlocks;  // with a file
 };
 
 void MakeChatFileText(const TChatHistory& AHistory, TChatFileText& AOut) {

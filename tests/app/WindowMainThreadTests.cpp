@@ -3,8 +3,11 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,46 @@ TEST(QtMainThreadTest, CloseReleasesAWaitingWorkerAndDropsItsStep) {
   std::thread([&] { link.Synchronize([&] { later = true; }); }).join();
   QCoreApplication::processEvents();
   EXPECT_FALSE(later);
+}
+
+// A handed-over step runs on the main thread in its place among waited-for steps, the
+// worker does not wait for it and its error goes nowhere. Once the link is closed, a step
+// handed over before or after is released without running.
+TEST(QtMainThreadTest, HandedOverStepsRunInOrderAndAClosedLinkReleasesThemUnrun) {
+  TQtMainThread link;
+  std::vector<std::string> order;
+  QThread* ranOn = nullptr;
+  std::thread([&] {
+    link.Queue([&] {
+      ranOn = QThread::currentThread();
+      order.push_back("queued 1");
+    });
+    link.Queue([] { throw std::runtime_error("nobody hears this"); });
+  }).join();  // returned without any event processed
+  EXPECT_TRUE(order.empty());
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    link.Synchronize([&] { order.push_back("waited"); });
+    link.Queue([&] { order.push_back("queued 2"); });
+    returned = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load() && order.size() == 3; }, 30000));
+  worker.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"queued 1", "waited", "queued 2"}));
+  EXPECT_EQ(ranOn, QThread::currentThread());
+
+  auto owned = std::make_shared<int>(7);
+  std::weak_ptr<int> before = owned, after;
+  bool ran = false;
+  std::thread([&, owned = std::move(owned)]() mutable { link.Queue([&ran, keep = std::move(owned)] { ran = true; }); }).join();
+  link.Close();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(before.expired()) << "a step queued before the close is released when its turn comes";
+  auto other = std::make_shared<int>(8);
+  after = other;
+  std::thread([&, other = std::move(other)]() mutable { link.Queue([&ran, keep = std::move(other)] { ran = true; }); }).join();
+  EXPECT_TRUE(after.expired()) << "a step handed to a closed link is released at once";
+  EXPECT_FALSE(ran);
 }
 
 // The window closes while a request is on its way: the link drops the request's steps,

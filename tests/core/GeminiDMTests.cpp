@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
@@ -148,4 +155,42 @@ TEST(TLoopMainThread, StepsRunOnTheOwningThreadAndErrorsComeBack) {
   worker.join();
   EXPECT_EQ(ranOn, owner);
   EXPECT_TRUE(rethrown);
+}
+
+// A handed-over step runs on the owning thread in its place among waited-for steps; the
+// worker does not wait for it, its error goes nowhere, and a step the loop never ran is
+// destroyed with the loop (what it owns is released).
+TEST(TLoopMainThread, HandedOverStepsKeepTheirPlaceAndAreReleasedWhenNeverRun) {
+  auto loop = std::make_unique<TLoopMainThread>();
+  const auto owner = std::this_thread::get_id();
+  std::vector<std::string> order;
+  std::thread::id queuedOn;
+  std::atomic<bool> workerDone = false;
+  std::thread worker([&] {
+    loop->Queue([&] {
+      queuedOn = std::this_thread::get_id();
+      order.push_back("queued 1");
+    });
+    loop->Queue([] { throw std::runtime_error("nobody hears this"); });
+    loop->Synchronize([&] { order.push_back("waited"); });
+    loop->Queue([&] { order.push_back("queued 2"); });
+    workerDone = true;
+  });
+  EXPECT_TRUE(loop->ProcessUntil([&] { return workerDone && order.size() == 3; }));
+  worker.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"queued 1", "waited", "queued 2"}));
+  EXPECT_EQ(queuedOn, owner);
+
+  // Never run: released when the loop goes, not run.
+  auto owned = std::make_shared<int>(7);
+  std::weak_ptr<int> watch = owned;
+  bool ran = false;
+  std::thread late([&, owned = std::move(owned)]() mutable {
+    loop->Queue([&ran, keep = std::move(owned)] { ran = true; });
+  });
+  late.join();
+  EXPECT_FALSE(watch.expired()) << "the step holds what it owns until it runs or goes";
+  loop.reset();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_FALSE(ran);
 }

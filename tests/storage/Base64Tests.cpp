@@ -117,12 +117,26 @@ TEST(Base64, CopiesToAndFromJsonStringContent) {
       EXPECT_EQ(back, text) << escaped;
     }
   }
+  // Chunks with many slashes take the slow way; runs of them, every second or third
+  // character one, across chunk edges.
+  for (std::size_t every = 1; every <= 5; ++every) {
+    for (std::size_t length = 30; length <= 100; length += 7) {
+      std::string text = base64.substr(0, length);
+      for (std::size_t i = every - 1; i < length; i += every) text[i] = '/';
+      std::string escaped;
+      AppendJsonEscaped(escaped, text);
+      std::string out(2 * text.size(), '\0');
+      std::size_t written = 0;
+      ASSERT_EQ(Base64ToJsonString(text, out.data(), written), text.size()) << text;
+      EXPECT_EQ(out.substr(0, written), escaped) << text;
+    }
+  }
   // The copy to JSON stops before the first foreign character, wherever it stands.
   for (const char foreign : {'"', '\\', '\n', '-', '_', '\0', '\x80', '\xFF'}) {
-    for (std::size_t at = 0; at < 40; ++at) {
-      std::string text = base64.substr(0, 40);
+    for (std::size_t at = 0; at < 70; ++at) {
+      std::string text = base64.substr(0, 70);
       text[at] = foreign;
-      std::string out(80, '\0');
+      std::string out(140, '\0');
       std::size_t written = 0;
       EXPECT_EQ(Base64ToJsonString(text, out.data(), written), at) << int(foreign) << " at " << at;
       std::string escaped;
