@@ -5,6 +5,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,6 +69,28 @@ bool Readable(int AFd, int AWaitMs) {
     r = ::poll(&p, 1, AWaitMs);
   } while (r < 0 && errno == EINTR);
   return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+// A descriptor that becomes readable when the child ends (Linux 5.3 and later), so the
+// runner wakes the moment it exits instead of at its next look; -1 where there is none.
+int OpenExitWatch(pid_t APid) {
+#if defined(__linux__) && defined(SYS_pidfd_open)
+  return static_cast<int>(::syscall(SYS_pidfd_open, APid, 0));
+#else
+  (void)APid;
+  return -1;
+#endif
+}
+
+// Sleeps until output arrives (AOutput, or -1 when it is closed), the child ends (AExit,
+// or -1) or AWaitMs pass.
+void WaitForOutputOrExit(int AOutput, int AExit, int AWaitMs) {
+  pollfd p[2];
+  nfds_t n = 0;
+  if (AOutput >= 0) p[n++] = {AOutput, POLLIN, 0};
+  if (AExit >= 0) p[n++] = {AExit, POLLIN, 0};
+  while (::poll(n > 0 ? p : nullptr, n, AWaitMs) < 0 && errno == EINTR) {
+  }
 }
 
 void EndGroup(pid_t APid) {
@@ -145,6 +170,7 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   else
     ::fcntl(inWrite.get(), F_SETFL, ::fcntl(inWrite.get(), F_GETFL) | O_NONBLOCK);
 
+  const TFd exitWatch(OpenExitWatch(pid));
   const int limit = ATimeoutSeconds <= 0 ? kDefaultConsoleTimeoutSeconds : ATimeoutSeconds;
   const auto start = std::chrono::steady_clock::now();
   std::string store;
@@ -196,11 +222,9 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       ::kill(-pid, SIGKILL);
       break;
     }
-    // Nothing waits: sleep until output arrives or 50 ms pass.
-    if (outputClosed)
-      ::poll(nullptr, 0, 50);
-    else
-      Readable(outRead.get(), 50);
+    // Nothing waits: sleep until output arrives, the child ends or 50 ms pass (the stop
+    // and the time limit are looked at in between).
+    WaitForOutputOrExit(outputClosed ? -1 : outRead.get(), exitWatch.get(), 50);
   }
   if (!reaped) EndGroup(pid);
   return DecodeConsoleOutput(store);
