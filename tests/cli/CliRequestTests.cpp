@@ -52,7 +52,7 @@ class StandInCli : public ::testing::Test {
                                    "stat -c %a . gemini_prompt.txt file_* > \"$R/modes\" 2>/dev/null\n"
                                    "rm -rf \"$R/files\"; cp -r . \"$R/files\"\n"
                                    // With "block" it runs on, with a child, until it is ended.
-                                   "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid\"; wait; fi\n"
+                                   "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid.part\" && mv \"$R/child.pid.part\" \"$R/child.pid\"; wait; fi\n"
                                    "cat \"$R/output\"\n");
     test::MakeExecutable(script);
   }

@@ -12,7 +12,7 @@ inline std::string StandInCliScript(const std::string& ARecordDir) {
          "R='" + ARecordDir + "'\n"
          "cat > \"$R/stdin\"\n"
          "pwd > \"$R/cwd\"\n"
-         "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid\"; wait; fi\n"
+         "if [ -f \"$R/block\" ]; then sleep 1000 & echo $! > \"$R/child.pid.part\" && mv \"$R/child.pid.part\" \"$R/child.pid\"; wait; fi\n"
          "cat \"$R/output\"\n";
 }
 
