@@ -347,7 +347,9 @@ TEST_F(EnduranceTest, ALongSessionLeavesMemoryAndThreadsAsItFoundThemAndComplete
 
   EXPECT_LE(after.Threads, before.Threads + before.Threads / 10);
   EXPECT_LE(after.Files, before.Files + before.Files / 10);
-  if (kMeasuresMemory) EXPECT_LE(after.Rss, before.Rss + before.Rss / 10);
+  if (kMeasuresMemory) {
+    EXPECT_LE(after.Rss, before.Rss + before.Rss / 10);
+  }
 }
 
 }  // namespace
