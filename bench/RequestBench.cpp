@@ -217,14 +217,20 @@ bool BarePost(const std::string& AUrl, const std::string& ABody) {
   return rc == CURLE_OK && status == 200 && !answer.empty();
 }
 
-// The reference: a bare libcurl loop posting the same body to the same emulator, a fresh
-// handle per post as the worker uses.
-void BM_SmallTurnBareCurl(benchmark::State& AState) {
+// The small turn's body and address, as the bare loops post them.
+std::string SmallTurnBody() {
   TChatHistory history(1);
   history[0].Role = "user";
   history[0].Parts = SmallTurn();
-  const std::string body = BuildChatBody(history, DefaultSettings(), false);
-  const std::string url = EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key";
+  return BuildChatBody(history, DefaultSettings(), false);
+}
+std::string SmallTurnUrl() { return EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key"; }
+
+// The reference: a bare libcurl loop posting the same body to the same emulator, a fresh
+// handle per post as the worker uses.
+void BM_SmallTurnBareCurl(benchmark::State& AState) {
+  const std::string body = SmallTurnBody();
+  const std::string url = SmallTurnUrl();
   for (auto _ : AState) {
     if (!BarePost(url, body)) {
       AState.SkipWithError("the bare post failed");
@@ -238,11 +244,8 @@ BENCHMARK(BM_SmallTurnBareCurl)->Unit(benchmark::kMillisecond)->UseRealTime();
 // thread and its end handed back to the waiting caller, two wakes between threads a turn
 // and nothing else. Not a budget; it shows how much of the turn is the hand-offs alone.
 void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) {
-  TChatHistory history(1);
-  history[0].Role = "user";
-  history[0].Parts = SmallTurn();
-  const std::string body = BuildChatBody(history, DefaultSettings(), false);
-  const std::string url = EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key";
+  const std::string body = SmallTurnBody();
+  const std::string url = SmallTurnUrl();
   std::mutex lock;
   std::condition_variable wake, done;
   int asked = 0, answered = 0;
