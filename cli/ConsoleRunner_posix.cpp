@@ -83,12 +83,13 @@ int OpenExitWatch(pid_t APid) {
 }
 
 // Sleeps until output arrives (AOutput, or -1 when it is closed), the child ends (AExit,
-// or -1) or AWaitMs pass.
-void WaitForOutputOrExit(int AOutput, int AExit, int AWaitMs) {
-  pollfd p[2];
+// or -1), a stop wakes it (AStopWake, or -1) or AWaitMs pass.
+void WaitForOutputOrExit(int AOutput, int AExit, int AStopWake, int AWaitMs) {
+  pollfd p[3];
   nfds_t n = 0;
   if (AOutput >= 0) p[n++] = {AOutput, POLLIN, 0};
   if (AExit >= 0) p[n++] = {AExit, POLLIN, 0};
+  if (AStopWake >= 0) p[n++] = {AStopWake, POLLIN, 0};
   while (::poll(n > 0 ? p : nullptr, n, AWaitMs) < 0 && errno == EINTR) {
   }
 }
@@ -115,7 +116,7 @@ std::string SystemErrorMessage(unsigned long ACode) {
 }
 
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
-                              int ATimeoutSeconds, const TStopToken* AStop) {
+                              int ATimeoutSeconds, TStopToken* AStop) {
   if (AStop && AStop->IsStopped()) return "";
   std::vector<std::string> args;
   if (!SplitCommandLine(ACommand, args) || args.empty())
@@ -171,6 +172,23 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
     ::fcntl(inWrite.get(), F_SETFL, ::fcntl(inWrite.get(), F_GETFL) | O_NONBLOCK);
 
   const TFd exitWatch(OpenExitWatch(pid));
+  // A stop writes a byte here, so the wait below ends at once; the wake goes before the pipe.
+  TFd stopRead, stopWrite;
+  int stopPipe[2];
+  if (AStop && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    stopRead.Reset(stopPipe[0]);
+    stopWrite.Reset(stopPipe[1]);
+    AStop->SetWake([fd = stopWrite.get()] {
+      const char byte = 1;
+      [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
+    });
+  }
+  struct TClearWake {
+    TStopToken* Stop;
+    ~TClearWake() {
+      if (Stop) Stop->SetWake(nullptr);
+    }
+  } clearWake{stopRead.get() >= 0 ? AStop : nullptr};
   const int limit = ATimeoutSeconds <= 0 ? kDefaultConsoleTimeoutSeconds : ATimeoutSeconds;
   const auto start = std::chrono::steady_clock::now();
   std::string store;
@@ -222,9 +240,9 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       ::kill(-pid, SIGKILL);
       break;
     }
-    // Nothing waits: sleep until output arrives, the child ends or 50 ms pass (the stop
-    // and the time limit are looked at in between).
-    WaitForOutputOrExit(outputClosed ? -1 : outRead.get(), exitWatch.get(), 50);
+    // Nothing waits: sleep until output arrives, the child ends, a stop comes or 50 ms
+    // pass (the time limit is looked at in between).
+    WaitForOutputOrExit(outputClosed ? -1 : outRead.get(), exitWatch.get(), stopRead.get(), 50);
   }
   if (!reaped) EndGroup(pid);
   return DecodeConsoleOutput(store);

@@ -122,7 +122,7 @@ std::string SystemErrorMessage(unsigned long ACode) {
 }
 
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
-                              int ATimeoutSeconds, const TStopToken* AStop) {
+                              int ATimeoutSeconds, TStopToken* AStop) {
   if (AStop && AStop->IsStopped()) return "";
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   THandle outRead, outWrite, inRead, inWrite;
