@@ -529,10 +529,14 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
       // at once: waiting for the completion to run would cost two more thread switches a
       // request. The worker ends after its completion has run or been dropped.
       TMainThread& main = self->FMainThread;
-      main.Queue([self]() mutable {
-        self->DeliverResult();
-        self.reset();
-      });
+      try {
+        main.Queue([self]() mutable {
+          self->DeliverResult();
+          self.reset();
+        });
+      } catch (...) {
+        // No memory to hand it over: nothing more can be told; the worker ends here.
+      }
     });
     owned.release();
   } catch (...) {
