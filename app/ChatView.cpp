@@ -43,16 +43,18 @@ TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialo
 
 void TChatView::PageLost() {
   const bool rebuild = ++FPageLossesInARun <= kRebuildsInARun;
-  if (rebuild && ShownHistory) AppendHistory(ShownHistory());
+  if (rebuild && ShownHistory) AppendHistory(ShownHistory(), FPendingUserId);
   if (OnStatusText) OnStatusText(QString::fromUtf8(rebuild ? kPageRestarted : kPageRestartedEmpty));
 }
 
 void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
+  if (AMessageId == FPendingUserId) FPendingUserId.clear();
   const std::string script = UpdateMessageTokensScript(AMessageId, ATokenCount);
   if (!script.empty()) FPage.ExecutePageScript(script);
 }
 
 void TChatView::MarkMessageSendError(const std::string& AMessageId) {
+  if (AMessageId == FPendingUserId) FPendingUserId.clear();
   const std::string script = MarkMessageSendErrorScript(AMessageId);
   if (!script.empty()) FPage.ExecutePageScript(script);
 }
@@ -119,6 +121,7 @@ std::string TChatView::AddUserMessage(const std::string& AText, const std::vecto
   }
   const std::string id = MakeMessageId(Now());
   FPageLossesInARun = 0;
+  FPendingUserId = id;
   FPage.AppendChatHtml(RenderUserMessage(AText, AFiles, Now(), id, tokens));
   return id;
 }
@@ -136,10 +139,11 @@ void TChatView::AddImageMessage(const std::string& AMimeType, const std::string&
 
 void TChatView::RenderChatHistory(const TChatHistory& AHistory) {
   FPageLossesInARun = 0;
+  FPendingUserId.clear();
   AppendHistory(AHistory);
 }
 
-void TChatView::AppendHistory(const TChatHistory& AHistory) {
+void TChatView::AppendHistory(const TChatHistory& AHistory, const std::string& AUserId) {
   FPage.EnsureBaseHtmlLoaded();
   // Every append is a round trip to the page: the bubbles go in batches, each bubble
   // whole, so the document is the same as with one append per bubble. A batch stops
@@ -147,7 +151,8 @@ void TChatView::AppendHistory(const TChatHistory& AHistory) {
   constexpr std::size_t kBatchBytes = 8u << 20;
   std::string batch;
   for (const THistoryItem& item : AHistory) {
-    batch += RenderHistoryItem(item);
+    const bool pending = !AUserId.empty() && &item == &AHistory.back() && item.Role == "user";
+    batch += RenderHistoryItem(item, pending ? std::string_view(AUserId) : std::string_view());
     if (batch.size() >= kBatchBytes) {
       FPage.AppendChatHtml(batch);
       batch.clear();

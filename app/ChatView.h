@@ -30,7 +30,10 @@ class TChatView {
   IChatPage& Page() { return FPage; }
 
   // Page only: the window's own ResetChatView also clears the prompt and the files.
-  void ResetChatView() { FPage.ResetChatView(); }
+  void ResetChatView() {
+    FPendingUserId.clear();
+    FPage.ResetChatView();
+  }
   void EnsureBaseHtmlLoaded() { FPage.EnsureBaseHtmlLoaded(); }
   void AppendChatHtml(const std::string& AHtml) { FPage.AppendChatHtml(AHtml); }
   void ExecutePageScript(const std::string& AScript) { FPage.ExecutePageScript(AScript); }
@@ -63,12 +66,16 @@ class TChatView {
   // The page came back blank after its renderer ended: rebuild the chat and say so; after
   // losses with nothing new shown in between the page stays empty.
   void PageLost();
-  void AppendHistory(const TChatHistory& AHistory);
+  // AUserId, when given, goes on the bubble of the history's last turn if that is a user turn.
+  void AppendHistory(const TChatHistory& AHistory, const std::string& AUserId = {});
 
   IChatPage& FPage;
   Dialogs& FDialogs;
   // Renderer losses since something new was shown.
   int FPageLossesInARun = 0;
+  // The user bubble whose request has not answered yet: its token footer or error mark is
+  // still to come, so a rebuilt page gives it back its id.
+  std::string FPendingUserId;
 };
 
 }  // namespace tarvok

@@ -252,7 +252,7 @@ std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABas
   return html;
 }
 
-std::string RenderHistoryItem(const THistoryItem& AItem) {
+std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId) {
   if (AItem.Role == "user") {
     std::string text;
     std::vector<std::string> names;
@@ -260,7 +260,7 @@ std::string RenderHistoryItem(const THistoryItem& AItem) {
       if (part.PartType == TPartType::ptText) text += part.Text;
       else names.push_back(part.FileName.empty() ? part.MimeType : FileNameOfPath(part.FileName));
     }
-    return RenderUserMessageNames(text, names, AItem.Timestamp, {}, AItem.TokenCount);
+    return RenderUserMessageNames(text, names, AItem.Timestamp, AMessageId, AItem.TokenCount);
   }
   if (AItem.Role == "model") {
     if (!AItem.Parts.empty() && AItem.Parts.front().PartType == TPartType::ptInlineData) {

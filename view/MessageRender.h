@@ -52,7 +52,8 @@ std::string RenderModelMessage(std::string_view AText, std::string_view AModelNa
 // picture but a short notice saying so.
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);
 
-// The bubble of one stored turn, or empty for a role other than "user"/"model".
-std::string RenderHistoryItem(const THistoryItem& AItem);
+// The bubble of one stored turn, or empty for a role other than "user"/"model". A user
+// bubble gets AMessageId when one is given (its footer and error mark are found by it).
+std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId = {});
 
 }  // namespace tarvok

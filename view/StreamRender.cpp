@@ -29,8 +29,9 @@ std::string WithStoppedNote(std::string_view ABubbleHtml) {
 
 std::string ReplaceBubbleScript(std::string_view AId, std::string_view AHtml) {
   if (AId.empty()) return {};
-  return "var el = document.getElementById(\"" + JsStringBody(AId) + "\"); if (el) { el.outerHTML = \"" +
-         JsStringBody(AHtml) + "\"; }";
+  return "(function(){var h=\"" + JsStringBody(AHtml) + "\",el=document.getElementById(\"" + JsStringBody(AId) +
+         "\");if(el){el.outerHTML=h;}else{var c=document.getElementById(\"chat-container\");"
+         "if(c)c.insertAdjacentHTML(\"beforeend\",h);}})();";
 }
 
 }  // namespace tarvok

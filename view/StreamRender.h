@@ -12,7 +12,9 @@ namespace tarvok {
 std::string WithBubbleId(std::string_view ABubbleHtml, std::string_view AId);
 // The bubble with "Остановлено" at the end of its footer (a footer is added when it has none).
 std::string WithStoppedNote(std::string_view ABubbleHtml);
-// Replaces the element with id AId, outer HTML included, by AHtml; nothing when no such element.
+// Replaces the element with id AId, outer HTML included, by AHtml. Without such an element
+// (the page was rebuilt from the history after its renderer ended) AHtml is appended to
+// the chat instead, so the answer still shows, after the turn it answers.
 std::string ReplaceBubbleScript(std::string_view AId, std::string_view AHtml);
 
 inline constexpr const char* kStoppedNote = "Остановлено";

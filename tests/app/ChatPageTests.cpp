@@ -107,6 +107,14 @@ TEST_F(ChatPageTest, AStreamedBubbleEndsAsTheWholeAnswerAppendedAtOnce) {
   FPage.ExecutePageScript(ReplaceBubbleScript("answer_1", whole));
   FPage.AppendChatHtml("<p>after</p>");
   EXPECT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), expected);
+
+  // A page rebuilt from the history in the meantime has no growing bubble: the answer is
+  // appended where it would have been.
+  FPage.ResetChatView();
+  FPage.AppendChatHtml("<p>before</p>");
+  FPage.ExecutePageScript(ReplaceBubbleScript("answer_2", whole));
+  FPage.AppendChatHtml("<p>after</p>");
+  EXPECT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), expected);
 }
 
 TEST_F(ChatPageTest, TokenFooterAndErrorMark) {

@@ -226,5 +226,52 @@ TEST_F(ChatViewTest, RenderChatHistoryAppendsOneBubblePerKnownTurnInOneBatch) {
   EXPECT_EQ(batches[1], RenderHistoryItem(big[2]));
 }
 
+TEST_F(ChatViewTest, APageRebuiltWhileARequestIsPendingGivesItsUserBubbleBackItsId) {
+  const TDateTime at = EncodeDateTime({2025, 3, 14, 9, 30, 15, 123});
+  SetClockForTests([at] { return at; });
+  TChatHistory history{{"user", {{TPartType::ptText, "old", "", {}, ""}}, 2, at, "", ""},
+                       {"model", {{TPartType::ptText, "a", "", {}, ""}}, 3, at, "gemini", "4"}};
+  FView.ShownHistory = [&]() -> const TChatHistory& { return history; };
+  const THistoryItem pending{"user", {{TPartType::ptText, "new", "", {}, ""}}, 5, at, "", ""};
+  const auto rebuiltAfterLoss = [&] {
+    FPage.Clear();
+    FPage.FirePageLost();
+    EXPECT_FALSE(FPage.ChatHtml().empty()) << "rebuilt";
+    return FPage.ChatHtml();
+  };
+
+  // The answer to come finds its bubble, whichever way it ends.
+  for (const bool answered : {true, false}) {
+    const std::string id = FView.AddUserMessage("new", {}, 5);
+    history.push_back(pending);
+    const std::string rebuilt = rebuiltAfterLoss();
+    std::string expected;
+    for (std::size_t i = 0; i + 1 < history.size(); ++i) expected += RenderHistoryItem(history[i]);
+    EXPECT_EQ(rebuilt, expected + RenderHistoryItem(pending, id));
+    EXPECT_NE(rebuilt.find("<div id=\"" + id + "\" class=\"message-wrapper user-message\">"), std::string::npos);
+    // As the completions do: the answer or the error text as a model bubble.
+    if (answered) {
+      FView.AddModelMessage("b", "gemini", 3, "1");
+      FView.UpdateMessageTokens(id, 42);
+      history.push_back({"model", {{TPartType::ptText, "b", "", {}, ""}}, 3, at, "gemini", "1"});
+    } else {
+      FView.MarkMessageSendError(id);
+      FView.AddModelMessage("error", "", -1, "");
+      history.pop_back();
+    }
+    // Once it has answered no rebuilt bubble carries the id.
+    EXPECT_EQ(rebuiltAfterLoss().find(" id=\"msg_"), std::string::npos) << answered;
+    // Nor does a user turn that ends the history without a request pending.
+    history.push_back(pending);
+    EXPECT_EQ(rebuiltAfterLoss().find(" id=\"msg_"), std::string::npos) << answered;
+    history.pop_back();
+  }
+  // A chat shown from the list has nothing pending, even if the last bubble was just added.
+  FView.AddUserMessage("new", {}, 5);
+  FView.RenderChatHistory(history);
+  history.push_back(pending);
+  EXPECT_EQ(rebuiltAfterLoss().find(" id=\"msg_"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvok

@@ -34,8 +34,9 @@ TEST(StreamRenderTest, TheBubbleIdGoesOnTheOuterElementAndTheScriptCarriesTheHtm
   EXPECT_EQ(WithBubbleId(bubble, "answer_1"), "<div id=\"answer_1\"" + bubble.substr(4));
 
   const std::string script = ReplaceBubbleScript("answer_1", "<p>\"x\"</p></script>");
-  EXPECT_EQ(script, "var el = document.getElementById(\"answer_1\"); if (el) { el.outerHTML = "
-                    "\"\\x3cp\\x3e\\\"x\\\"\\x3c/p\\x3e\\x3c/script\\x3e\"; }");
+  EXPECT_EQ(script, "(function(){var h=\"\\x3cp\\x3e\\\"x\\\"\\x3c/p\\x3e\\x3c/script\\x3e\","
+                    "el=document.getElementById(\"answer_1\");if(el){el.outerHTML=h;}else{"
+                    "var c=document.getElementById(\"chat-container\");if(c)c.insertAdjacentHTML(\"beforeend\",h);}})();");
   EXPECT_EQ(ReplaceBubbleScript("", "<p></p>"), "") << "no id, nothing to run";
 }
 

@@ -30,6 +30,7 @@ class RecordingChatPage : public IChatPage {
     FTitleHandler = std::move(AHandler);
   }
   void ShowLocalFile(const QString& AFilePath) override;
+  void SetPageLostHandler(std::function<void()> AHandler) override { FPageLostHandler = std::move(AHandler); }
   QString CurrentUrl() const override { return FUrl; }
   QWidget* Widget() override { return nullptr; }
 
@@ -38,6 +39,11 @@ class RecordingChatPage : public IChatPage {
     if (FTitleHandler) FTitleHandler(ATitle);
   }
   bool HasTitleHandler() const { return static_cast<bool>(FTitleHandler); }
+  // As the page would after its renderer ended: emptied, then the loss reported.
+  void FirePageLost() {
+    ResetChatView();
+    if (FPageLostHandler) FPageLostHandler();
+  }
 
   // The texts of the operations of one kind, in order.
   std::vector<std::string> Texts(OpKind AKind) const;
@@ -47,6 +53,7 @@ class RecordingChatPage : public IChatPage {
 
  private:
   std::function<void(const QString&)> FTitleHandler;
+  std::function<void()> FPageLostHandler;
   QString FUrl = QStringLiteral("about:blank");
 };
 
