@@ -15,8 +15,8 @@ class TStopToken;
 // keeps the caller's folder. ATimeoutSeconds <= 0 means 300. At the limit the child and
 // every process it started are ended and the result is the time-out text. When AStop is
 // stopped they are ended the same way and the result is empty; a token stopped before the
-// start starts nothing. The runner registers a wake with AStop while it waits (POSIX), so
-// a stop is seen at once; elsewhere it is looked at between passes, at most 50 ms apart.
+// start starts nothing. The runner registers a wake with AStop while it waits, so a stop
+// is seen at once.
 std::string RunConsoleCommand(const std::string& ACommand, const std::string& AInput, const std::string& AWorkDir,
                               int ATimeoutSeconds, TStopToken* AStop = nullptr);
 // The service's member form; the runner uses none of the service's state.

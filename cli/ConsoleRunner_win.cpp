@@ -177,6 +177,19 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
     inWrite.Close();
   }
 
+  // A stop sets this event, so the wait below ends at once; the wake is cleared before the event goes.
+  THandle stopEvent;
+  if (AStop) {
+    stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (stopEvent.Get()) AStop->SetWake([event = stopEvent.Get()] { ::SetEvent(event); });
+  }
+  struct TClearWake {
+    TStopToken* Stop;
+    ~TClearWake() {
+      if (Stop) Stop->SetWake(nullptr);
+    }
+  } clearWake{stopEvent.Get() ? AStop : nullptr};
+
   const int limit = ATimeoutSeconds <= 0 ? kDefaultConsoleTimeoutSeconds : ATimeoutSeconds;
   const ULONGLONG start = ::GetTickCount64();
   std::string store;
@@ -198,7 +211,10 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
       store.append(buffer, got);
       continue;
     }
-    if (::WaitForSingleObject(process.Get(), 50) == WAIT_OBJECT_0) {
+    const HANDLE waits[2] = {process.Get(), stopEvent.Get()};
+    const DWORD woke = ::WaitForMultipleObjects(stopEvent.Get() ? 2 : 1, waits, FALSE, 50);
+    if (woke == WAIT_OBJECT_0 + 1) continue;  // the stop: handled at the top of the loop
+    if (woke == WAIT_OBJECT_0) {
       for (;;) {
         waiting = 0;
         if (!::PeekNamedPipe(outRead.Get(), nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) break;
