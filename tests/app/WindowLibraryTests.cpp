@@ -9,8 +9,10 @@
 #include "app/ChatLibrary.h"
 #include "app/QtText.h"
 #include "app/UiTexts.h"
+#include "core/CoreTexts.h"
 #include "core/DateTime.h"
 #include "core/Files.h"
+#include "core/RequestThread.h"
 #include "storage/ChatFile.h"
 #include "storage/NewPart.h"
 #include "tests/app/support/WindowFixture.h"
@@ -294,6 +296,36 @@ TEST_F(LibraryTest, ATransportFailureDuringTheSummaryMakesNoPart) {
   EXPECT_EQ(Texts(Form().GeminiListBox), (std::vector<std::string>{ui::kPartsFirstEntry}));
   EXPECT_FALSE(std::filesystem::exists(FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Без названия.json"));
   EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(LibraryTest, AStoppedSummaryMakesNoPartAndLeavesTheChatAsItWas) {
+  UseEmulator();
+  const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
+  const std::string before = ReadText("chats/Alpha_2025-01-01_120000.json");
+  OpenWindow();
+  Click(Form().ListBox2, "Alpha");
+  emulator::TScriptedReply held = TextReply(std::string(kNewPartTitleMarker) + " Late\nsummary", 5, 2);
+  held.DelayMs = 60000;
+  Emulator.Enqueue(held);
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(Form().RequestPending());
+  ASSERT_TRUE(WaitFor([&] { return Emulator.Requests().size() == 1u; }));
+  EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionStop);
+
+  QTest::mouseClick(Form().btnSend, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !Form().RequestPending(); }, 5000)) << "the stop ends the summary request";
+  EXPECT_EQ(Status(), ui::kStatusStopped);
+  EXPECT_TRUE(Dialogs.Messages.empty()) << "the user stopped it; no message box";
+  EXPECT_NE(Page().ChatHtml().find(texts::kStoppedResult), std::string::npos);
+  EXPECT_EQ(Form().FCurrentChatFile, main);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  EXPECT_EQ(Texts(Form().GeminiListBox), (std::vector<std::string>{ui::kPartsFirstEntry}));
+  EXPECT_TRUE(!std::filesystem::exists(FDir / "chats/subchats") || std::filesystem::is_empty(FDir / "chats/subchats"));
+  EXPECT_EQ(ReadText("chats/Alpha_2025-01-01_120000.json"), before);
+  EXPECT_TRUE(Form().ListBox2->isEnabled());
+  EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionSend);
+  EXPECT_TRUE(WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; }));
 }
 
 TEST_F(LibraryTest, DeletingAllChatsEmptiesBothListsAndOpensANewChat) {
