@@ -48,6 +48,14 @@ class LibraryTest : public WindowTest {
     for (int i = 0; i < AList->count(); ++i) out.push_back(S(AList->item(i)->text()));
     return out;
   }
+  // Opens the chat "Alpha" (one exchange) and asks for a new part, answered with AReply.
+  void AskForANewPartOfAlpha(const emulator::TScriptedReply& AReply) {
+    OpenWindow();
+    Click(Form().ListBox2, "Alpha");
+    Emulator.Enqueue(AReply);
+    Dialogs.YesNoAnswers = {true};
+    Form().N14->trigger();
+  }
   // Opens a chat by clicking its entry in the chat list.
   void Click(QListWidget* AList, const std::string& AText) {
     const int row = Row(AList, AText);
@@ -279,14 +287,10 @@ TEST_F(LibraryTest, ANewPartThatCannotBeWrittenKeepsTheConversationInItsFile) {
 TEST_F(LibraryTest, ATransportFailureDuringTheSummaryMakesNoPart) {
   UseEmulator();
   const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
-  OpenWindow();
-  Click(Form().ListBox2, "Alpha");
   emulator::TScriptedReply cut;
   cut.Body = emulator::ReadFixture("01-text-basic.json");
   cut.CloseAfterBytes = 10;
-  Emulator.Enqueue(cut);
-  Dialogs.YesNoAnswers = {true};
-  Form().N14->trigger();
+  AskForANewPartOfAlpha(cut);
   ASSERT_TRUE(WaitForIdle());
 
   EXPECT_EQ(Status(), ui::kPrefixError);
@@ -302,13 +306,9 @@ TEST_F(LibraryTest, AStoppedSummaryMakesNoPartAndLeavesTheChatAsItWas) {
   UseEmulator();
   const std::string main = WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
   const std::string before = ReadText("chats/Alpha_2025-01-01_120000.json");
-  OpenWindow();
-  Click(Form().ListBox2, "Alpha");
   emulator::TScriptedReply held = TextReply(std::string(kNewPartTitleMarker) + " Late\nsummary", 5, 2);
   held.DelayMs = 60000;
-  Emulator.Enqueue(held);
-  Dialogs.YesNoAnswers = {true};
-  Form().N14->trigger();
+  AskForANewPartOfAlpha(held);
   ASSERT_TRUE(Form().RequestPending());
   ASSERT_TRUE(WaitFor([&] { return Emulator.Requests().size() == 1u; }));
   EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionStop);
@@ -360,13 +360,9 @@ TEST_F(LibraryTest, NoSearchRunsWhileTheSummaryIsPending) {
   UseEmulator();
   WriteChat("Alpha_2025-01-01_120000.json", "alpha question", "alpha answer");
   WriteChat("Beta_2025-02-01_120000.json", "beta question");
-  OpenWindow();
-  Click(Form().ListBox2, "Alpha");
   emulator::TScriptedReply summary = TextReply(std::string(kNewPartTitleMarker) + " Later\nsummary", 5, 2);
   summary.DelayMs = 200;
-  Emulator.Enqueue(summary);
-  Dialogs.YesNoAnswers = {true};
-  Form().N14->trigger();
+  AskForANewPartOfAlpha(summary);
   ASSERT_TRUE(Form().RequestPending());
   EXPECT_FALSE(Form().Edit1->isEnabled());
   Form().Edit1->setText("beta");
