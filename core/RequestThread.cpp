@@ -325,7 +325,6 @@ THttpResponse Post(const std::string& AUrl, TRequestBodySource& ABody, const TGe
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, AUrl.c_str());
   curl_easy_setopt(c, CURLOPT_POST, 1L);
-  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.Size()));
   std::string smallBody;
   if (ABody.Size() <= kWholeBodyBytes) {
     // A small body goes out whole with the headers, in one write to the socket: read
@@ -339,8 +338,10 @@ THttpResponse Post(const std::string& AUrl, TRequestBodySource& ABody, const TGe
       at += n;
     }
     smallBody.resize(at);
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(smallBody.size()));
     curl_easy_setopt(c, CURLOPT_POSTFIELDS, smallBody.data());
   } else {
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody.Size()));
     curl_easy_setopt(c, CURLOPT_READFUNCTION, OnReadBody);
     curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
     curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, OnSeekBody);
