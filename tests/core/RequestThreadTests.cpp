@@ -22,6 +22,7 @@
 #include "core/StopToken.h"
 #include "core/WireFormat.h"
 #include "core/CoreTexts.h"
+#include "tests/sanitizers/Sanitizers.h"
 #include "tools/gemini-emulator/TestCertificates.h"
 
 using namespace tarvok;
@@ -96,6 +97,7 @@ int ThreadCount() {
 }
 
 long ResidentKb() {
+  tarvok::test::ReleaseFreedMemory();
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
     if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
