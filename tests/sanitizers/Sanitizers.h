@@ -18,6 +18,8 @@
 #endif
 #endif
 
+#include <chrono>
+
 #ifdef TARVOK_TEST_ASAN
 extern "C" void __sanitizer_purge_allocator();
 #endif
@@ -34,6 +36,11 @@ inline constexpr bool kThreadSanitizer = true;
 #else
 inline constexpr bool kThreadSanitizer = false;
 #endif
+
+// How long a wait may last before a test calls it a hang: a safety net, not a
+// measurement. An unoptimised sanitizer build reads and parses an answer of 200 MB many
+// times slower than the normal build, and more so on a machine shared with other builds.
+inline constexpr std::chrono::seconds kHangLimit{kAddressSanitizer || kThreadSanitizer ? 300 : 60};
 
 // Hands memory freed by the program back to the system before its resident size is
 // read. AddressSanitizer keeps freed blocks in quarantine (up to 256 MB) to catch a
