@@ -16,8 +16,8 @@ tarvok_sanitized_suite() {
   export QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu ${QTWEBENGINE_CHROMIUM_FLAGS:-}"
   local status=0
   ctest --preset "$preset" -j "$jobs" "$@" || status=$?
-  local done
-  done=$(date +%s)
-  echo "$preset: build $((built - start)) s, tests $((done - built)) s"
+  local finished
+  finished=$(date +%s)
+  echo "$preset: build $((built - start)) s, tests $((finished - built)) s"
   return "$status"
 }
