@@ -25,8 +25,12 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsThirdParty.cmake)
 elseif(WIN32)
   # MSVC with Qt's own build and vcpkg's libraries (README: "Building on Windows"; not
-  # tried on a Windows machine). The emulator and the tests stay on Linux.
+  # tried on a Windows machine). The emulator and the window's tests stay on Linux; the
+  # plain C++ layers' tests build here as under the cross build.
   set(TARVOK_WINDOWS_CROSS OFF)
+  if(TARVOK_BUILD_TESTS)
+    find_package(GTest CONFIG REQUIRED)
+  endif()
   find_package(CURL CONFIG REQUIRED)
   find_package(simdjson CONFIG REQUIRED)
   find_package(PkgConfig REQUIRED)

@@ -9,7 +9,7 @@ TLoopMainThread::TLoopMainThread() : FOwner(std::this_thread::get_id()) {}
 TLoopMainThread::~TLoopMainThread() {
   std::vector<TTask*> queued;
   {
-    std::lock_guard lock(FLock);
+    std::unique_lock lock(FLock);
     FClosed = true;
     for (TTask* task : FQueue) {
       if (task->Queued) queued.push_back(task);
@@ -17,6 +17,9 @@ TLoopMainThread::~TLoopMainThread() {
     }
     FQueue.clear();
     FFinished.notify_all();
+    // A worker whose step has just run may not have woken yet: the lock and the condition
+    // must outlive its wait.
+    FFinished.wait(lock, [&] { return FInside == 0; });
   }
   // Destroyed without the lock: a queued step may own a worker that ends here.
   for (TTask* task : queued) delete task;
@@ -38,8 +41,9 @@ void TLoopMainThread::Queue(std::function<void()> AStep) {
       FQueue.push_back(task);
       task = nullptr;
     }
+    // Told with the lock held: once it is free, the loop may run the step and be destroyed.
+    FPosted.notify_all();
   }
-  FPosted.notify_all();
   delete task;  // closed: dropped unrun
 }
 
@@ -52,11 +56,14 @@ void TLoopMainThread::Synchronize(const std::function<void()>& AStep) {
   std::unique_lock lock(FLock);
   if (FClosed) return;
   FQueue.push_back(&task);
+  ++FInside;  // the loop is not destroyed until this worker is out again
   // Woken with the lock free, the loop does not wake only to wait for it.
   lock.unlock();
   FPosted.notify_all();
   lock.lock();
   FFinished.wait(lock, [&] { return task.Done || task.Dropped; });
+  if (--FInside == 0) FFinished.notify_all();
+  lock.unlock();
   if (task.Error) std::rethrow_exception(task.Error);
 }
 

@@ -17,7 +17,8 @@ namespace tarvok {
 class TLoopMainThread : public TMainThread {
  public:
   TLoopMainThread();
-  // Steps still waiting are dropped and their workers released.
+  // Steps still waiting are dropped and their workers released; returns once no worker
+  // is inside Synchronize any more.
   ~TLoopMainThread() override;
 
   // Posts the step and waits until ProcessUntil has run it; on the owning thread it
@@ -44,9 +45,10 @@ class TLoopMainThread : public TMainThread {
   std::thread::id FOwner;
   std::mutex FLock;
   std::condition_variable FPosted;    // a step arrived
-  std::condition_variable FFinished;  // a step was run or dropped
+  std::condition_variable FFinished;  // a step was run or dropped, or a worker left Synchronize
   std::deque<TTask*> FQueue;
   bool FClosed = false;
+  int FInside = 0;  // workers in Synchronize: a released one still uses the lock on its way out
 };
 
 }  // namespace tarvok

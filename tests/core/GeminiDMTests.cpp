@@ -194,3 +194,21 @@ TEST(TLoopMainThread, HandedOverStepsKeepTheirPlaceAndAreReleasedWhenNeverRun) {
   EXPECT_TRUE(watch.expired());
   EXPECT_FALSE(ran);
 }
+
+// A worker whose step has run still uses the loop's lock on its way out of Synchronize,
+// and the test that made the loop may end at once. Destroying the loop must wait for it:
+// before, the thread checker saw the lock and condition destroyed beneath the waking
+// worker (and a normal build freed memory still in use).
+TEST(TLoopMainThread, DestroyedRightAfterAStepOutlivesItsWorker) {
+  for (int round = 0; round < 50; ++round) {
+    auto loop = std::make_unique<TLoopMainThread>();
+    std::atomic<bool> ran = false, queued = false;
+    std::thread worker([&] {
+      loop->Synchronize([&] { ran = true; });
+      loop->Queue([&] { queued = true; });
+    });
+    ASSERT_TRUE(loop->ProcessUntil([&] { return ran && queued; })) << round;
+    loop.reset();
+    worker.join();
+  }
+}

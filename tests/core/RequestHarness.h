@@ -12,6 +12,7 @@
 #include "core/LoopMainThread.h"
 #include "core/Platform.h"
 #include "core/RequestThread.h"
+#include "tests/sanitizers/Sanitizers.h"
 #include "tools/gemini-emulator/GeminiEmulator.h"
 
 namespace tarvok::test {
@@ -46,7 +47,8 @@ class TRequestHarness {
   }
   // Runs worker steps until ACount completions have arrived and every worker has ended.
   bool WaitForCompletions(std::size_t ACount) {
-    return Loop.ProcessUntil([&] { return Completions.size() >= ACount && TGeminiRequestThread::ActiveCount() == 0; });
+    return Loop.ProcessUntil([&] { return Completions.size() >= ACount && TGeminiRequestThread::ActiveCount() == 0; },
+                             kHangLimit);
   }
   TContentParts TextParts(const std::string& AText) const {
     TContentPart p;
