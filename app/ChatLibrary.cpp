@@ -78,58 +78,82 @@ void TChatLibrary::InsertNewChatEntry() {
   F.ListBox2->setCurrentRow(0);
 }
 
+void TChatLibrary::Remember(const std::string& AFile, bool APartial) {
+  FSaved.File = AFile;
+  FSaved.History = F.GeminiDM().FChatHistory;
+  FSaved.Stamp = FileStampOf(AFile);
+  FSaved.Partial = APartial;
+}
+
 void TChatLibrary::SaveCurrentChat() {
   TGeminiDM& dm = F.GeminiDM();
   if (dm.FChatHistory.empty()) return;
-  const bool continuesPartial = !FPartialFile.empty() && F.FCurrentChatFile == FPartialFile;
-  if (continuesPartial) {
-    if (dm.FChatHistory == FPartialHistory) return;  // nothing new to keep
-    F.FCurrentChatFile.clear();
-  }
+  const bool known = !F.FCurrentChatFile.empty() && F.FCurrentChatFile == FSaved.File;
+  if (known && dm.FChatHistory == FSaved.History) return;  // nothing new to keep
+  // Another program (or a second window) wrote the file since we read or wrote it: what it
+  // holds now is not ours to replace.
+  const bool changedOnDisk = known && !FSaved.Partial && [&] {
+    const TFileStamp now = FileStampOf(F.FCurrentChatFile);
+    return now.Exists && now != FSaved.Stamp;
+  }();
+  const std::string leftBehind = known && (FSaved.Partial || changedOnDisk) ? F.FCurrentChatFile : std::string();
+  if (!leftBehind.empty()) F.FCurrentChatFile.clear();
   CreateChatFolders();
   if (F.FCurrentChatFile.empty()) {
     F.FCurrentChatFile = NewChatFilePath(dm.FChatHistory, Now());
     const auto found = F.ListBox2->findItems(Q(kNewChatEntry), Qt::MatchExactly);
-    if (!found.isEmpty()) {
+    if (!found.isEmpty() && leftBehind.empty()) {
       TLoading loading(F);
       found.first()->setText(Q(ChatDisplayName(FileNameOnly(F.FCurrentChatFile))));
       found.first()->setData(kPathRole, Q(F.FCurrentChatFile));
     }
   }
   SaveHistoryToFile(dm, F.FCurrentChatFile);
-  if (continuesPartial) {
-    const std::string damaged = FPartialFile;
-    FPartialFile.clear();
-    FPartialHistory.clear();
-    // The new chat joins the list; it is selected when the damaged one still was.
-    TLoading loading(F);
-    const bool selected = IsFileOfChat(damaged, SelectedChatFile());
-    const int at = F.ListBox2->count() > 0 && EntryPath(F.ListBox2, 0).empty() ? 1 : 0;
-    auto* item = new QListWidgetItem(Q(ChatDisplayName(FileNameOnly(F.FCurrentChatFile))));
-    item->setData(kPathRole, Q(F.FCurrentChatFile));
-    F.ListBox2->insertItem(at, item);
-    if (selected) {
-      F.ListBox2->setCurrentItem(item);
-      FillPartsList(F.FCurrentChatFile);
-      SelectPartsEntry(0);
-    }
+  Remember(F.FCurrentChatFile, false);
+  if (leftBehind.empty()) return;
+  ListContinuedChat(leftBehind);
+  if (changedOnDisk) {
+    const std::string text = ui::kMsgChatChangedOnDiskStart + FileNameOnly(leftBehind) +
+                             ui::kMsgChatChangedOnDiskMiddle + FileNameOnly(F.FCurrentChatFile);
+    F.SetStatusText(text);
+    F.Dlg().ShowMessage(Q(text));
+  }
+}
+
+void TChatLibrary::ListContinuedChat(const std::string& AOldFile) {
+  TLoading loading(F);
+  const bool selected = IsFileOfChat(AOldFile, SelectedChatFile());
+  const int at = F.ListBox2->count() > 0 && EntryPath(F.ListBox2, 0).empty() ? 1 : 0;
+  auto* item = new QListWidgetItem(Q(ChatDisplayName(FileNameOnly(F.FCurrentChatFile))));
+  item->setData(kPathRole, Q(F.FCurrentChatFile));
+  F.ListBox2->insertItem(at, item);
+  if (selected) {
+    F.ListBox2->setCurrentItem(item);
+    FillPartsList(F.FCurrentChatFile);
+    SelectPartsEntry(0);
   }
 }
 
 void TChatLibrary::LoadChatFile(const std::string& AFileName, bool AClearInputs) {
   F.ChatView().ResetChatView();
   if (AClearInputs) F.Attachments().ClearInputs();
+  // Looked at before the read: a write that comes between then shows as a change, never
+  // the other way round.
+  const TFileStamp before = FileStampOf(AFileName);
   const TChatLoadReport load = LoadHistoryFromFile(F.GeminiDM(), AFileName);
   F.FCurrentChatFile = AFileName;
-  FPartialFile.clear();
-  FPartialHistory.clear();
   if (!load.Complete) {
     // The turns that could not be read hold nothing, and the service would refuse them.
     TGeminiDM& dm = F.GeminiDM();
     dm.FChatHistory.resize(std::min(load.TurnsRead, dm.FChatHistory.size()));
     dm.FActualHistoryTokens = CountTokensForHistory(dm.FChatHistory);
-    FPartialFile = AFileName;
-    FPartialHistory = dm.FChatHistory;
+  }
+  if (before.Exists) {
+    Remember(AFileName, !load.Complete);
+    FSaved.Stamp = before;
+  } else {
+    // Nothing was read: the conversation shown is not that file's.
+    FSaved = {};
   }
   F.ChatView().RenderChatHistory(F.GeminiDM().FChatHistory);
   F.SetStatusText(load.Complete ? ui::kStatusChatLoaded + FileNameOnly(AFileName) : std::string(ui::kStatusChatLoadedInPart));
@@ -167,6 +191,7 @@ void TChatLibrary::ListBox2Click(QListWidget* ASender) {
     const std::string chat = EntryPath(F.ListBox2, index);
     if (chat.empty() && F.ListBox2->item(index)->text() == Q(kNewChatEntry)) {
       if (!F.FCurrentChatFile.empty()) btnNewChatClick();
+      else F.ChatView().PutChatBack();  // the new chat is the open one
       return;
     }
     FillPartsList(chat);
@@ -176,6 +201,8 @@ void TChatLibrary::ListBox2Click(QListWidget* ASender) {
     if (path != F.FCurrentChatFile) {
       SaveCurrentChat();
       LoadChatFile(path, true);
+    } else {
+      F.ChatView().PutChatBack();  // the open chat, under the help page
     }
     SelectPartsEntry(last);
     return;
@@ -184,6 +211,8 @@ void TChatLibrary::ListBox2Click(QListWidget* ASender) {
   if (path != F.FCurrentChatFile) {
     SaveCurrentChat();
     LoadChatFile(path, false);
+  } else {
+    F.ChatView().PutChatBack();
   }
 }
 
@@ -319,6 +348,7 @@ void TChatLibrary::N17Click() {
   F.GeminiDM().ClearHistory();
   F.ResetChatView();
   F.FCurrentChatFile = path;
+  Remember(path, false);
   FillPartsList(chat);
   SelectPartsEntry(F.GeminiListBox->count() - 1);
   F.SetStatusText(ui::kStatusNewEmptyPart + title);

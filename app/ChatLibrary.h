@@ -45,11 +45,22 @@ class TChatLibrary {
   // there is none (nothing or "<Новый чат>" selected, or an entry without its path).
   std::string ChatForCommand(const char* ANothingSelected, const char* ANoPath, int& AIndex);
 
+  // The open chat as it was last read from or written to AFile.
+  void Remember(const std::string& AFile, bool APartial);
+  // A conversation that may not be written over its own file, saved as a new chat: the
+  // new chat joins the list, selected when the old one still was.
+  void ListContinuedChat(const std::string& AOldFile);
+
   TForm1& F;
-  // A chat file that loaded only in part, and the history it gave: it is never written
-  // back over; a continued conversation is saved as a new chat.
-  std::string FPartialFile;
-  TChatHistory FPartialHistory;
+  // The open chat as its file holds it. A save writes only a conversation that changed
+  // since; and never over a file that loaded only in part or that someone else wrote
+  // meanwhile: the conversation then goes on in a new chat.
+  struct TSavedChat {
+    std::string File;  // empty: nothing known, the next save writes
+    TChatHistory History;
+    TFileStamp Stamp;
+    bool Partial = false;
+  } FSaved;
 };
 
 }  // namespace tarvok

@@ -48,12 +48,14 @@ void TChatView::PageLost() {
 }
 
 void TChatView::UpdateMessageTokens(const std::string& AMessageId, int ATokenCount) {
+  PutChatBack();
   if (AMessageId == FPendingUserId) FPendingUserId.clear();
   const std::string script = UpdateMessageTokensScript(AMessageId, ATokenCount);
   if (!script.empty()) FPage.ExecutePageScript(script);
 }
 
 void TChatView::MarkMessageSendError(const std::string& AMessageId) {
+  PutChatBack();
   if (AMessageId == FPendingUserId) FPendingUserId.clear();
   const std::string script = MarkMessageSendErrorScript(AMessageId);
   if (!script.empty()) FPage.ExecutePageScript(script);
@@ -64,6 +66,27 @@ void TChatView::AttachTitleHandler() {
 }
 
 bool TChatView::ShowsHelpPage() const { return FPage.CurrentUrl().contains(QStringLiteral("AddKey.html")); }
+
+void TChatView::ShowHelpPage(const QString& AFilePath, bool AForMissingKey) {
+  // Shown again over itself, the help page still covers the chat it covered first.
+  if (!ShowsHelpPage() || !FHelpOverChat) {
+    FHelpOverChat = THelpOverChat{};
+    if (ShownHistory) FHelpOverChat->History = ShownHistory();
+    FHelpOverChat->PendingUserId = FPendingUserId;
+  }
+  FHelpOverChat->ForMissingKey = AForMissingKey;
+  FPage.ShowLocalFile(AFilePath);
+}
+
+bool TChatView::PutChatBack() {
+  if (!ShowsHelpPage()) return false;
+  THelpOverChat covered = FHelpOverChat ? std::move(*FHelpOverChat) : THelpOverChat{};
+  FHelpOverChat.reset();
+  FPage.ResetChatView();
+  FPendingUserId = covered.PendingUserId;
+  AppendHistory(covered.History, covered.PendingUserId);
+  return true;
+}
 
 QString TChatView::InitialSaveDir() const {
   const std::filesystem::path last = PathFromUtf8(FLastSaveDir);
@@ -119,6 +142,7 @@ std::string TChatView::AddUserMessage(const std::string& AText, const std::vecto
       parts.push_back({TPartType::ptInlineData, "", GetMimeTypeFromFileExt(file), {}, file});
     tokens = CountTokens(parts);
   }
+  PutChatBack();
   const std::string id = MakeMessageId(Now());
   FPageLossesInARun = 0;
   FPendingUserId = id;
@@ -128,11 +152,13 @@ std::string TChatView::AddUserMessage(const std::string& AText, const std::vecto
 
 void TChatView::AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
                                 const std::string& ADuration) {
+  PutChatBack();
   FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderModelMessage(AText, AModelName, Now(), ATokenCount, ADuration));
 }
 
 void TChatView::AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data) {
+  PutChatBack();
   FPageLossesInARun = 0;
   FPage.AppendChatHtml(RenderImageMessage(AMimeType, ABase64Data, Now()));
 }

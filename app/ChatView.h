@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,16 +33,29 @@ class TChatView {
   // Page only: the window's own ResetChatView also clears the prompt and the files.
   void ResetChatView() {
     FPendingUserId.clear();
+    FHelpOverChat.reset();
     FPage.ResetChatView();
   }
   void EnsureBaseHtmlLoaded() { FPage.EnsureBaseHtmlLoaded(); }
-  void AppendChatHtml(const std::string& AHtml) { FPage.AppendChatHtml(AHtml); }
-  void ExecutePageScript(const std::string& AScript) { FPage.ExecutePageScript(AScript); }
+  void AppendChatHtml(const std::string& AHtml) {
+    PutChatBack();
+    FPage.AppendChatHtml(AHtml);
+  }
+  void ExecutePageScript(const std::string& AScript) {
+    PutChatBack();
+    FPage.ExecutePageScript(AScript);
+  }
 
   void UpdateMessageTokens(const std::string& AMessageId, int ATokenCount);
   void MarkMessageSendError(const std::string& AMessageId);
-  void ScrollChatBy(int APixels) { FPage.ScrollChatBy(APixels); }
-  void ScrollChatToBottom() { FPage.ScrollChatToBottom(); }
+  void ScrollChatBy(int APixels) {
+    PutChatBack();
+    FPage.ScrollChatBy(APixels);
+  }
+  void ScrollChatToBottom() {
+    PutChatBack();
+    FPage.ScrollChatToBottom();
+  }
   void DownButClick() { ScrollChatToBottom(); }
 
   // Routes the page's title changes to WebBrowser1TitleChange (done once, after the first reset).
@@ -49,9 +63,14 @@ class TChatView {
   // The save-code command: clipboard text to a UTF-8 file with byte-order mark.
   void WebBrowser1TitleChange(const QString& ATitle);
 
-  // The key-help page, and whether the pane shows it.
-  void ShowHelpPage(const QString& AFilePath) { FPage.ShowLocalFile(AFilePath); }
+  // The key-help page over the chat, and whether the pane shows it. AForMissingKey: shown
+  // because a send had no key, after which the next send starts a new chat; otherwise (F1)
+  // the chat comes back before anything else is shown in the pane.
+  void ShowHelpPage(const QString& AFilePath, bool AForMissingKey);
   bool ShowsHelpPage() const;
+  bool HelpShownForMissingKey() const { return ShowsHelpPage() && FHelpOverChat && FHelpOverChat->ForMissingKey; }
+  // Puts the chat the help page covers back into the pane; false when it showed no help page.
+  bool PutChatBack();
 
   // Returns the new message's id. ATokenCount -1 asks for the estimate; other negatives show no footer.
   std::string AddUserMessage(const std::string& AText, const std::vector<std::string>& AFiles, int ATokenCount);
@@ -71,6 +90,14 @@ class TChatView {
 
   IChatPage& FPage;
   Dialogs& FDialogs;
+  // The chat as the pane showed it when the help page covered it: a request answered
+  // meanwhile has recorded its turn, which is then shown as a new bubble as usual.
+  struct THelpOverChat {
+    TChatHistory History;
+    std::string PendingUserId;
+    bool ForMissingKey = false;
+  };
+  std::optional<THelpOverChat> FHelpOverChat;
   // Renderer losses since something new was shown.
   int FPageLossesInARun = 0;
   // The user bubble whose request has not answered yet: its token footer or error mark is

@@ -209,7 +209,7 @@ void TDesktopActions::ExportChatClick() {
 
 void TDesktopActions::ShowKeyHelp() {
   const auto help = InstallDir() / "AddKey.html";
-  if (std::filesystem::exists(help)) F.ChatView().ShowHelpPage(Q(PathToUtf8(help)));
+  if (std::filesystem::exists(help)) F.ChatView().ShowHelpPage(Q(PathToUtf8(help)), false);
 }
 
 }  // namespace tarvok

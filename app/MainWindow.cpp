@@ -346,6 +346,12 @@ void TForm1::WireHandlers() {
   on(btnNewChat, &QPushButton::clicked, [this] { FLibrary->btnNewChatClick(); });
   on(ListBox2, &QListWidget::itemSelectionChanged, [this] { FLibrary->ListBox2Click(ListBox2); });
   on(GeminiListBox, &QListWidget::itemSelectionChanged, [this] { FLibrary->ListBox2Click(GeminiListBox); });
+  // A click on the entry already selected changes no selection; under the help page it
+  // still means "show me this chat".
+  for (QListWidget* list : {ListBox2, GeminiListBox})
+    on(list, &QListWidget::itemClicked, [this, list] {
+      if (FChatView->ShowsHelpPage()) FLibrary->ListBox2Click(list);
+    });
   on(N6, &QAction::triggered, [this] { FLibrary->N6Click(); });
   on(N12, &QAction::triggered, [this] { FLibrary->N12Click(); });
   on(N13, &QAction::triggered, [this] { FLibrary->N13Click(); });

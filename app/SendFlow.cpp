@@ -124,7 +124,7 @@ void TSendFlow::ValidateAndSend() {
   if (Trim(S(F.editApiKey->currentText())).empty() && !F.GeminiCliCheckBox->isChecked()) {
     F.Dlg().ShowMessage(Q(ui::kMsgEnterApiKey));
     const auto help = InstallDir() / "AddKey.html";
-    if (std::filesystem::exists(help)) F.ChatView().ShowHelpPage(Q(PathToUtf8(help)));
+    if (std::filesystem::exists(help)) F.ChatView().ShowHelpPage(Q(PathToUtf8(help)), true);
     else F.Dlg().ShowMessage(Q(ui::kMsgCreateKeyAt) + kApiKeyPage);
     return;
   }
@@ -169,9 +169,13 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   });
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-  if (F.ChatView().ShowsHelpPage()) {
+  // The help page shown for a missing key begins a new chat; shown with F1 over the open
+  // chat, it only gives the pane back to that chat.
+  if (F.ChatView().HelpShownForMissingKey()) {
     F.Library().btnNewChatClick();  // AFiles is our own copy already
     state->HistoryBefore = F.GeminiDM().FChatHistory.size();
+  } else {
+    F.ChatView().PutChatBack();
   }
   state->LMessageID = F.ChatView().AddUserMessage(AText, AFiles, -1);
 
@@ -246,6 +250,8 @@ void TSendFlow::RestoreInputFields(const TSendState& AState, bool AShowMessage) 
 }
 
 void TSendFlow::ShowPartialAnswer(TSendState& AState, const std::string& AText) {
+  // The help page covered the chat: the growing bubble went with it and starts again.
+  if (F.ChatView().PutChatBack()) AState.Streaming.Forget();
   AState.Streaming.Show(F.Page(), AText, AState.ModelToUse);
 }
 
@@ -253,6 +259,8 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
                                const TResultFlags& AFlags) {
   AState.StoppedByUser = AFlags.Stopped;
   F.StopElapsedTime();
+  // The help page covered the chat: the answer is shown whole in the chat put back.
+  if (F.ChatView().PutChatBack()) AState.Streaming.Forget();
   const std::string duration = std::to_string(F.FSecondsElapsed);
   F.Settings().cbModelsChange();  // the count of the pair the boxes show
 

@@ -17,6 +17,9 @@ class TStreamingAnswer {
   void Show(IChatPage& APage, const std::string& AText, const std::string& AModelName);
   bool Shown() const { return !FId.empty(); }
   const std::string& Id() const { return FId; }
+  // The bubble is gone from the page (the pane showed something else); the next piece
+  // appends a new one.
+  void Forget() { FId.clear(); }
   // Puts the finished bubble in the growing one's place.
   void Finish(IChatPage& APage, const std::string& AFinalHtml);
 

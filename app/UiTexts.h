@@ -16,6 +16,10 @@ inline constexpr const char* kMenuNewPartFromContext = "Создать исто�
 inline constexpr const char* kStatusChatLoaded = "Загружен чат: ";
 // Our own: a chat file damaged part way through.
 inline constexpr const char* kStatusChatLoadedInPart = "Чат загружен не полностью: продолжение будет сохранено как новый чат.";
+// Our own: the open chat's file was written by someone else since it was loaded or saved.
+inline constexpr const char* kMsgChatChangedOnDiskStart = "Файл чата \"";
+inline constexpr const char* kMsgChatChangedOnDiskMiddle =
+    "\" изменился на диске после загрузки и не перезаписан. Продолжение разговора сохранено как новый чат: ";
 inline constexpr const char* kStatusNewChat = "Новый чат начат.";
 inline constexpr const char* kMsgSelectChatToDelete = "Пожалуйста, выберите существующий чат для удаления.";
 inline constexpr const char* kMsgChatDataMissing = "Ошибка: не удалось найти данные выбранного чата.";

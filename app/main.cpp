@@ -1,5 +1,6 @@
 // The program: the window first, then the generation service, then the message loop.
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -7,6 +8,7 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/QtMainThread.h"
+#include "app/SingleInstance.h"
 #include "app/WebChatPage.h"
 #include "cli/ConsoleRunner.h"
 #include "core/DataFolder.h"
@@ -23,16 +25,28 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvok"));
 
   // Settings, chats and counters live beside the executable (in the user's data folder
-  // when that is read-only), and Keys.txt and Models.txt are opened by bare name, so the
-  // program works in its data folder.
+  // when that folder holds none of them and is read-only), and Keys.txt and Models.txt are
+  // opened by bare name, so the program works in its data folder.
   const std::filesystem::path exeDir = tarvok::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString());
-  const std::filesystem::path dataDir =
-      tarvok::ChooseDataDir(exeDir, tarvok::FolderWritable(exeDir), tarvok::UserDataRoot());
+  const std::filesystem::path dataDir = tarvok::DataDirFor(exeDir, tarvok::UserDataRoot());
   std::error_code ec;
   std::filesystem::create_directories(dataDir, ec);
   tarvok::SetInstallDir(exeDir);
   tarvok::SetProgramDir(dataDir);
   std::filesystem::current_path(dataDir, ec);
+
+  // A second program on the same folder would write its old copy of a chat over the turns
+  // the first one added: the running one is brought to the front instead.
+  tarvok::TSingleInstance instance(dataDir);
+  switch (instance.Start()) {
+    case tarvok::TSingleInstance::TStart::First:
+      break;
+    case tarvok::TSingleInstance::TStart::HandedOver:
+      return 0;
+    case tarvok::TSingleInstance::TStart::Refused:
+      QMessageBox::information(nullptr, QStringLiteral("Tarvok"), QString::fromUtf8(tarvok::kMsgAlreadyRunning));
+      return 1;
+  }
 
   // Workers keep a reference to the main-thread link, so it lives for the whole process.
   auto* mainThread = new tarvok::TQtMainThread;
@@ -42,10 +56,17 @@ int main(int argc, char** argv) {
   {
     tarvok::TForm1 form(geminiDM, dialogs, std::make_unique<tarvok::WebChatPage>());
     dialogs.SetParent(&form);
+    instance.OnActivate = [&form] {
+      form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+      form.show();
+      form.raise();
+      form.activateWindow();
+    };
     form.show();
     result = QApplication::exec();
     // A request still pending has nowhere to report to: its steps are dropped from now on.
     mainThread->Close();
+    instance.OnActivate = nullptr;
     dialogs.SetParent(nullptr);
   }
   return result;

@@ -2,7 +2,8 @@
 #
 # The executable and AddKey.html stay together in lib/tarvok (the program looks for the
 # help page beside itself); bin/tarvok is a link to it. Installed so, the program folder
-# is read-only for the user, and Tarvok keeps the user's files in ~/.local/share/tarvok.
+# is read-only for the user, and Tarvok keeps the user's files in their data folder
+# ($XDG_DATA_HOME/tarvok, else ~/.local/share/tarvok), as scripts/run installs there.
 if(NOT TARGET tarvok)
   return()
 endif()

@@ -15,10 +15,28 @@ std::filesystem::path GInstallDir;
 
 }  // namespace
 
-std::filesystem::path ChooseDataDir(const std::filesystem::path& AProgramDir, bool AProgramDirWritable,
-                                    const std::filesystem::path& AUserDataRoot) {
-  if (AProgramDirWritable || AUserDataRoot.empty() || !AUserDataRoot.is_absolute()) return AProgramDir;
+std::filesystem::path ChooseDataDir(const std::filesystem::path& AProgramDir, bool AProgramDirHoldsData,
+                                    bool AProgramDirWritable, const std::filesystem::path& AUserDataRoot) {
+  if (AProgramDirHoldsData || AProgramDirWritable || AUserDataRoot.empty() || !AUserDataRoot.is_absolute())
+    return AProgramDir;
   return AUserDataRoot / "tarvok";
+}
+
+bool HoldsTarvokData(const std::filesystem::path& ADir) {
+  // log.txt and attachments/ are left out: names that common may be someone else's.
+  static const char* const kFiles[] = {"config.ini", "Keys.txt", "Models.txt", "HistoryNewPartPrompt.txt"};
+  static const char* const kFolders[] = {"chats", "ApiStats"};
+  std::error_code ec;
+  for (const char* name : kFiles)
+    if (std::filesystem::is_regular_file(ADir / name, ec)) return true;
+  for (const char* name : kFolders)
+    if (std::filesystem::is_directory(ADir / name, ec)) return true;
+  return false;
+}
+
+std::filesystem::path DataDirFor(const std::filesystem::path& AProgramDir, const std::filesystem::path& AUserDataRoot) {
+  const bool holds = HoldsTarvokData(AProgramDir);
+  return ChooseDataDir(AProgramDir, holds, holds || FolderWritable(AProgramDir), AUserDataRoot);
 }
 
 std::filesystem::path XdgDataRoot(std::string_view AXdgDataHome, std::string_view AHome) {

@@ -9,6 +9,15 @@ TARVOK_PACKAGES=(
   nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji desktop-file-utils
 )
 
+# The user's data root, by the rule the program follows when its own folder cannot hold
+# its files: an absolute $XDG_DATA_HOME, else ~/.local/share (a relative value is ignored).
+tarvok_data_home() {
+  case "${XDG_DATA_HOME:-}" in
+    /*) echo "$XDG_DATA_HOME" ;;
+    *) echo "$HOME/.local/share" ;;
+  esac
+}
+
 tarvok_missing_packages() {
   local missing=() p
   for p in "${TARVOK_PACKAGES[@]}" "$@"; do

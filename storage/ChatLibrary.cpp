@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -250,6 +251,20 @@ std::string NewPartFilePath(const std::string& AChatFile, int ANumber, std::stri
 
 void WriteEmptyPartFile(const std::string& APath) {
   WriteFileAtomic(PathFromUtf8(APath), std::string(kUtf8Bom) + "{\"contents\":[]}");
+}
+
+TFileStamp FileStampOf(const std::string& APath) {
+  TFileStamp stamp;
+  std::error_code ec;
+  const auto path = PathFromUtf8(APath);
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) return stamp;
+  const auto modified = std::filesystem::last_write_time(path, ec);
+  if (ec) return stamp;
+  stamp.Exists = true;
+  stamp.Size = size;
+  stamp.ModifiedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+  return stamp;
 }
 
 bool IsFileOfChat(const std::string& ACurrentFile, const std::string& AChatFile) {

@@ -83,6 +83,16 @@ std::string NewPartFilePath(const std::string& AChatFile, int ANumber, std::stri
 // Writes the empty history document of a new part (atomically; raises TFileError).
 void WriteEmptyPartFile(const std::string& APath);
 
+// What a file looked like when it was last read or written, enough to see that someone else
+// wrote it since: its size and modification time.
+struct TFileStamp {
+  bool Exists = false;
+  std::uintmax_t Size = 0;
+  std::int64_t ModifiedNs = 0;
+  friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
+};
+TFileStamp FileStampOf(const std::string& APath);
+
 // True when ACurrentFile is the chat file itself or one of its part files.
 bool IsFileOfChat(const std::string& ACurrentFile, const std::string& AChatFile);
 // Deletes the chat's part files and then its main file. Only files directly in the

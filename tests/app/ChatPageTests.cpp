@@ -199,7 +199,7 @@ TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
   FView.AddModelMessage("before", "", -1, "");
   FView.ShowHelpPage(help);
   EXPECT_TRUE(FView.ShowsHelpPage());
-  FView.AddModelMessage("dropped", "", -1, "");
+  FPage.AppendChatHtml("<p>dropped</p>");
   EXPECT_EQ(EvalText("document.getElementById('help').textContent + '|' + String(document.getElementById('chat-container'))"),
             "key help here|null");
   EXPECT_EQ(FPage.BlockedRequestCount(), 0);

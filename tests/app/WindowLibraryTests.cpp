@@ -16,6 +16,7 @@
 #include "storage/ChatFile.h"
 #include "storage/NewPart.h"
 #include "tests/app/support/WindowFixture.h"
+#include "app/QtMainThread.h"
 
 namespace tarvok {
 namespace {
@@ -372,6 +373,91 @@ TEST_F(LibraryTest, NoSearchRunsWhileTheSummaryIsPending) {
             (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Later.json").string());
   EXPECT_EQ(Status(), ui::kStatusNewPartCreated);
   EXPECT_TRUE(Form().Edit1->isEnabled());
+}
+
+// A second window on the same program folder, as a second program would be: its own
+// service, dialogs and page. The real program refuses a second start on a folder; the
+// chat library must not lose a turn even so.
+struct TSecondWindow {
+  TGeminiDM Dm{TestMainThread()};
+  TestDialogs Dialogs;
+  RecordingChatPage* Page = new RecordingChatPage;
+  TForm1 Form{Dm, Dialogs, std::unique_ptr<IChatPage>(Page)};
+  TSecondWindow() { Form.show(); }
+  ~TSecondWindow() { Form.close(); }
+};
+
+TEST_F(LibraryTest, AWindowThatDidNotChangeAChatNeverWritesItsOldCopyOverIt) {
+  UseEmulator();
+  const std::string alpha = WriteChat("Alpha_2025-01-01_120000.json", "Alpha");
+  OpenWindow();
+  for (const bool closeIt : {true, false}) {
+    const char* name = closeIt ? "second window closed" : "second window switched to a new chat";
+    TChatHistory before;
+    std::int32_t tokens = 0;
+    ASSERT_TRUE(ReadChatFile(alpha, before, tokens));
+    auto second = std::make_unique<TSecondWindow>();
+    Click(second->Form.ListBox2, "Alpha");
+    Click(Form().ListBox2, "Alpha");
+    Emulator.Enqueue(TextReply(std::string("answer while ") + name, 5, 2));
+    SendAndWait("turn in the first window");
+    if (closeIt) second.reset();
+    else second->Form.btnNewChat->click();
+    TChatHistory saved;
+    ASSERT_TRUE(ReadChatFile(alpha, saved, tokens));
+    EXPECT_EQ(saved.size(), before.size() + 2) << name << ": the first window's turn is still there";
+    EXPECT_TRUE(second == nullptr || second->Dialogs.Messages.empty()) << name;
+    EXPECT_EQ(ChatFiles().size(), 1u) << name;
+  }
+}
+
+TEST_F(LibraryTest, AChatChangedOnDiskSinceItWasLoadedIsContinuedAsANewChat) {
+  UseEmulator();
+  const std::string alpha = WriteChat("Alpha_2025-01-01_120000.json", "Alpha");
+  OpenWindow();
+  TSecondWindow second;
+  Click(second.Form.ListBox2, "Alpha");
+  Click(Form().ListBox2, "Alpha");
+  Emulator.Enqueue(TextReply("for the first", 5, 2));
+  SendAndWait("from the first window");
+  const std::string firstsCopy = ReadText("chats/Alpha_2025-01-01_120000.json");
+
+  // The second window goes on in its copy: it must not replace the file the first wrote.
+  Emulator.Enqueue(TextReply("for the second", 5, 2));
+  second.Form.memoPrompt->setPlainText("from the second window");
+  QTest::keyClick(second.Form.memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitFor([&] { return !second.Form.RequestPending(); }));
+  EXPECT_EQ(ReadText("chats/Alpha_2025-01-01_120000.json"), firstsCopy) << "never written over";
+  const std::string continued = second.Form.FCurrentChatFile;
+  ASSERT_NE(continued, alpha);
+  TChatHistory saved;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(continued, saved, tokens));
+  ASSERT_EQ(saved.size(), 4u) << "the second window's conversation, whole";
+  EXPECT_EQ(saved[2].Parts[0].Text, "from the second window");
+  ASSERT_EQ(second.Dialogs.Messages.size(), 1u);
+  const std::string told = S(second.Dialogs.Messages[0]);
+  EXPECT_EQ(told, std::string(ui::kMsgChatChangedOnDiskStart) + "Alpha_2025-01-01_120000.json" +
+                      ui::kMsgChatChangedOnDiskMiddle + std::filesystem::path(continued).filename().string());
+  EXPECT_EQ(second.Form.StatusTextValue(), told);
+  int listed = 0;
+  for (int i = 0; i < second.Form.ListBox2->count(); ++i)
+    listed += TChatLibrary::EntryPath(second.Form.ListBox2, i) == continued;
+  EXPECT_EQ(listed, 1) << "the new chat is listed once";
+  EXPECT_EQ(TChatLibrary::EntryPath(second.Form.ListBox2, second.Form.ListBox2->currentRow()), continued)
+      << "and selected";
+  EXPECT_EQ(TChatLibrary::EntryPath(second.Form.GeminiListBox, 0), continued);
+
+  // From now on the second window writes its own new chat, quietly.
+  Emulator.Enqueue(TextReply("again", 5, 2));
+  second.Form.memoPrompt->setPlainText("once more");
+  QTest::keyClick(second.Form.memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitFor([&] { return !second.Form.RequestPending(); }));
+  EXPECT_EQ(second.Form.FCurrentChatFile, continued);
+  ASSERT_TRUE(ReadChatFile(continued, saved, tokens));
+  EXPECT_EQ(saved.size(), 6u);
+  EXPECT_EQ(second.Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(ChatFiles().size(), 2u);
 }
 
 TEST_F(LibraryTest, AChatThatLoadedInPartIsContinuedAsANewChat) {

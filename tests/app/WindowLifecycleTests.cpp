@@ -7,11 +7,18 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "app/QtText.h"
+#include "app/SingleInstance.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
+#include "core/DataFolder.h"
 #include "tests/app/support/InjectedFailures.h"
 #include "tests/app/support/WindowFixture.h"
 
@@ -136,6 +143,89 @@ TEST_F(LifecycleTest, AnUncaughtErrorOfACommandIsShownByTheGeneralReport) {
   Form().RunCommand([] { throw std::runtime_error("disk full"); });
   ASSERT_EQ(Dialogs.Errors.size(), 1u);
   EXPECT_EQ(Dialogs.Errors[0], "disk full");
+}
+
+std::filesystem::path FolderOf(const QTemporaryDir& ADir) { return std::filesystem::path(ADir.path().toStdString()); }
+
+TEST(SingleInstance, ASecondStartOnTheFolderBringsTheRunningWindowForwardAndEnds) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::filesystem::path folder = FolderOf(dir);
+  TSingleInstance running(folder);
+  ASSERT_EQ(running.Start(), TSingleInstance::TStart::First);
+  int asked = 0;
+  running.OnActivate = [&asked] { ++asked; };
+
+  // The real program, started from the same folder (its data folder is its own folder).
+  std::filesystem::copy_file(TARVOK_EXE, folder / "tarvok");
+  QProcess second;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
+  second.setProcessEnvironment(env);
+  second.start(QString::fromStdString((folder / "tarvok").string()), {});
+  ASSERT_TRUE(second.waitForStarted());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 60000))
+      << "the second program ends by itself";
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  EXPECT_EQ(asked, 1) << "the running window was asked to the front";
+  EXPECT_FALSE(std::filesystem::exists(folder / "chats")) << "the second program wrote nothing";
+  EXPECT_FALSE(std::filesystem::exists(folder / "config.ini"));
+}
+
+TEST(SingleInstance, AFolderWhoseProgramDoesNotAnswerIsRefusedAndADeadProgramsLockIsTakenOver) {
+  QTemporaryDir a, b;
+  ASSERT_TRUE(a.isValid() && b.isValid());
+  const QString lockPath = QString::fromStdString(TSingleInstance::LockPath(FolderOf(a)).string());
+  {
+    // Held by a program that has no window to hand over to (still starting, or hung).
+    QLockFile held(lockPath);
+    ASSERT_TRUE(held.tryLock(0));
+    TSingleInstance second(FolderOf(a));
+    EXPECT_EQ(second.Start(), TSingleInstance::TStart::Refused);
+    TSingleInstance other(FolderOf(b));
+    EXPECT_EQ(other.Start(), TSingleInstance::TStart::First) << "another folder belongs to another program";
+  }
+  ASSERT_FALSE(QFile::exists(lockPath));
+
+  // A program that ended without letting go (a crash, a kill): its lock names a process
+  // that is gone.
+  QByteArray lock;
+  {
+    QLockFile crashed(lockPath);
+    ASSERT_TRUE(crashed.tryLock(0));
+    QFile file(lockPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    lock = file.readAll();
+  }
+  QProcess gone;
+  gone.start("true", {});
+  ASSERT_TRUE(gone.waitForStarted());
+  const qint64 deadPid = gone.processId();
+  ASSERT_TRUE(gone.waitForFinished());
+  const qsizetype lineEnd = lock.indexOf('\n');
+  ASSERT_GT(lineEnd, 0);
+  lock.replace(0, lineEnd, QByteArray::number(deadPid));
+  {
+    QFile file(lockPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(lock);
+  }
+  TSingleInstance next(FolderOf(a));
+  EXPECT_EQ(next.Start(), TSingleInstance::TStart::First);
+}
+
+TEST(DataFolderOnDisk, AProgramFolderHoldingOurFilesStaysEvenWhenNoWriteGoesThrough) {
+  QTemporaryDir withData, empty, root;
+  ASSERT_TRUE(withData.isValid() && empty.isValid() && root.isValid());
+  std::ofstream(FolderOf(withData) / "config.ini") << "[Settings]\r\n";
+  std::filesystem::create_directory(FolderOf(withData) / "chats");
+  TReadOnlyFolder full(FolderOf(withData)), readOnly(FolderOf(empty));
+  if (!full.Ok() || !readOnly.Ok()) GTEST_SKIP() << "no folder can be made read-only here";
+  ASSERT_FALSE(FolderWritable(FolderOf(withData)));
+  EXPECT_EQ(DataDirFor(FolderOf(withData), FolderOf(root)), FolderOf(withData)) << "its chats stay in view";
+  EXPECT_EQ(DataDirFor(FolderOf(empty), FolderOf(root)), FolderOf(root) / "tarvok");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The send flow against the Gemini API emulator on loopback.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -8,6 +9,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <future>
 #include <regex>
 
 #include "app/AttachmentsPanel.h"
@@ -347,6 +350,98 @@ TEST_F(SendTest, ATypedLineBreakIsShownSentAndStoredAsCrLfAndComesBackAsOneBreak
             std::string::npos);
 }
 
+// The F1 key's action: the key-help page over the chat.
+QAction* HelpKey(TForm1& AForm) {
+  for (QAction* action : AForm.findChildren<QAction*>())
+    if (action->shortcut() == QKeySequence(Qt::Key_F1)) return action;
+  return nullptr;
+}
+
+void ClickSelectedEntry(QListWidget* AList) {
+  ASSERT_NE(AList->currentItem(), nullptr);
+  QTest::mouseClick(AList->viewport(), Qt::LeftButton, {}, AList->visualItemRect(AList->currentItem()).center());
+}
+
+TEST_F(SendTest, AfterF1TheNextPromptAndAClickOnTheOpenChatGoOnInThatChat) {
+  UseEmulator();
+  WriteText("AddKey.html", "<html><body>help</body></html>");
+  Emulator.Enqueue(TextReply("first answer", 5, 1));
+  OpenWindow();
+  SendAndWait("first question");
+  const std::string chat = Form().FCurrentChatFile;
+  QAction* f1 = HelpKey(Form());
+  ASSERT_NE(f1, nullptr);
+
+  f1->trigger();
+  ASSERT_TRUE(Page().CurrentUrl().contains("AddKey.html"));
+  Emulator.Enqueue(TextReply("second answer", 5, 1));
+  SendAndWait("second question");
+  EXPECT_EQ(Form().FCurrentChatFile, chat) << "no new chat";
+  EXPECT_EQ(ChatFiles().size(), 1u);
+  EXPECT_EQ(Dm().FChatHistory.size(), 4u);
+  TChatHistory saved;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(chat, saved, tokens));
+  EXPECT_EQ(saved.size(), 4u) << "the turn lands in the open chat's file";
+  EXPECT_FALSE(Page().CurrentUrl().contains("AddKey.html"));
+  for (const char* text : {"first question", "first answer", "second question", "second answer"})
+    EXPECT_NE(Page().ChatHtml().find(text), std::string::npos) << text;
+
+  // A click on the open chat's entry, in either list, shows that chat again.
+  for (QListWidget* list : {Form().ListBox2, Form().GeminiListBox}) {
+    const std::string name = S(list->objectName());
+    f1->trigger();
+    ASSERT_TRUE(Page().CurrentUrl().contains("AddKey.html")) << name;
+    ClickSelectedEntry(list);
+    EXPECT_FALSE(Page().CurrentUrl().contains("AddKey.html")) << name;
+    EXPECT_NE(Page().ChatHtml().find("second answer"), std::string::npos) << name;
+    EXPECT_EQ(Form().FCurrentChatFile, chat) << name;
+    EXPECT_EQ(Dm().FChatHistory.size(), 4u) << name;
+  }
+}
+
+TEST_F(SendTest, AnAnswerThatArrivesUnderTheF1HelpPageIsShownInTheChat) {
+  UseEmulator();
+  WriteText("AddKey.html", "<html><body>help</body></html>");
+  OpenWindow();
+  QAction* f1 = HelpKey(Form());
+  ASSERT_NE(f1, nullptr);
+  for (const bool streamed : {false, true}) {
+    const char* name = streamed ? "streamed" : "whole";
+    Form().chkStreamAnswers->setChecked(streamed);
+    // The stream holds its second piece back until the help page covers the first.
+    std::promise<void> helpShown;
+    std::shared_future<void> shown = helpShown.get_future().share();
+    emulator::TScriptedReply reply = streamed ? emulator::StreamedTextReply({"piece one, ", "piece two"}, 5, 2, 0)
+                                              : TextReply("whole answer", 5, 2);
+    reply.OnEventSent = [shown](std::size_t AEvent) {
+      if (AEvent == 0) shown.wait_for(std::chrono::seconds(30));
+    };
+    Emulator.Enqueue(reply);
+    Form().memoPrompt->setPlainText(QString::fromUtf8(name) + " question");
+    QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(Form().RequestPending()) << name;
+    if (streamed) ASSERT_TRUE(WaitFor([&] { return Page().ChatHtml().find("piece one") != std::string::npos; }));
+    f1->trigger();
+    ASSERT_TRUE(Page().CurrentUrl().contains("AddKey.html")) << name;
+    helpShown.set_value();
+    ASSERT_TRUE(WaitForIdle()) << name;
+
+    EXPECT_FALSE(Page().CurrentUrl().contains("AddKey.html")) << name;
+    const std::string html = Page().ChatHtml();
+    EXPECT_NE(html.find(std::string(name) + " question"), std::string::npos) << name;
+    EXPECT_NE(html.find(streamed ? "piece one, piece two" : "whole answer"), std::string::npos) << name << html;
+    // The question's token footer still finds its bubble.
+    const auto scripts = Page().Texts(RecordingChatPage::OpKind::Script);
+    ASSERT_FALSE(scripts.empty()) << name;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(scripts.back(), m, std::regex("footer_(msg_[0-9]{17})"))) << name;
+    EXPECT_NE(html.find("id=\"" + m[1].str() + "\""), std::string::npos) << name;
+  }
+  EXPECT_EQ(Dm().FChatHistory.size(), 4u);
+  EXPECT_EQ(ChatFiles().size(), 1u);
+}
+
 // The window is locked and the input taken; whatever the prompt box and files hold.
 void ExpectWindowBack(TForm1& AForm, const char* ACase) {
   EXPECT_FALSE(AForm.RequestPending()) << ACase;
@@ -360,8 +455,13 @@ TEST_F(SendTest, ASaveThatFailsOnTheHelpPagePathGivesTheWindowAndThePromptBack) 
   UseEmulator();
   Emulator.Enqueue(TextReply("first answer", 5, 1));
   OpenWindow();
+  // An unchanged chat is not written again: the open chat holds a turn whose save failed.
+  TReadOnlyFolder readOnly(Path("chats"));
+  if (!readOnly.Ok()) GTEST_SKIP() << "no folder can be made read-only here";
   SendAndWait("first");
-  ASSERT_EQ(ChatFiles().size(), 1u);
+  ASSERT_EQ(Dialogs.Errors.size(), 1u);
+  ASSERT_TRUE(ChatFiles().empty());
+  Dialogs.Errors.clear();
   WriteText("AddKey.html", "<html><body>help</body></html>");
   Form().editApiKey->setEditText("");
   Form().memoPrompt->setPlainText("x");
@@ -373,8 +473,6 @@ TEST_F(SendTest, ASaveThatFailsOnTheHelpPagePathGivesTheWindowAndThePromptBack) 
   Form().Attachments().SetFiles({file});
   Form().memoPrompt->setPlainText("second");
   Dialogs.Messages.clear();
-  TReadOnlyFolder readOnly(Path("chats"));
-  if (!readOnly.Ok()) GTEST_SKIP() << "no folder can be made read-only here";
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
   ExpectWindowBack(Form(), "help page");
   EXPECT_EQ(Form().memoPrompt->toPlainText(), "second");

@@ -11,23 +11,51 @@
 namespace tarvok {
 namespace {
 
-TEST(DataFolder, ProgramFolderUnlessReadOnlyThenTheUsersDataFolder) {
+TEST(DataFolder, ProgramFolderUnlessReadOnlyAndEmptyOfOurFilesThenTheUsersDataFolder) {
   // Absolute on every system: the temporary folder is.
   const std::filesystem::path base = std::filesystem::temp_directory_path();
   const std::filesystem::path program = base / "opt" / "tarvok";
   const std::filesystem::path root = base / "home" / "u" / ".local" / "share";
   struct {
     const char* Name;
+    bool Holds;
     bool Writable;
     std::filesystem::path Root;
     std::filesystem::path Expected;
   } cases[] = {
-      {"writable: today's place, whatever the environment", true, root, program},
-      {"read-only: the user's data root", false, root, root / "tarvok"},
-      {"read-only: no data root keeps the program folder", false, {}, program},
-      {"read-only: a relative root is no root", false, "rel/data", program},
+      {"writable: today's place, whatever the environment", false, true, root, program},
+      {"read-only, none of our files: the user's data root", false, false, root, root / "tarvok"},
+      {"our files but no write goes through (full disk, quota): stays", true, false, root, program},
+      {"read-only: no data root keeps the program folder", false, false, {}, program},
+      {"read-only: a relative root is no root", false, false, "rel/data", program},
   };
-  for (const auto& c : cases) EXPECT_EQ(ChooseDataDir(program, c.Writable, c.Root), c.Expected) << c.Name;
+  for (const auto& c : cases) EXPECT_EQ(ChooseDataDir(program, c.Holds, c.Writable, c.Root), c.Expected) << c.Name;
+}
+
+TEST(DataFolder, OurFilesAreTheOnesTheProgramWrites) {
+  struct {
+    const char* Name;
+    const char* File;    // written as a file
+    const char* Folder;  // made as a folder
+    bool Holds;
+  } cases[] = {
+      {"settings", "config.ini", nullptr, true},
+      {"chats", nullptr, "chats", true},
+      {"request counters", nullptr, "ApiStats", true},
+      {"key list", "Keys.txt", nullptr, true},
+      {"model list", "Models.txt", nullptr, true},
+      {"summary prompt", "HistoryNewPartPrompt.txt", nullptr, true},
+      {"nothing", nullptr, nullptr, false},
+      {"only the files shipped with the program", "AddKey.html", nullptr, false},
+      {"a common name that may be anyone's", "log.txt", nullptr, false},
+      {"a file where our folder would be", "chats", nullptr, false},
+  };
+  for (const auto& c : cases) {
+    test::TTempDir dir;
+    if (c.File) dir.Write(c.File, "x");
+    if (c.Folder) std::filesystem::create_directory(dir.Path() / c.Folder);
+    EXPECT_EQ(HoldsTarvokData(dir.Path()), c.Holds) << c.Name;
+  }
 }
 
 TEST(DataFolder, TheXdgRuleForTheUsersDataRoot) {
