@@ -21,6 +21,7 @@
 
 #include "app/AttachmentsPanel.h"
 #include "app/DesktopTexts.h"
+#include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
 #include "app/UiTexts.h"
@@ -158,6 +159,9 @@ QString TDesktopActions::SavePastedPicture(const QMimeData* AData) {
 bool TDesktopActions::PasteIntoPrompt(const QMimeData* AData) {
   if (!AData) return false;
   if (AttachUrls(LocalFiles(AData))) return true;
+  // Cells copied from a spreadsheet bring a picture of themselves beside their text: the
+  // text is what the user meant, so a picture is attached only when there is no text.
+  if (AData->hasText() && !AData->text().trimmed().isEmpty()) return false;
   if (!AData->hasImage()) return false;
   QString saved;
   try {
@@ -181,18 +185,33 @@ void TDesktopActions::ExportChatClick() {
   const QString proposed = current.empty() ? QStringLiteral("chat") : Q(current);
   QString dir = FLastExportDir;
   if (dir.isEmpty() || !QFileInfo(dir).isDir()) dir = QDir::homePath();
-  const QString chosen =
-      F.Dlg().SaveFile(Q(ui::kExportTitle), dir, proposed + ".md", Q(ui::kExportFilter), QStringLiteral("md"));
+  QString filter = Q(ui::kExportFilterMarkdown);
+  QString chosen = F.Dlg().SaveFile(Q(ui::kExportTitle), dir, proposed + ".md", Q(ui::kExportFilter),
+                                    FilterSuffix(filter), &filter);
   if (chosen.isEmpty()) return;
+  // The type the user picked decides the format, whatever the name ends with.
+  const bool html = filter == Q(ui::kExportFilterHtml);
+  if (QFileInfo(chosen).suffix().isEmpty()) {
+    chosen += QLatin1Char('.') + FilterSuffix(Q(html ? ui::kExportFilterHtml : ui::kExportFilterMarkdown));
+    if (QFileInfo::exists(chosen) &&
+        !F.Dlg().AskYesNo(Q(ui::kAskReplaceExportStart) + QFileInfo(chosen).fileName() + Q(ui::kAskReplaceExportEnd),
+                          Q(ui::kExportTitle), Dialogs::Icon::Warning))
+      return;
+  }
   const std::filesystem::path path = PathFromUtf8(S(chosen));
   FLastExportDir = Q(PathToUtf8(path.parent_path()));
-  const QString suffix = QFileInfo(chosen).suffix().toLower();
   try {
-    if (suffix == "html" || suffix == "htm") {
+    if (html) {
       const std::string title = current.empty() ? std::string("chat") : ChatDisplayName(current + ".json");
       WriteFileAtomic(path, ChatToHtml(history, title));
     } else {
-      const TMarkdownExport md = ChatToMarkdown(history, PathToUtf8(path.stem()));
+      // A file already beside the export (an earlier export's picture, anything) is kept:
+      // the pictures take the next free numbers.
+      const auto taken = [folder = path.parent_path()](const std::string& AName) {
+        std::error_code error;
+        return std::filesystem::exists(std::filesystem::symlink_status(folder / PathFromUtf8(AName), error));
+      };
+      const TMarkdownExport md = ChatToMarkdown(history, PathToUtf8(path.stem()), taken);
       for (const TExportPicture& picture : md.Pictures) {
         std::string bytes;
         if (!Base64Decode(picture.Base64Data.view(), bytes)) continue;  // a broken picture shows as a dead link

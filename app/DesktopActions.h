@@ -23,8 +23,8 @@ class TDesktopActions : public QObject {
   // Dropped or pasted files, with the attachments panel's rules; folders are refused
   // with a message. Returns false when the data holds no local file at all.
   bool AttachUrls(const QList<QUrl>& AUrls);
-  // Ctrl+V in the prompt box: files are attached, a picture is saved as PNG into
-  // "attachments" and attached. False when it holds neither: the text pastes as usual.
+  // Ctrl+V in the prompt box: files are attached; a picture that comes without text is saved
+  // as PNG into "attachments" and attached. False otherwise: the text pastes as usual.
   bool PasteIntoPrompt(const QMimeData* AData);
   void ExportChatClick();  // "Экспортировать…"
   void ShowKeyHelp();      // F1

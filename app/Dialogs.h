@@ -20,9 +20,23 @@ class Dialogs {
   virtual bool InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) = 0;
   // Open dialog for several files; empty when cancelled. AFilter is in the toolkit's form.
   virtual QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) = 0;
-  // Save dialog; empty when cancelled.
+  // Save dialog; empty when cancelled. ASelectedFilter, when given, names the filter shown
+  // first and receives the one the user left selected; the default suffix then follows it.
   virtual QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,
-                           const QString& AFilter, const QString& ADefaultSuffix) = 0;
+                           const QString& AFilter, const QString& ADefaultSuffix,
+                           QString* ASelectedFilter = nullptr) = 0;
 };
+
+// The suffix of a filter's first pattern: "html" from "HTML (*.html *.htm)"; empty for "*.*".
+inline QString FilterSuffix(const QString& AFilter) {
+  const qsizetype star = AFilter.indexOf(QLatin1String("*."));
+  if (star < 0) return {};
+  qsizetype end = star + 2;
+  while (end < AFilter.size() && AFilter[end] != QLatin1Char(' ') && AFilter[end] != QLatin1Char(')') &&
+         AFilter[end] != QLatin1Char(';'))
+    ++end;
+  const QString suffix = AFilter.mid(star + 2, end - star - 2);
+  return suffix == QLatin1String("*") ? QString() : suffix;
+}
 
 }  // namespace tarvok

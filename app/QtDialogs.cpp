@@ -76,14 +76,24 @@ QStringList TQtDialogs::OpenFiles(const QString& ATitle, const QString& ADir, co
 }
 
 QString TQtDialogs::SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,
-                             const QString& AFilter, const QString& ADefaultSuffix) {
+                             const QString& AFilter, const QString& ADefaultSuffix, QString* ASelectedFilter) {
   QFileDialog dialog(FParent, ATitle, ADir, AFilter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
   if (!ADefaultSuffix.isEmpty()) dialog.setDefaultSuffix(ADefaultSuffix);
+  if (ASelectedFilter) {
+    if (!ASelectedFilter->isEmpty()) dialog.selectNameFilter(*ASelectedFilter);
+    // A name typed without a suffix gets the chosen type's, and the overwrite question is
+    // asked about the name that will be written.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& AFilter) {
+      const QString suffix = FilterSuffix(AFilter);
+      if (!suffix.isEmpty()) dialog.setDefaultSuffix(suffix);
+    });
+  }
   if (!AFileName.isEmpty()) dialog.selectFile(AFileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (ASelectedFilter) *ASelectedFilter = dialog.selectedNameFilter();
   return dialog.selectedFiles().first();
 }
 

@@ -24,7 +24,7 @@ class TQtDialogs : public Dialogs {
   bool InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) override;
   QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) override;
   QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName, const QString& AFilter,
-                   const QString& ADefaultSuffix) override;
+                   const QString& ADefaultSuffix, QString* ASelectedFilter = nullptr) override;
 
  private:
   QWidget* FParent;

@@ -61,7 +61,69 @@ constexpr const char* kPageGuard =
 
 // Turned off for the page's engine before it starts: no script, not even an injected one,
 // may reach the network, and WebRTC would send STUN packets to any address it is given.
+// The flag covers UDP only; TURN over TCP or TLS still connects, so the scripts below take
+// peer connections out of the page altogether.
 constexpr const char* kEngineFlags[] = {"--force-webrtc-ip-handling-policy=disable_non_proxied_udp"};
+
+// Runs before anything else in every document of every frame, in each world: a peer
+// connection is the one way left for script in the page to open a socket to an address of
+// its choosing (STUN and TURN over UDP, TCP or TLS), and the chat never needs one. Every
+// WebRTC interface goes, so that none can hand the constructor back.
+constexpr const char* kStripPeerConnections =
+    "var apply = Reflect.apply, ownNames = Object.getOwnPropertyNames, test = RegExp.prototype.test,"
+    " peer = /^(webkit)?RTC/;"
+    "function strip(w) {"
+    " var own; try { own = ownNames(w); } catch (e) { return; }"
+    " for (var i = 0; i < own.length; ++i)"
+    "  if (apply(test, peer, [own[i]])) { try { delete w[own[i]]; } catch (e) {} }"
+    "}";
+
+// In the page's own world more is needed: a frame the page makes starts with an empty
+// document of its own origin that no injected script reaches, so its interfaces are taken
+// away by this frame as soon as any call that can add a frame returns, before the page
+// gets the frame in hand (and the same is arranged inside that frame).
+constexpr const char* kGuardFrames =
+    "var describe = Object.getOwnPropertyDescriptor, define = Object.defineProperty,"
+    " has = WeakSet.prototype.has, add = WeakSet.prototype.add, seen = new WeakSet(), home = window;"
+    "function guardFrames(w) {"
+    " var n = 0; try { n = w.length; } catch (e) { return; }"
+    " for (var i = 0; i < n; ++i) { var c = null; try { c = w[i]; } catch (e) {} if (c) guard(c); }"
+    "}"
+    "function guard(w) {"
+    " var d; try { d = w.document; } catch (e) { return; }"  // another origin runs its own copy
+    " if (!d) return;"
+    " if (!apply(has, seen, [d])) { apply(add, seen, [d]); strip(w); hookRealm(w); }"
+    " guardFrames(w);"
+    "}"
+    "function wrap(proto, name, kind) {"
+    " var desc; try { desc = describe(proto, name); } catch (e) { return; }"
+    " if (!desc || !desc.configurable) return;"
+    " var f = desc[kind]; if (typeof f !== 'function') return;"
+    " desc[kind] = function () { try { return apply(f, this, arguments); } finally { guardFrames(home); } };"
+    " try { define(proto, name, desc); } catch (e) {}"
+    "}"
+    "function hookRealm(w) {"
+    " var calls = {Node: ['appendChild', 'insertBefore', 'replaceChild'],"
+    "  Element: ['append', 'prepend', 'before', 'after', 'replaceWith', 'replaceChildren', 'insertAdjacentElement',"
+    "   'insertAdjacentHTML', 'setHTML'],"
+    "  CharacterData: ['before', 'after', 'replaceWith'], DocumentType: ['before', 'after', 'replaceWith'],"
+    "  DocumentFragment: ['append', 'prepend', 'replaceChildren'],"
+    "  Document: ['append', 'prepend', 'replaceChildren', 'write', 'writeln', 'execCommand', 'open'],"
+    "  Range: ['insertNode', 'surroundContents'],"
+    "  HTMLIFrameElement: ['getSVGDocument'], HTMLFrameElement: ['getSVGDocument'],"
+    "  HTMLObjectElement: ['getSVGDocument'], HTMLEmbedElement: ['getSVGDocument']};"
+    " var sets = {Element: ['innerHTML', 'outerHTML'], ShadowRoot: ['innerHTML'], Document: ['body']};"
+    " var gets = {HTMLIFrameElement: ['contentWindow', 'contentDocument'],"
+    "  HTMLFrameElement: ['contentWindow', 'contentDocument'], HTMLObjectElement: ['contentWindow', 'contentDocument']};"
+    " function each(table, kind) {"
+    "  for (var type in table) {"
+    "   var c; try { c = w[type]; } catch (e) {}"
+    "   if (c && c.prototype) for (var i = 0; i < table[type].length; ++i) wrap(c.prototype, table[type][i], kind);"
+    "  }"
+    " }"
+    " each(calls, 'value'); each(sets, 'set'); each(gets, 'get');"
+    "}"
+    "guard(window);";
 
 bool IsOutsideLink(const QUrl& AUrl) {
   const QString scheme = AUrl.scheme();
@@ -189,6 +251,22 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
   capture.setRunsOnSubFrames(false);
   capture.setSourceCode(QString::fromUtf8(channelScript.readAll()) + QString::fromLatin1(kPageGuard));
   FPage->scripts().insert(capture);
+  // Only the guard runs in the application's world, so the interfaces just go there.
+  const QString strip = QString::fromLatin1(kStripPeerConnections);
+  const struct {
+    QWebEngineScript::ScriptWorldId World;
+    QString Source;
+  } noPeers[] = {{QWebEngineScript::MainWorld, strip + QString::fromLatin1(kGuardFrames)},
+                 {QWebEngineScript::ApplicationWorld, strip + QStringLiteral("strip(window);")}};
+  for (const auto& entry : noPeers) {
+    QWebEngineScript script;
+    script.setName(QStringLiteral("no-peer-connections"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(entry.World);
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(QStringLiteral("(function () {") + entry.Source + QStringLiteral("})();"));
+    FPage->scripts().insert(script);
+  }
 
   connect(FPage, &QWebEnginePage::titleChanged, this, [this](const QString& ATitle) {
     if (!IsSaveCodeCommand(ATitle.toStdString())) {

@@ -34,6 +34,10 @@ std::string EncodeLegacyCodePage(std::string_view AUtf8);
 std::filesystem::path PathFromUtf8(std::string_view AUtf8);
 std::string PathToUtf8(const std::filesystem::path& APath);
 
+// The characters after which a path's file name starts: '/' on POSIX, where '\\' and ':' are
+// ordinary name characters; '\\', '/' and the drive colon on Windows.
+std::string_view PathSeparatorChars();
+
 // Puts the written temporary file ATemp in the place of ATarget in one step. On Windows an
 // existing target is replaced with ReplaceFileW, which keeps its creation time (the chat
 // list is ordered by it); elsewhere it is a rename, which gives the file a new birth time.

@@ -90,6 +90,8 @@ std::string EncodeLegacyCodePage(std::string_view AUtf8) { return Convert(AUtf8,
 std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesystem::path(std::string(AUtf8)); }
 std::string PathToUtf8(const std::filesystem::path& APath) { return APath.string(); }
 
+std::string_view PathSeparatorChars() { return "/"; }
+
 void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError) {
   std::filesystem::rename(ATemp, ATarget, AError);
 }

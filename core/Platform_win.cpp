@@ -93,6 +93,8 @@ std::filesystem::path PathFromUtf8(std::string_view AUtf8) { return std::filesys
 
 std::string PathToUtf8(const std::filesystem::path& APath) { return Narrow(APath.native(), CP_UTF8); }
 
+std::string_view PathSeparatorChars() { return "\\/:"; }
+
 void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError) {
   AError.clear();
   const DWORD attributes = GetFileAttributesW(ATarget.c_str());

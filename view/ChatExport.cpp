@@ -46,17 +46,47 @@ std::string Heading(std::string_view AWho, TDateTime ATime) {
   return line + "\n\n";
 }
 
+// A file name as a link target in the pointy-bracket form, which keeps spaces and other
+// characters as they are: only what a viewer would read as something else is encoded.
+std::string LinkTarget(std::string_view AFileName) {
+  std::string out;
+  for (const char c : AFileName) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '%' || c == '#' || c == '?' || c == '<' || c == '>' || c == '\\') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The name as a link's words: brackets and backslashes would end or change the link.
+std::string LinkWords(std::string_view AFileName) {
+  std::string out;
+  for (const char c : AFileName) {
+    if (c == '[' || c == ']' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
-TMarkdownExport ChatToMarkdown(const TChatHistory& AHistory, std::string_view APictureBase) {
+TMarkdownExport ChatToMarkdown(const TChatHistory& AHistory, std::string_view APictureBase, const TNameTaken& ATaken) {
   TMarkdownExport out;
+  std::size_t number = 0;
   auto addPicture = [&](const TContentPart& APart) {
-    char number[16];
-    std::snprintf(number, sizeof number, "_%02zu.", out.Pictures.size() + 1);
-    TExportPicture picture{std::string(APictureBase) + number + PictureExtension(APart.MimeType), APart.MimeType,
-                           APart.Base64Data};
-    // The pointy-bracket form keeps spaces and brackets in the name a valid link.
-    out.Text += "![" + picture.FileName + "](<" + picture.FileName + ">)\n\n";
+    std::string name;
+    do {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, "_%02zu.", ++number);
+      name = std::string(APictureBase) + suffix + PictureExtension(APart.MimeType);
+    } while (ATaken && ATaken(name));
+    TExportPicture picture{name, APart.MimeType, APart.Base64Data};
+    out.Text += "![" + LinkWords(picture.FileName) + "](<" + LinkTarget(picture.FileName) + ">)\n\n";
     out.Pictures.push_back(std::move(picture));
   };
   for (const THistoryItem& item : AHistory) {
@@ -98,12 +128,16 @@ std::string ChatToHtml(const TChatHistory& AHistory, std::string_view ATitle) {
   const auto scriptEnd = page.find("</script>");
   if (scriptStart != std::string::npos && scriptEnd != std::string::npos)
     page.erase(scriptStart, scriptEnd + std::string_view("</script>").size() - scriptStart);
-  // Even a script that slipped into a bubble would not run: the page forbids them.
-  const std::string head = "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'\"><title>" +
-                           EscapeHtml(ATitle) + "</title>";
+  // Even a script or a remote address that slipped into a bubble would do nothing: the
+  // page runs no script and loads nothing but what it holds.
+  const std::string head = "<meta http-equiv=\"Content-Security-Policy\" content=\"" + std::string(kExportPolicy) +
+                           "\"><title>" + EscapeHtml(ATitle) + "</title>";
   page.insert(page.find("</head>"), head);
+  const TMarkdownConverter convert = [](std::string_view AText) {
+    return MarkdownToHtml(AText, TMarkdownOptions{.RemotePicturesAsLinks = true});
+  };
   std::string bubbles;
-  for (const THistoryItem& item : AHistory) bubbles += RenderHistoryItem(item);
+  for (const THistoryItem& item : AHistory) bubbles += RenderHistoryItem(item, {}, convert);
   ReplaceAll(bubbles, kCopyButton, "");
   ReplaceAll(bubbles, kSaveButton, "");
   const std::string container = "<div id=\"chat-container\">";

@@ -15,9 +15,17 @@ class TMarkdownError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+struct TMarkdownOptions {
+  // Pictures on a remote address become links to it (a page read elsewhere loads nothing).
+  bool RemotePicturesAsLinks = false;
+};
+
 // A fresh converter for each call. Code blocks come out as "<pre><code...>...</code></pre>".
+// An opener of raw HTML that waits for an end marker that never comes ("<!--" without
+// "-->", "<pre" without "</pre>", ...) shows as text instead of taking the rest with it.
 // Raises TMarkdownError when the converter cannot be built or fails.
 std::string MarkdownToHtml(std::string_view AMarkdown);
+std::string MarkdownToHtml(std::string_view AMarkdown, const TMarkdownOptions& AOptions);
 
 // Markdown whose conversion shows AText as written: every ASCII punctuation character is
 // escaped, so that a file name in a notice stays a name and never becomes a link, a picture,

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/DateTime.h"
+#include "core/Platform.h"
 #include "core/Text.h"
 
 namespace tarvok {
@@ -139,9 +140,20 @@ std::string StripBidiControls(std::string_view AText) {
   return out;
 }
 
-std::string FileNameOfPath(std::string_view APath) {
-  const std::size_t cut = APath.find_last_of("/\\:");
+std::string FileNameOfPath(std::string_view APath, std::string_view ASeparators) {
+  const std::size_t cut = APath.find_last_of(ASeparators);
   return std::string(cut == std::string_view::npos ? APath : APath.substr(cut + 1));
+}
+
+std::string FileNameOfPath(std::string_view APath) { return FileNameOfPath(APath, PathSeparatorChars()); }
+
+bool IsShownPictureType(std::string_view AMimeType) {
+  std::string type(AMimeType);
+  for (char& c : type)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const std::string_view shown : {"image/png", "image/jpeg", "image/gif", "image/webp", "image/bmp"})
+    if (type == shown) return true;
+  return false;
 }
 
 bool LooksLikeMimeType(std::string_view AMimeType) {
@@ -236,8 +248,9 @@ std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABas
   std::string html = "<div class=\"message-wrapper model-message\">  <div class=\"message-header\">    <strong>🤖 Gemini (Image)</strong>";
   html += TimestampSpan(ATimestamp);
   html += "  </div>  <div class=\"message-content\">";
-  // Anything else would let a crafted chat file break out of the src attribute.
-  if (LooksLikeMimeType(AMimeType) && !ABase64Data.empty() && IsBase64Text(ABase64Data)) {
+  // Anything else would let a crafted chat file break out of the src attribute, or show a
+  // document (HTML, SVG) or nothing at all where a picture was expected.
+  if (IsShownPictureType(AMimeType) && !ABase64Data.empty() && IsBase64Text(ABase64Data)) {
     html.reserve(html.size() + ABase64Data.size() + AMimeType.size() + 160);
     html += "    <img src=\"data:";
     html += AMimeType;
@@ -252,7 +265,7 @@ std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABas
   return html;
 }
 
-std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId) {
+std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId, const TMarkdownConverter& AConvert) {
   if (AItem.Role == "user") {
     std::string text;
     std::vector<std::string> names;
@@ -269,7 +282,7 @@ std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessa
       return RenderImageMessage(image.MimeType, image.Base64Data.view(), AItem.Timestamp);
     }
     const std::string_view text = AItem.Parts.empty() ? std::string_view() : std::string_view(AItem.Parts.front().Text);
-    return RenderModelMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration);
+    return RenderModelMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, AConvert);
   }
   return {};
 }

@@ -29,8 +29,12 @@ std::string EscapeUserText(std::string_view AText);
 // U+2066..U+2069): a shown file name must read as it is stored ("invoice\u202Efdp.txt" would
 // pass for "invoicetxt.pdf").
 std::string StripBidiControls(std::string_view AText);
-// The name part of a path (after the last '/', '\\' or ':').
+// The name part of a path: after the last of ASeparators, by default this system's
+// (PathSeparatorChars: '/' alone on POSIX, where a backslash is part of a name).
 std::string FileNameOfPath(std::string_view APath);
+std::string FileNameOfPath(std::string_view APath, std::string_view ASeparators);
+// The picture types a bubble shows (PNG, JPEG, GIF, WebP, BMP), in any letter case.
+bool IsShownPictureType(std::string_view AMimeType);
 // True for type/subtype made of letters, digits and !#$-^_.+ (what may go into a data: URL).
 bool LooksLikeMimeType(std::string_view AMimeType);
 
@@ -48,12 +52,14 @@ std::string RenderUserMessageNames(std::string_view AText, const std::vector<std
 std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
                                int ATokenCount, std::string_view ADuration,
                                const TMarkdownConverter& AConvert = {});
-// A MIME type that does not look like one, or data that is empty or not Base64, shows no
-// picture but a short notice saying so.
+// A MIME type other than a shown picture type, or data that is empty or not Base64, shows
+// no picture but a short notice saying so.
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);
 
 // The bubble of one stored turn, or empty for a role other than "user"/"model". A user
 // bubble gets AMessageId when one is given (its footer and error mark are found by it).
-std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId = {});
+// AConvert as for RenderModelMessage.
+std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessageId = {},
+                              const TMarkdownConverter& AConvert = {});
 
 }  // namespace tarvok

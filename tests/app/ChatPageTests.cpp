@@ -5,8 +5,11 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QNetworkDatagram>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 #include <QWebEnginePage>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -340,6 +343,94 @@ TEST_F(ChatPageTest, WebRtcSendsNothingEvenToAStunServerTheScriptNames) {
       },
       kWaitMs));
   EXPECT_EQ(stun.Packets(), 0) << EvalText("window.__gathering").toStdString();
+}
+
+// Script loose in the page (or in a frame it makes) can build no peer connection at all:
+// TURN over TCP and TLS would otherwise open a connection to any address it names, which
+// no engine flag stops. Loopback listeners see every attempt; the reason the attempt was
+// refused is checked too, so that a broken test script cannot pass for a refusal.
+TEST_F(ChatPageTest, NoPeerConnectionFromThePageOrItsFramesOverUdpTcpOrTls) {
+  QTcpServer tcp;
+  ASSERT_TRUE(tcp.listen(QHostAddress::LocalHost));
+  QUdpSocket udp;
+  ASSERT_TRUE(udp.bind(QHostAddress::LocalHost, 0));
+  int tcpConnections = 0, udpDatagrams = 0;
+  QObject::connect(&tcp, &QTcpServer::newConnection, [&] {
+    while (QTcpSocket* socket = tcp.nextPendingConnection()) {
+      ++tcpConnections;
+      socket->deleteLater();
+    }
+  });
+  QObject::connect(&udp, &QUdpSocket::readyRead, [&] {
+    while (udp.hasPendingDatagrams()) {
+      udp.receiveDatagram();
+      ++udpDatagrams;
+    }
+  });
+  const std::string tcpPort = std::to_string(tcp.serverPort()), udpPort = std::to_string(udp.localPort());
+  const struct {
+    const char* Name;
+    std::string Server;
+  } servers[] = {
+      {"STUN over UDP", "{urls: 'stun:127.0.0.1:" + udpPort + "'}"},
+      {"TURN over UDP", "{urls: 'turn:127.0.0.1:" + udpPort + "?transport=udp', username: 'u', credential: 'p'}"},
+      {"TURN over TCP", "{urls: 'turn:127.0.0.1:" + tcpPort + "?transport=tcp', username: 'u', credential: 'p'}"},
+      {"TURN over TLS", "{urls: 'turns:127.0.0.1:" + tcpPort + "?transport=tcp', username: 'u', credential: 'p'}"},
+  };
+  // Where the script finds its constructor (each hands a window to go): the page itself,
+  // its prefixed name, frames the page makes (their first, empty document, reached every
+  // way there is), and a frame's own document once it has loaded.
+  const struct {
+    const char* Name;
+    std::string Find;
+  } places[] = {
+      {"page", "go(window);"},
+      {"page, prefixed name", "go({RTCPeerConnection: window.webkitRTCPeerConnection});"},
+      {"new empty frame", "var f = document.createElement('iframe'); document.body.appendChild(f); go(f.contentWindow);"},
+      {"frame reached by its index", "var f = document.createElement('iframe'); f.src = 'http://127.0.0.1:9/';"
+                                     " document.body.appendChild(f); go(window[window.length - 1]);"},
+      {"frame running a javascript: address", "window.__go = go; var f = document.createElement('iframe');"
+                                              " f.src = 'javascript:parent.__go(window)'; document.body.appendChild(f);"},
+      {"frame made inside a new frame",
+       "var f = document.createElement('iframe'); document.body.appendChild(f); var d = f.contentWindow.document;"
+       " var g = d.createElement('iframe'); d.body.appendChild(g); go(g.contentWindow);"},
+      {"frame added as markup", "document.body.insertAdjacentHTML('beforeend', '<iframe></iframe>'); go(window[window.length - 1]);"},
+      {"frame with a document of its own",
+       "var f = document.createElement('iframe'); f.srcdoc = '<p>x</p>';"
+       " f.onload = function () { go(f.contentWindow); }; document.body.appendChild(f);"},
+  };
+  FPage.AppendChatHtml("<p>x</p>");
+  for (const auto& place : places) {
+    for (const auto& server : servers) {
+      const std::string row = std::string(place.Name) + ", " + server.Name;
+      Eval("window.__rtc = 'none';"
+           "(function () {"
+           " function go(w) {"
+           "  try {"
+           "   var pc = new w.RTCPeerConnection({iceServers: [" + server.Server + "]});"
+           "   pc.onicegatheringstatechange = function () { window.__rtc = pc.iceGatheringState; };"
+           "   pc.createDataChannel('d');"
+           "   pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
+           "     .catch(function (e) { window.__rtc = 'refused: ' + e.message; });"
+           "   window.__pcs = (window.__pcs || []).concat([pc]);"
+           "  } catch (e) { window.__rtc = 'refused: ' + e.message; }"
+           " }"
+           " " + place.Find +
+           "})(); 0");
+      ASSERT_TRUE(QTest::qWaitFor(
+          [&] {
+            const QString state = EvalText("window.__rtc");
+            return tcpConnections > 0 || udpDatagrams > 0 || state == "complete" || state.startsWith("refused");
+          },
+          kWaitMs))
+          << row;
+      const QString state = EvalText("window.__rtc");
+      EXPECT_EQ(tcpConnections, 0) << row << ": " << state.toStdString();
+      EXPECT_EQ(udpDatagrams, 0) << row << ": " << state.toStdString();
+      EXPECT_TRUE(state.startsWith("refused") && state.contains("RTCPeerConnection")) << row << ": " << state.toStdString();
+      tcpConnections = udpDatagrams = 0;
+    }
+  }
 }
 
 }  // namespace

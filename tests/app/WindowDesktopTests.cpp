@@ -144,6 +144,34 @@ TEST_F(DesktopTest, CtrlVAttachesFilesSavesAPictureAsPngAndPastesTextAsBefore) {
   EXPECT_EQ(Form().FlbFiles1.size(), 3u);
 }
 
+// Spreadsheet cells come as their text and a picture of them: the text is what the user
+// copied. A picture with nothing but blanks beside it is still attached.
+TEST_F(DesktopTest, CtrlVPastesTheTextThatComesWithAPicture) {
+  OpenWindow();
+  QImage cells(12, 4, QImage::Format_ARGB32);
+  cells.fill(Qt::white);
+  auto paste = [&] { QTest::keyClick(Form().memoPrompt, Qt::Key_V, Qt::ControlModifier); };
+
+  auto* both = new QMimeData;
+  both->setImageData(cells);
+  both->setText("A1\tB1\nA2\tB2");
+  QGuiApplication::clipboard()->setMimeData(both);
+  paste();
+  EXPECT_EQ(Form().memoPrompt->toPlainText(), "A1\tB1\nA2\tB2");
+  EXPECT_TRUE(Form().FlbFiles1.empty());
+  EXPECT_FALSE(fs::exists(Path("attachments")));
+
+  Form().memoPrompt->clear();
+  auto* blank = new QMimeData;
+  blank->setImageData(cells);
+  blank->setText(" \n");
+  QGuiApplication::clipboard()->setMimeData(blank);
+  paste();
+  ASSERT_EQ(Form().FlbFiles1.size(), 1u);
+  EXPECT_EQ(fs::path(Form().FlbFiles1[0]).extension(), ".png");
+  EXPECT_TRUE(Form().memoPrompt->toPlainText().trimmed().isEmpty());
+}
+
 TEST_F(DesktopTest, ExportWritesMarkdownWithPicturesBesideItOrOnePageWithoutScripts) {
   UseEmulator();
   Emulator.Enqueue(TextReply("**Ответ** готов", 5, 7));
@@ -181,6 +209,7 @@ TEST_F(DesktopTest, ExportWritesMarkdownWithPicturesBesideItOrOnePageWithoutScri
   EXPECT_EQ(Status(), std::string(ui::kStatusExported) + Path("out/my chat.md").string());
 
   Dialogs.AnswerSaveWith(Q(Path("out/page.html").string()));
+  Dialogs.SaveFilterAnswers.push_back(ui::kExportFilterHtml);
   actions->ExportChat->trigger();
   EXPECT_EQ(Dialogs.SaveFileCalls[1].Dir, Q(Path("out").string())) << "the last export's folder";
   const std::string html = ReadText("out/page.html");
@@ -195,6 +224,75 @@ TEST_F(DesktopTest, ExportWritesMarkdownWithPicturesBesideItOrOnePageWithoutScri
   actions->ExportChat->trigger();
   ASSERT_EQ(Dialogs.Messages.size(), 1u);
   EXPECT_TRUE(S(Dialogs.Messages[0]).starts_with(ui::kMsgExportFailed));
+}
+
+// The type chosen in the dialog decides the format; a name typed without a suffix gets
+// that type's; pictures never replace files already beside the export.
+TEST_F(DesktopTest, ExportFollowsTheChosenTypeAndKeepsExistingFiles) {
+  UseEmulator();
+  Emulator.Enqueue(TextReply("**Ответ**", 5, 7));
+  OpenWindow();
+  auto* actions = Form().findChild<TDesktopActions*>();
+  ASSERT_NE(actions, nullptr);
+  SendAndWait("Вопрос");
+  const std::string png = "\x89PNG\r\n\x1a\nnew picture";
+  THistoryItem image;
+  image.Role = "model";
+  image.Parts.push_back({TPartType::ptInlineData, {}, "image/png", Base64Encode(png), {}});
+  Dm().ChatHistory().push_back(image);
+  fs::create_directories(Path("out"));
+
+  const struct {
+    const char* Name;
+    const char* Typed;
+    const char* Filter;  // null: the one the dialog showed first
+    const char* Written;
+    bool Html;
+  } cases[] = {
+      {"HTML chosen, no suffix typed", "out/a", ui::kExportFilterHtml, "out/a.html", true},
+      {"Markdown chosen, no suffix typed", "out/b", ui::kExportFilterMarkdown, "out/b.md", false},
+      {"HTML chosen, another suffix typed", "out/c.md", ui::kExportFilterHtml, "out/c.md", true},
+      {"Markdown chosen, .html typed", "out/d.html", ui::kExportFilterMarkdown, "out/d.html", false},
+      {"nothing changed in the dialog", "out/e", nullptr, "out/e.md", false},
+  };
+  for (const auto& c : cases) {
+    Dialogs.AnswerSaveWith(Q(Path(c.Typed).string()));
+    if (c.Filter) Dialogs.SaveFilterAnswers.push_back(c.Filter);
+    actions->ExportChat->trigger();
+    EXPECT_EQ(S(Dialogs.SaveFileCalls.back().SelectedFilter), ui::kExportFilterMarkdown) << c.Name;
+    EXPECT_EQ(Dialogs.SaveFileCalls.back().DefaultSuffix, "md") << c.Name;
+    ASSERT_TRUE(fs::exists(Path(c.Written))) << c.Name;
+    const std::string text = ReadText(c.Written);
+    EXPECT_EQ(text.starts_with("<!DOCTYPE html>"), c.Html) << c.Name;
+    EXPECT_EQ(text.find("**Ответ**") != std::string::npos, !c.Html) << c.Name;
+    if (std::string(c.Typed) != c.Written) EXPECT_FALSE(fs::exists(Path(c.Typed))) << c.Name;
+  }
+
+  // The suffix added after the dialog could name a file the dialog did not ask about: asked
+  // here, and No leaves it alone.
+  Dialogs.Questions.clear();
+  Dialogs.AnswerSaveWith(Q(Path("out/a").string()));
+  Dialogs.SaveFilterAnswers.push_back(ui::kExportFilterHtml);
+  WriteText("out/a.html", "mine");
+  actions->ExportChat->trigger();
+  ASSERT_EQ(Dialogs.Questions.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Questions[0].Text),
+            std::string(ui::kAskReplaceExportStart) + "a.html" + ui::kAskReplaceExportEnd);
+  EXPECT_EQ(ReadText("out/a.html"), "mine");
+
+  // Files of an earlier export (or anyone's) beside the target stay as they are.
+  WriteText("out/pic_01.png", "keep me");
+  Dialogs.AnswerSaveWith(Q(Path("out/pic.md").string()));
+  actions->ExportChat->trigger();
+  EXPECT_EQ(ReadText("out/pic_01.png"), "keep me");
+  EXPECT_EQ(ReadText("out/pic_02.png"), png);
+  EXPECT_NE(ReadText("out/pic.md").find("![pic_02.png](<pic_02.png>)"), std::string::npos);
+
+  // A name a viewer would misread ('#', '%') still links its picture.
+  Dialogs.AnswerSaveWith(Q(Path("out/C# 100%.md").string()));
+  actions->ExportChat->trigger();
+  EXPECT_EQ(ReadText("out/C# 100%_01.png"), png);
+  EXPECT_NE(ReadText("out/C# 100%.md").find("(<C%23 100%25_01.png>)"), std::string::npos);
 }
 
 TEST_F(DesktopTest, ShortcutsNewChatSearchAttachAndKeyHelp) {

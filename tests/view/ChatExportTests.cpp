@@ -1,6 +1,7 @@
 // A chat written out as Markdown (pictures beside it) or as one page without scripts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "core/DateTime.h"
@@ -76,12 +77,50 @@ TEST(ChatExport, HtmlIsThePageAsShownWithPicturesInlineAndNoScript) {
   for (const char* absent : {"<script", "onclick", "onerror", "copyCode", "downloadCode"})
     EXPECT_EQ(html.find(absent), std::string::npos) << absent;
   for (const char* present :
-       {"<!DOCTYPE html>", ".message-wrapper", "<title>Мой &lt;чат&gt;</title>", "script-src 'none'",
+       {"<!DOCTYPE html>", ".message-wrapper", "<title>Мой &lt;чат&gt;</title>",
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
+        "style-src 'unsafe-inline'; font-src data:\">",
         "&lt;script&gt;alert(1)&lt;/script&gt; & co", "🤖 Gemini-2.5-pro", "alert(2)", "code-block-container",
         "src=\"data:image/png;base64,iVBORw0KGgo=\"", "09:30:15 - 14.03.2025"})
     EXPECT_NE(html.find(present), std::string::npos) << present;
   EXPECT_LT(html.find("user-message"), html.find("model-message")) << "turns keep their order";
   EXPECT_EQ(html.substr(html.size() - 20), "</div></body></html>");
+}
+
+// Opening the page tells nobody what the chat is about: a picture on a remote address (the
+// address may carry the chat's words) is a link, and the page's policy loads nothing else.
+TEST(ChatExport, HtmlLoadsNothingFromElsewhere) {
+  const TChatHistory history = {
+      Turn("model", {Text("See ![x](https://tracker.example/p.png?q=secret) and ![](//cdn.example/a.gif)\n\n"
+                          "![inline](data:image/png;base64,iVBORw0KGgo=)")}),
+  };
+  const std::string html = ChatToHtml(history, "t");
+  EXPECT_EQ(html.find("<img src=\"https:"), std::string::npos) << html;
+  EXPECT_EQ(html.find("<img src=\"//"), std::string::npos) << html;
+  EXPECT_NE(html.find("<a href=\"https://tracker.example/p.png?q=secret\">x</a>"), std::string::npos);
+  EXPECT_NE(html.find("<a href=\"//cdn.example/a.gif\">//cdn.example/a.gif</a>"), std::string::npos);
+  EXPECT_NE(html.find("<img src=\"data:image/png;base64,iVBORw0KGgo=\" alt=\"inline\" />"), std::string::npos);
+  EXPECT_NE(html.find(std::string("content=\"") + std::string(kExportPolicy) + "\""), std::string::npos);
+}
+
+TEST(ChatExport, MarkdownPictureLinksSurviveOddNamesAndNeverTakeAnExistingFile) {
+  const TChatHistory history = {Turn("model", {Data("image/png", "iVBO")}, 0), Turn("model", {Data("image/jpeg", "AAAA")}, 0)};
+  // A link target a viewer reads as it was written: '#' is no fragment, '%' no escape.
+  const TMarkdownExport odd = ChatToMarkdown(history, "C# 100% [v2]?");
+  ASSERT_EQ(odd.Pictures.size(), 2u);
+  EXPECT_EQ(odd.Pictures[0].FileName, "C# 100% [v2]?_01.png");
+  EXPECT_NE(odd.Text.find("![C# 100% \\[v2\\]?_01.png](<C%23 100%25 [v2]%3F_01.png>)"), std::string::npos) << odd.Text;
+
+  // Names already beside the export are skipped, never replaced.
+  const std::vector<std::string> existing = {"my chat_01.png", "my chat_03.jpg"};
+  const TMarkdownExport free = ChatToMarkdown(history, "my chat", [&](const std::string& AName) {
+    return std::find(existing.begin(), existing.end(), AName) != existing.end();
+  });
+  ASSERT_EQ(free.Pictures.size(), 2u);
+  EXPECT_EQ(free.Pictures[0].FileName, "my chat_02.png");
+  EXPECT_EQ(free.Pictures[1].FileName, "my chat_04.jpg");
+  EXPECT_NE(free.Text.find("(<my chat_02.png>)"), std::string::npos);
+  EXPECT_NE(free.Text.find("(<my chat_04.jpg>)"), std::string::npos);
 }
 
 }  // namespace

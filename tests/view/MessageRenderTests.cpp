@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/DateTime.h"
+#include "core/Platform.h"
 #include "view/Markdown.h"
 #include "view/MessageRender.h"
 
@@ -86,7 +87,7 @@ TEST(UserBubbleTest, ExactHtml) {
        "a<b>\r\nc & \"d\"\ne", {}, 0, "", -1,
        UserHead("", "") + "a&lt;b&gt;<br>c & \"d\"\ne</p>  </div></div>"},
       {"live message: id, time, file names without folders, footer",
-       "hi", {"/home/u/docs/report.pdf", "C:\\Users\\u\\pic.png"}, kTime, "msg_20250314093015123", 5,
+       "hi", {"/home/u/docs/report.pdf", "/home/u/pic.png"}, kTime, "msg_20250314093015123", 5,
        UserHead(" id=\"msg_20250314093015123\"", kSpan) + "hi</p>" + kAttachHead +
            "<li>report.pdf</li><li>pic.png</li></ul></div>"
            "<div class=\"message-footer\" id=\"footer_msg_20250314093015123\">" + kTokens + "5</div>  </div></div>"},
@@ -95,7 +96,7 @@ TEST(UserBubbleTest, ExactHtml) {
       {"negative count other than -1: no footer", "x", {}, 0, "msg_1", -2,
        UserHead(" id=\"msg_1\"", "") + "x</p>  </div></div>"},
       {"hostile file name is shown as text",
-       "x", {"C:\\a\\<img src=x onerror=\"alert(1)\">&'.png"}, 0, "", -1,
+       "x", {"/a/<img src=x onerror=\"alert(1)\">&'.png"}, 0, "", -1,
        UserHead("", "") + "x</p>" + kAttachHead +
            "<li>&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;&#39;.png</li></ul></div>  </div></div>"},
       {"bidirectional controls leave file names, the text keeps them",
@@ -104,6 +105,27 @@ TEST(UserBubbleTest, ExactHtml) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(RenderUserMessage(c.Text, c.Files, c.Timestamp, c.Id, c.Tokens), c.Expected) << c.Name;
+}
+
+TEST(UserBubbleTest, FileNamesAreCutAtThisSystemsSeparatorsOnly) {
+  const struct {
+    std::string Path, Posix, Windows;
+  } cases[] = {
+      {"/home/u/f06.png\\>.txt", "f06.png\\>.txt", ">.txt"},
+      {"C:\\Users\\u\\pic.png", "C:\\Users\\u\\pic.png", "pic.png"},
+      {"D:pic.png", "D:pic.png", "pic.png"},
+      {"a/b\\c/d.txt", "d.txt", "d.txt"},
+      {"plain.txt", "plain.txt", "plain.txt"},
+      {"dir/", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FileNameOfPath(c.Path, "/"), c.Posix) << c.Path;
+    EXPECT_EQ(FileNameOfPath(c.Path, "\\/:"), c.Windows) << c.Path;
+  }
+  // The bubble lists the name the way this system reads it: on POSIX a backslash is part of it.
+  const bool backslashSeparates = PathSeparatorChars().find('\\') != std::string_view::npos;
+  const std::string html = RenderUserMessage("x", {"/home/u/f06.png\\x.txt"}, 0, "", -1);
+  EXPECT_NE(html.find(backslashSeparates ? "<li>x.txt</li>" : "<li>f06.png\\x.txt</li>"), std::string::npos) << html;
 }
 
 TEST(ModelBubbleTest, HeaderAndFooter) {
@@ -177,6 +199,14 @@ TEST(ImageBubbleTest, PayloadAndStoredTurns) {
   EXPECT_EQ(RenderHistoryItem(stored), expected);
 }
 
+TEST(ImageBubbleTest, RasterTypesShowInAnyLetterCase) {
+  for (const char* mime : {"image/png", "image/jpeg", "image/gif", "image/webp", "image/bmp", "IMAGE/PNG", "Image/Jpeg"}) {
+    const std::string html = RenderImageMessage(mime, "AAAA", 0);
+    EXPECT_NE(html.find(std::string("<img src=\"data:") + mime + ";base64,AAAA\""), std::string::npos) << mime;
+    EXPECT_EQ(html.find(kImageRefused), std::string::npos) << mime;
+  }
+}
+
 TEST(ImageBubbleTest, PayloadLookalikesStayText) {
   const struct {
     const char* Name;
@@ -206,6 +236,12 @@ TEST(ImageBubbleTest, HostileMimeOrDataShowsANoticeInsteadOfThePicture) {
       {"quote in data", "image/png", "AA==\" onerror=\"alert(1)"},
       {"markup in data", "image/png", "<svg onload=alert(1)>"},
       {"no data", "image/png", ""},
+      // Not a raster picture: a document or nothing at all would show where a picture was expected.
+      {"HTML", "text/html", "PGI+eDwvYj4="},
+      {"SVG", "image/svg+xml", "PHN2Zz48L3N2Zz4="},
+      {"PDF", "application/pdf", "JVBERg=="},
+      {"an image type the page cannot show", "image/heic", "AAAA"},
+      {"a prefix of a shown type", "image/pn", "AAAA"},
   };
   for (const auto& c : cases) {
     const std::string html = RenderImageMessage(c.Mime, c.Data, 0);
@@ -241,10 +277,72 @@ TEST(MarkdownTest, SafeConversionWithExtensions) {
   }
 }
 
+// An opener of raw HTML whose end never comes would take the rest of the answer with it
+// (and the safe setting drops raw HTML): it shows as text, and what follows is Markdown.
+TEST(MarkdownTest, AnOpenerWithoutItsEndShowsAsTextAndTheRestStays) {
+  const struct {
+    const char* Name;
+    std::string Markdown;
+    std::string Html;
+  } cases[] = {
+      {"comment opener", "a\n\n<!-- note\n\n**rest**\n\n- item\n",
+       "<p>a</p>\n<p>&lt;!-- note</p>\n<p><strong>rest</strong></p>\n<ul>\n<li>item</li>\n</ul>\n"},
+      {"after a few spaces, with CR LF", "  <!-- x\r\n\r\n*y*", "<p>&lt;!-- x</p>\n<p><em>y</em></p>\n"},
+      {"interrupting a paragraph", "text\n<!-- x\n\n*y*", "<p>text\n&lt;!-- x</p>\n<p><em>y</em></p>\n"},
+      {"in a quote", "> <!-- q\n> more\n\nafter", "<blockquote>\n<p>&lt;!-- q\nmore</p>\n</blockquote>\n<p>after</p>\n"},
+      {"in a list item", "- <!-- li\n  x\n\n*after*", "<ul>\n<li>&lt;!-- li\nx</li>\n</ul>\n<p><em>after</em></p>\n"},
+      {"one after another", "<!--\n<!--\n*z*", "<p>&lt;!--\n&lt;!--\n<em>z</em></p>\n"},
+      {"pre opener", "<pre>\ncode\n\n*after*", "<p>&lt;pre&gt;\ncode</p>\n<p><em>after</em></p>\n"},
+      {"processing instruction", "<?php echo 1;\n\n*after*", "<p>&lt;?php echo 1;</p>\n<p><em>after</em></p>\n"},
+      {"after a NUL", std::string("a\0b\n<!-- n\n\n*c*", 15),
+       "<p>a\xEF\xBF\xBD" "b\n&lt;!-- n</p>\n<p><em>c</em></p>\n"},
+      // Unchanged: a closed comment or block is raw HTML as before, and code is code.
+      {"closed comment", "<!-- gone -->\n\n*b*", "<!-- raw HTML omitted -->\n<p><em>b</em></p>\n"},
+      {"closed over lines", "<!-- a\nb -->\n*b*", "<!-- raw HTML omitted -->\n<p><em>b</em></p>\n"},
+      {"closed pre", "<pre>\nx\n</pre>\n\n*b*", "<!-- raw HTML omitted -->\n<p><em>b</em></p>\n"},
+      {"inside a code fence", "```\n<!-- c\n```\n\n*b*", "<pre><code>&lt;!-- c\n</code></pre>\n<p><em>b</em></p>\n"},
+      {"inline, not a block", "see <!-- this\n\n*b*", "<p>see &lt;!-- this</p>\n<p><em>b</em></p>\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MarkdownToHtml(c.Markdown), c.Html) << c.Name;
+
+  // Thousands of openers: nothing is lost, and it does not take long to find out.
+  std::string many;
+  for (int i = 0; i < 5000; ++i) many += "<!--\n";
+  const std::string html = MarkdownToHtml(many + "last words");
+  EXPECT_NE(html.find("last words"), std::string::npos);
+  EXPECT_EQ(html.find("raw HTML omitted"), std::string::npos);
+
+  // The bubble of a live, streamed or reopened answer is made from this conversion.
+  const std::string bubble = RenderModelMessage("Intro\n\n<!-- draft\n\n## Part two\n\nbody", "m", 0, -1, "");
+  EXPECT_NE(bubble.find("<h2>Part two</h2>\n<p>body</p>"), std::string::npos) << bubble;
+}
+
+TEST(MarkdownTest, RemotePicturesBecomeLinksOnlyWhenAsked) {
+  const struct {
+    const char* Name;
+    std::string Markdown;
+    std::string Html;
+  } cases[] = {
+      {"remote picture with words", "![x](https://tracker.example/p.png?q=secret)",
+       "<p><a href=\"https://tracker.example/p.png?q=secret\">x</a></p>\n"},
+      {"no words: the address is the link's text, the title stays", "![](http://e.example/x.png \"t\")",
+       "<p><a href=\"http://e.example/x.png\" title=\"t\">http://e.example/x.png</a></p>\n"},
+      {"relative address", "![*a*](p.png)", "<p><a href=\"p.png\"><em>a</em></a></p>\n"},
+      {"a picture inside a link", "[![x](https://e.example/p.png)](https://e.example)",
+       "<p><a href=\"https://e.example\"><a href=\"https://e.example/p.png\">x</a></a></p>\n"},
+      {"a data: picture stays", "![d](data:image/png;base64,AAAA)",
+       "<p><img src=\"data:image/png;base64,AAAA\" alt=\"d\" /></p>\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MarkdownToHtml(c.Markdown, TMarkdownOptions{.RemotePicturesAsLinks = true}), c.Html) << c.Name;
+    EXPECT_NE(MarkdownToHtml(c.Markdown).find("<img"), std::string::npos) << c.Name << ": the chat pane keeps its pictures";
+  }
+}
+
 TEST(HistoryItemTest, StoredTurns) {
   THistoryItem user{"user",
                     {{TPartType::ptText, "a<", "", {}, ""},
-                     {TPartType::ptInlineData, "", "application/pdf", TSharedText("AA=="), "C:\\docs\\z.pdf"},
+                     {TPartType::ptInlineData, "", "application/pdf", TSharedText("AA=="), "/docs/z.pdf"},
                      {TPartType::ptText, "b", "", {}, ""},
                      {TPartType::ptInlineData, "", "image/png", TSharedText("AA=="), ""}},
                     3, kTime, "", ""};

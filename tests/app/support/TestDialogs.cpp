@@ -24,7 +24,7 @@ bool TestDialogs::InputQuery(const QString& ACaption, const QString& APrompt, QS
 }
 
 QStringList TestDialogs::OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) {
-  OpenFileCalls.push_back({ATitle, ADir, QString(), AFilter, QString()});
+  OpenFileCalls.push_back({ATitle, ADir, QString(), AFilter, QString(), QString()});
   if (OpenFilesAnswers.empty()) return {};
   QStringList answer = OpenFilesAnswers.front();
   OpenFilesAnswers.pop_front();
@@ -32,12 +32,17 @@ QStringList TestDialogs::OpenFiles(const QString& ATitle, const QString& ADir, c
 }
 
 QString TestDialogs::SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,
-                              const QString& AFilter, const QString& ADefaultSuffix) {
-  const FileDialogCall call{ATitle, ADir, AFileName, AFilter, ADefaultSuffix};
+                              const QString& AFilter, const QString& ADefaultSuffix, QString* ASelectedFilter) {
+  const FileDialogCall call{ATitle, ADir, AFileName, AFilter, ADefaultSuffix,
+                            ASelectedFilter ? *ASelectedFilter : QString()};
   SaveFileCalls.push_back(call);
   if (SaveFileAnswers.empty()) return {};
   auto answer = std::move(SaveFileAnswers.front());
   SaveFileAnswers.pop_front();
+  if (!SaveFilterAnswers.empty()) {
+    if (ASelectedFilter) *ASelectedFilter = SaveFilterAnswers.front();
+    SaveFilterAnswers.pop_front();
+  }
   return answer(call);
 }
 

@@ -21,6 +21,7 @@ class TestDialogs : public Dialogs {
   };
   struct FileDialogCall {
     QString Title, Dir, FileName, Filter, DefaultSuffix;  // FileName and suffix empty for open dialogs
+    QString SelectedFilter;                               // the filter a save dialog showed first
   };
 
   // Answers, taken from the front.
@@ -29,6 +30,8 @@ class TestDialogs : public Dialogs {
   std::deque<QStringList> OpenFilesAnswers;
   // A save answer may run code while the dialog "is open" before answering.
   std::deque<std::function<QString(const FileDialogCall&)>> SaveFileAnswers;
+  // The filter the user leaves selected in the next save dialogs; none queued keeps the first.
+  std::deque<QString> SaveFilterAnswers;
 
   // What was shown.
   std::vector<QString> Messages;
@@ -48,7 +51,7 @@ class TestDialogs : public Dialogs {
   bool InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) override;
   QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) override;
   QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName, const QString& AFilter,
-                   const QString& ADefaultSuffix) override;
+                   const QString& ADefaultSuffix, QString* ASelectedFilter = nullptr) override;
 };
 
 }  // namespace tarvok
