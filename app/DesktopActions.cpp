@@ -23,6 +23,7 @@
 #include "app/DesktopTexts.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/RichExport.h"
 #include "app/UiTexts.h"
 #include "core/DataFolder.h"
 #include "core/DateTime.h"
@@ -190,7 +191,7 @@ void TDesktopActions::ExportChatClick() {
   try {
     if (suffix == "html" || suffix == "htm") {
       const std::string title = current.empty() ? std::string("chat") : ChatDisplayName(current + ".json");
-      WriteFileAtomic(path, ChatToHtml(history, title));
+      WriteFileAtomic(path, WithDecoratedAnswers(ChatToHtml(history, title)));
     } else {
       const TMarkdownExport md = ChatToMarkdown(history, PathToUtf8(path.stem()));
       for (const TExportPicture& picture : md.Pictures) {

@@ -3,14 +3,24 @@
 // to run what an answer holds.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <memory>
 #include <string>
 
 #include "app/ChatView.h"
+#include "app/QtText.h"
+#include "app/RichExport.h"
 #include "app/WebChatPage.h"
+#include "storage/ChatFile.h"
 #include "tests/app/support/RichAnswerProbe.h"
 #include "tests/app/support/TestDialogs.h"
+#include "tests/app/support/WindowFixture.h"
+#include "view/ChatExport.h"
 #include "view/MessageRender.h"
 #include "view/StreamRender.h"
 
@@ -57,6 +67,65 @@ TEST_F(RichAnswerTest, AStreamedAnswerIsDecoratedAsItGrows) {
   FPage.AppendChatHtml(whole);
   ExpectRichSampleShown(FPage, ".model-message");
   EXPECT_EQ(Eval("document.querySelector('.model-message').innerHTML").toString(), streamed);
+}
+
+
+// The exported page shows the answer as the pane does, with no script and nothing to load.
+TEST_F(RichAnswerTest, TheExportedPageIsDecoratedAndSelfContained) {
+  THistoryItem question, answer;
+  question.Role = "user";
+  question.Parts.push_back({TPartType::ptText, "Сортировка?", {}, {}, {}});
+  answer.Role = "model";
+  answer.Parts.push_back({TPartType::ptText, kRichSampleAnswer, {}, {}, {}});
+  const std::string html = WithDecoratedAnswers(ChatToHtml({question, answer}, "chat"));
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  EXPECT_EQ(html.find(std::string(kRichScheme) + ":"), std::string::npos);
+  EXPECT_EQ(html.find("url(fonts/"), std::string::npos);
+  EXPECT_NE(html.find("url(data:font/woff2;base64,"), std::string::npos);
+  EXPECT_EQ(html.find("<button"), std::string::npos);
+
+  // Shown as a file would be: the page's own scripts stay off, the decoration is already there.
+  FPage.WebPage()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+  bool loaded = false;
+  QObject::connect(FPage.WebPage(), &QWebEnginePage::loadFinished, [&](bool) { loaded = true; });
+  FPage.WebPage()->setHtml(QString::fromStdString(html), QUrl(QStringLiteral("about:blank")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, kRichWaitMs));
+  FPage.WebPage()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+  ExpectRichSampleShown(FPage, ".model-message");
+  EXPECT_EQ(FPage.BlockedRequestCount(), 0);
+}
+
+class RichWindowTest : public WindowTest {};
+
+// Sent, streamed and reopened: each time the answer shows decorated, and the chat file keeps
+// the Markdown as it came.
+TEST_F(RichWindowTest, AStreamedAnswerAndTheReopenedChatShowItDecoratedAndTheFileKeepsTheMarkdown) {
+  UseEmulator();
+  auto page = std::make_unique<WebChatPage>();
+  WebChatPage& web = *page;
+  OpenWindowWith(std::move(page));
+  const std::string answer = kRichSampleAnswer;
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0; at < answer.size(); at += 60) pieces.push_back(answer.substr(at, 60));
+  Form().chkStreamAnswers->setChecked(true);
+  Emulator.Enqueue(emulator::StreamedTextReply(pieces, 12, 40, 30));
+  SendAndWait("Как быстро сортирует quicksort?");
+  ExpectRichSampleShown(web, ".model-message");
+
+  TChatHistory stored;
+  std::int32_t tokens = 0;
+  ASSERT_FALSE(Form().FCurrentChatFile.empty());
+  ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, stored, tokens));
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[1].Parts.at(0).Text, answer);
+
+  QTest::mouseClick(Form().btnNewChat, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return EvalInPage(web, "document.querySelectorAll('.model-message').length").toInt() == 0; },
+                              kRichWaitMs));
+  ASSERT_GE(Form().ListBox2->count(), 2);
+  Form().ListBox2->setCurrentRow(Form().ListBox2->count() - 1);
+  ExpectRichSampleShown(web, ".model-message");
+  EXPECT_EQ(web.BlockedRequestCount(), 0);
 }
 
 }  // namespace
