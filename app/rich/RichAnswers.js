@@ -83,28 +83,13 @@
     });
   }, { rootMargin: '600px 0px' }) : null;
 
-  // A hidden page (a minimised window, a page without a view) draws no frames, so nothing
-  // comes into view: its bubbles are decorated right after the current script instead.
-  var soon = [], soonTimer = 0;
-  function decorateSoon(el) {
-    soon.push(el);
-    if (!soonTimer) soonTimer = setTimeout(function () {
-      soonTimer = 0;
-      var list = soon;
-      soon = [];
-      list.forEach(function (n) {
-        if (waiting.delete(n)) seen.unobserve(n);
-        decorate(n);
-      });
-    }, 0);
-  }
-
   function watch(el) {
     if (!needsWork(el)) return;
     if (!seen) { decorate(el); return; }
     waiting.add(el);
+    // A hidden page (a minimised window, a page without a view) draws no frames, so its
+    // bubbles wait until it is shown and they come into view.
     seen.observe(el);
-    if (document.visibilityState === 'hidden') decorateSoon(el);
   }
 
   new MutationObserver(function (records) {

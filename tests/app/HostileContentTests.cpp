@@ -320,6 +320,8 @@ TEST_F(HostileContentTest, AnswersFromTheServiceWholeStreamedAndRefusals) {
     EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
     Dialogs.Messages.clear();
   }
+  // Every bubble decorated, not only those in view, before the sensors are read.
+  EXPECT_TRUE(Eval("window.tarvokRich.decorateAll()").toBool());
   Settle();
   ExpectNothingGotLoose("answers, whole, streamed and refusals");
   EXPECT_EQ(Emulator.Requests().size(), 3 * Vectors.size());

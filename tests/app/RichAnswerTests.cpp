@@ -9,12 +9,15 @@
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
+#include <QWidget>
+#include <algorithm>
 #include <memory>
 #include <string>
 
 #include "app/ChatView.h"
 #include "app/QtText.h"
 #include "app/RichExport.h"
+#include "app/RichLibraries.h"
 #include "app/WebChatPage.h"
 #include "storage/ChatFile.h"
 #include "tests/app/support/RichAnswerProbe.h"
@@ -29,6 +32,12 @@ namespace {
 
 class RichAnswerTest : public ::testing::Test {
  protected:
+  // Bubbles are decorated as they come into view, so the pane is shown.
+  void SetUp() override {
+    FPage.Widget()->resize(1000, 800);
+    FPage.Widget()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(FPage.Widget()));
+  }
   QVariant Eval(const std::string& AScript) { return EvalInPage(FPage, AScript); }
 
   WebChatPage FPage;
@@ -106,7 +115,12 @@ TEST_F(RichWindowTest, AStreamedAnswerAndTheReopenedChatShowItDecoratedAndTheFil
   OpenWindowWith(std::move(page));
   const std::string answer = kRichSampleAnswer;
   std::vector<std::string> pieces;
-  for (std::size_t at = 0; at < answer.size(); at += 60) pieces.push_back(answer.substr(at, 60));
+  for (std::size_t at = 0; at < answer.size();) {
+    std::size_t end = std::min(answer.size(), at + 60);
+    while (end < answer.size() && (static_cast<unsigned char>(answer[end]) & 0xC0) == 0x80) ++end;  // whole characters
+    pieces.push_back(answer.substr(at, end - at));
+    at = end;
+  }
   Form().chkStreamAnswers->setChecked(true);
   Emulator.Enqueue(emulator::StreamedTextReply(pieces, 12, 40, 30));
   SendAndWait("Как быстро сортирует quicksort?");

@@ -65,8 +65,13 @@ inline void ExpectRichSampleShown(WebChatPage& APage, const std::string& ABubble
                 .toString(),
             "solid solid true");
   // The formulas are drawn in KaTeX's own fonts, which came with the page, not from anywhere else.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return EvalInPage(APage, "document.fonts.check('16px KaTeX_Main')").toBool(); },
-                              kRichWaitMs));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return EvalInPage(APage, "Array.from(document.fonts).some(function(f){return f.family.replace(/\"/g,'')==="
+                                 "'KaTeX_Main'&&f.status==='loaded';})")
+            .toBool();
+      },
+      kRichWaitMs));
 }
 
 }  // namespace tarvok
