@@ -1,8 +1,10 @@
 #include "app/RichExport.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QVariant>
+#include <algorithm>
 
 #include "app/RichLibraries.h"
 #include "app/WebChatPage.h"
@@ -18,8 +20,30 @@ constexpr int kDecorateTimeoutMs = 60000;
 // page does not have).
 constexpr const char* kDecoratedBubbles =
     "(function(){var c=document.getElementById('chat-container');if(!c||!window.tarvokRich)return null;"
-    "tarvokRich.decorateAll();var copy=c.cloneNode(true);"
+    "var copy=c.cloneNode(true);"
     "copy.querySelectorAll('button,script').forEach(function(b){b.remove();});return copy.innerHTML;})()";
+
+// Lets the engine work for AMs (events processed meanwhile).
+void Pause(int AMs) {
+  QEventLoop loop;
+  QTimer::singleShot(AMs, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// The script's value in AEngine, or an invalid value when it did not answer before ADeadline.
+QVariant Evaluate(WebChatPage& AEngine, const char* AScript, const QDeadlineTimer& ADeadline) {
+  QEventLoop loop;
+  bool finished = false;
+  QVariant value;
+  AEngine.EvaluateScript(AScript, [&](const QVariant& AValue) {
+    value = AValue;
+    finished = true;
+    loop.quit();
+  });
+  QTimer::singleShot(std::max<qint64>(0, ADeadline.remainingTime()), &loop, &QEventLoop::quit);
+  if (!finished) loop.exec();
+  return finished ? value : QVariant();
+}
 
 }  // namespace
 
@@ -34,15 +58,19 @@ std::string WithDecoratedAnswers(const std::string& APage) {
   {
     WebChatPage engine;
     engine.AppendChatHtml(page.substr(from, close - from));
-    QEventLoop loop;
-    bool finished = false;
-    engine.EvaluateScript(kDecoratedBubbles, [&](const QVariant& AValue) {
-      if (AValue.typeId() == QMetaType::QString) decorated = AValue.toString();
-      finished = true;
-      loop.quit();
-    });
-    QTimer::singleShot(kDecorateTimeoutMs, &loop, &QEventLoop::quit);
-    if (!finished) loop.exec();
+    const QDeadlineTimer deadline(kDecorateTimeoutMs);
+    bool ready = Evaluate(engine, "!!window.tarvokRich && tarvokRich.decorateAll()", deadline).toBool();
+    // Diagrams are drawn asynchronously: wait for the last one.
+    while (ready && !deadline.hasExpired()) {
+      const QVariant pending = Evaluate(engine, "tarvokRich.diagramsPending()", deadline);
+      if (!pending.isValid()) ready = false;
+      else if (pending.toInt() == 0) break;
+      else Pause(50);
+    }
+    if (ready && !deadline.hasExpired()) {
+      const QVariant value = Evaluate(engine, kDecoratedBubbles, deadline);
+      if (value.typeId() == QMetaType::QString) decorated = value.toString();
+    }
   }
   if (!decorated.isNull()) page.replace(from, close - from, decorated.toStdString());
 

@@ -48,7 +48,7 @@ class TRichSchemeHandler : public QWebEngineUrlSchemeHandler {
       body = RichPageStyle();
       type = "text/css";
     } else if (name == QLatin1String("katex.js") || name == QLatin1String("highlight.js") ||
-               name == QLatin1String("rich.js")) {
+               name == QLatin1String("rich.js") || name == QLatin1String("mermaid.js")) {
       body = Resource(name);
       type = "text/javascript";
     }

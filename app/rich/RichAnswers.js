@@ -1,5 +1,5 @@
 // Decorates the bubbles of the chat page after they are inserted: code in colour,
-// formulas typeset. The message HTML stays as it came; only the shown page changes.
+// formulas typeset, diagrams drawn. The message HTML stays as it came; only the shown page changes.
 // Bubbles out of view wait until they come near it, so a long chat opens as fast as a
 // short one. Nothing here reaches the network or runs what an answer holds: KaTeX runs
 // with trust off and size limits, highlighting writes escaped text only.
@@ -21,11 +21,60 @@
   // What was decorated already; kept beside the page, so that a block left plain is left exactly as it came.
   var done = new WeakSet();
 
+  // Diagrams: the library is big, so it is loaded the first time an answer holds one. It
+  // runs at its strict level: labels are sanitised, and click handlers and links are dropped.
+  var diagramLibrary = null, diagramCount = 0, diagramsPending = 0;
+  function diagrams() {
+    if (!diagramLibrary) diagramLibrary = new Promise(function (resolve, reject) {
+      var script = document.createElement('script');
+      script.src = 'tarvok-lib:mermaid.js';
+      script.onload = function () {
+        if (typeof mermaid !== 'object' || !mermaid) { reject(new Error('no diagram library')); return; }
+        mermaid.initialize({ startOnLoad: false, securityLevel: 'strict', suppressErrorRendering: true,
+                             theme: 'default', maxTextSize: 50000, maxEdges: 500 });
+        resolve(mermaid);
+      };
+      script.onerror = function () { reject(new Error('no diagram library')); };
+      document.head.appendChild(script);
+    });
+    return diagramLibrary;
+  }
+
+  // The diagram goes above its code block, which folds away under "Исходный текст диаграммы"
+  // with its buttons; a diagram that does not parse leaves the code block as it was.
+  function drawDiagram(code) {
+    var box = code.closest('.code-block-container');
+    if (!box) return;
+    var id = 'tvk-diagram-' + (++diagramCount);
+    ++diagramsPending;
+    diagrams().then(function (m) {
+      return m.render(id, code.textContent);
+    }).then(function (out) {
+      if (!box.isConnected || !out || typeof out.svg !== 'string') return;
+      var figure = document.createElement('div');
+      figure.className = 'diagram';
+      figure.innerHTML = out.svg;
+      var fold = document.createElement('details');
+      fold.className = 'diagram-source';
+      var title = document.createElement('summary');
+      title.textContent = 'Исходный текст диаграммы';
+      box.parentNode.insertBefore(figure, box);
+      box.parentNode.insertBefore(fold, box);
+      fold.appendChild(title);
+      fold.appendChild(box);
+    }).catch(function () {
+      var left = document.getElementById('d' + id);
+      if (left) left.remove();
+    }).then(function () { --diagramsPending; });
+  }
+
   function colourCode(code) {
-    if (!haveHljs || done.has(code)) return;
+    if (done.has(code)) return;
     done.add(code);
     var m = /(?:^|\s)language-(\S+)/.exec(code.className || '');
     var lang = m ? m[1].toLowerCase() : '';
+    if (lang === 'mermaid') { drawDiagram(code); return; }
+    if (!haveHljs) return;
     var text = code.textContent;
     var result = null;
     try {
@@ -124,6 +173,8 @@
       });
       return n;
     },
-    waitingCount: function () { return waiting.size; }
+    waitingCount: function () { return waiting.size; },
+    // Diagrams still being drawn (the library works asynchronously).
+    diagramsPending: function () { return diagramsPending; }
   };
 })();

@@ -59,6 +59,33 @@ TEST_F(RichAnswerTest, AFormulaThatDoesNotParseShowsItsSourceMarked) {
   EXPECT_EQ(Eval("document.querySelectorAll('.math .katex').length").toInt(), 1);
 }
 
+// A diagram is drawn above its code, which folds away with its buttons; a click callback
+// in it does nothing, and a diagram that does not parse stays a code block.
+TEST_F(RichAnswerTest, ADiagramIsDrawnWithItsSourceFoldedAndABadOneStaysCode) {
+  FPage.EnsureBaseHtmlLoaded();
+  Eval("window.pwn = function () { document.title = 'pwned'; }; 0");
+  FView.AddModelMessage(
+      "```mermaid\ngraph TD\n  A[Начало] --> B[Конец]\n  click A pwn\n  click B \"javascript:pwn()\"\n```\n\n"
+      "```mermaid\ngraph TD\n  A -->\n```",
+      "gemini", -1, "");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return Eval("!!window.tarvokRich && tarvokRich.diagramsPending() === 0 && "
+                    "document.querySelectorAll('.diagram svg').length === 1").toBool();
+      },
+      kRichWaitMs));
+  const QString drawn = Eval("document.querySelector('.diagram svg').textContent").toString();
+  EXPECT_TRUE(drawn.contains(QStringLiteral("Начало")) && drawn.contains(QStringLiteral("Конец"))) << S(drawn);
+  EXPECT_EQ(Eval("document.querySelectorAll('.diagram [onclick], .diagram a, .diagram script').length").toInt(), 0);
+  EXPECT_EQ(Eval("document.querySelectorAll('details.diagram-source > .code-block-container pre').length").toInt(), 1);
+  EXPECT_EQ(Eval("document.querySelector('details.diagram-source > summary').textContent").toString(),
+            QStringLiteral("Исходный текст диаграммы"));
+  EXPECT_EQ(Eval("document.querySelectorAll('.code-block-container').length").toInt(), 2) << "the bad one is still code";
+  Eval("document.querySelectorAll('.diagram *').forEach(function(e){e.dispatchEvent(new MouseEvent('click',{bubbles:true}));}); 0");
+  EXPECT_EQ(Eval("document.querySelectorAll('.diagram').length + ',' + document.title").toString(), "1,");
+  EXPECT_EQ(FPage.BlockedRequestCount(), 0);
+}
+
 // The growing bubble is decorated as it grows, and the last one is decorated as the bubble
 // of an answer that came at once.
 TEST_F(RichAnswerTest, AStreamedAnswerIsDecoratedAsItGrows) {

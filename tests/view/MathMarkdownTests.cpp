@@ -55,6 +55,12 @@ TEST(MathMarkdownTest, TextWithoutFormulasConvertsAsBefore) {
   }
 }
 
+// A notice shows a file name as written, however much it looks like TeX.
+TEST(MathMarkdownTest, ALiteralTextIsNeverAFormula) {
+  const std::string name = "f (1,'*') [x] $y$ \\(z\\) \\[w\\] $$v$$.txt";
+  EXPECT_EQ(AnswerToHtml(MarkdownLiteral(name)), "<p>f (1,'*') [x] $y$ \\(z\\) \\[w\\] $$v$$.txt</p>\n");
+}
+
 TEST(MathMarkdownTest, PlaceholderNeverMatchesTheAnswersOwnWords) {
   const std::string text = "tvkmath0x and tvkmathq0x, then $y$";
   const TProtectedMath math = ProtectMath(text);
