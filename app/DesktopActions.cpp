@@ -24,6 +24,7 @@
 #include "app/Dialogs.h"
 #include "app/MainWindow.h"
 #include "app/QtText.h"
+#include "app/RichExport.h"
 #include "app/UiTexts.h"
 #include "core/DataFolder.h"
 #include "core/DateTime.h"
@@ -203,7 +204,7 @@ void TDesktopActions::ExportChatClick() {
   try {
     if (html) {
       const std::string title = current.empty() ? std::string("chat") : ChatDisplayName(current + ".json");
-      WriteFileAtomic(path, ChatToHtml(history, title));
+      WriteFileAtomic(path, WithDecoratedAnswers(ChatToHtml(history, title)));
     } else {
       // A file already beside the export (an earlier export's picture, anything) is kept:
       // the pictures take the next free numbers.

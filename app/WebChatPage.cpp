@@ -15,6 +15,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/RichLibraries.h"
 #include "view/PageTemplate.h"
 
 namespace tarvok {
@@ -146,7 +147,7 @@ class TRequestBlocker : public QWebEngineUrlRequestInterceptor {
 
   void interceptRequest(QWebEngineUrlRequestInfo& AInfo) override {
     const QUrl url = AInfo.requestUrl();
-    if (IsInertScheme(url) || IsAllowedFile(url)) return;
+    if (IsInertScheme(url) || IsAllowedFile(url) || url.scheme() == QLatin1String(kRichScheme)) return;
     ++FBlocked;
     AInfo.block(true);
   }
@@ -206,6 +207,7 @@ void WebChatPage::PrepareBrowserEngine() {
   for (const char* flag : kEngineFlags)
     if (!flags.contains(flag)) flags += QByteArray(" ") + flag;
   qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+  RegisterRichScheme();
 }
 
 WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
@@ -214,6 +216,7 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
   FProfile = new QWebEngineProfile(this);  // off the record: nothing kept on disk
   FBlocker = new TRequestBlocker(this);
   FProfile->setUrlRequestInterceptor(FBlocker);
+  InstallRichScheme(FProfile);
   FPage = new TChatWebEnginePage(FProfile, FBlocker);
 
   QWebEngineSettings* settings = FPage->settings();
@@ -326,7 +329,8 @@ void WebChatPage::EnsureBaseHtmlLoaded() {
   FBaseHtmlLoaded = true;
   FUrl = QStringLiteral("about:blank");
   Enqueue([this] {
-    FPage->setHtml(QString::fromStdString(BaseHtmlTemplate()), QUrl(QStringLiteral("about:blank")));
+    const std::string& page = BaseHtmlTemplate();
+    FPage->setHtml(QString::fromStdString(FRichAnswers ? WithRichLibraries(page) : page), QUrl(QStringLiteral("about:blank")));
     return true;
   });
 }

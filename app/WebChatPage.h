@@ -47,6 +47,9 @@ class WebChatPage : public QObject, public IChatPage {
   QWebEnginePage* WebPage() const;
   // Requests the profile refused so far.
   int BlockedRequestCount() const;
+  // Answers decorated by the page (formulas, code colours); on unless turned off before the
+  // template loads (to measure what the decoration costs).
+  void SetRichAnswers(bool AOn) { FRichAnswers = AOn; }
   // Nothing queued and no document loading.
   bool IsIdle() const { return !FLoading && FQueue.empty(); }
 
@@ -71,6 +74,7 @@ class WebChatPage : public QObject, public IChatPage {
   bool FDraining = false;
   // As of the last queued command: the template is (or will be) in the document.
   bool FBaseHtmlLoaded = false;
+  bool FRichAnswers = true;
   QString FUrl = QStringLiteral("about:blank");
   std::function<void(const QString&)> FTitleHandler;
   std::function<void()> FPageLostHandler;

@@ -1,12 +1,15 @@
 // Rebuilding a stored chat: the bubbles' HTML alone (it should grow linearly with the
 // number of turns), and opening a 1,000-turn chat in the real browser engine (offscreen)
 // until the page holds every bubble, beside the reference: the same final document loaded
-// as one page in the same engine.
+// as one page in the same engine. And opening a chat whose answers each hold a code block
+// and formulas until the bubbles in view are decorated, beside the same chat with the
+// decoration off.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QWebEnginePage>
+#include <QWidget>
 
 #include "NoDialogs.h"
 #include "app/ChatView.h"
@@ -128,6 +131,60 @@ void BM_LoadFinalHtmlInEngine(benchmark::State& AState) {
   }
 }
 BENCHMARK(BM_LoadFinalHtmlInEngine)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+
+TChatHistory MakeRichChat(int ATurns) {
+  TChatHistory history;
+  for (int i = 0; i < ATurns; ++i) {
+    history.push_back({"user", {{TPartType::ptText, "How fast is sort " + std::to_string(i) + "?", "", {}, ""}}, 12,
+                       45000.5, "", ""});
+    history.push_back({"model",
+                       {{TPartType::ptText,
+                         "It takes $O(n \\log n)$ comparisons on average:\n\n$$C(n) \\approx 2n \\ln n + " +
+                             std::to_string(i) + "$$\n\n```cpp\nint f(int x) {\n  // scaled\n  return x * " +
+                             std::to_string(i) + " + 42;\n}\n```\n",
+                         "", {}, ""}},
+                       80, 45000.5, "gemini-2.5-pro", "7"});
+  }
+  return history;
+}
+
+// The chat in a shown pane (the decoration waits for bubbles to come into view), from a
+// reset until every bubble is in the page and, with the decoration on, none in view waits.
+void OpenRichChat(benchmark::State& AState, bool ADecorated) {
+  App();
+  const TChatHistory history = MakeRichChat(kEngineTurns);
+  WebChatPage page;
+  page.SetRichAnswers(ADecorated);
+  page.Widget()->resize(1000, 800);
+  page.Widget()->show();
+  NoDialogs dialogs;
+  TChatView view(page, dialogs);
+  const std::string settled =
+      std::string(kCountBubbles) + " === " + std::to_string(history.size()) +
+      (ADecorated ? " && !!window.tarvokRich && tarvokRich.visibleWaiting() === 0 && "
+                    "document.querySelectorAll('.math .katex').length > 0"
+                  : "");
+  for (auto _ : AState) {
+    view.ResetChatView();
+    view.RenderChatHistory(history);
+    bool done = false;
+    const QDeadlineTimer deadline(600000);
+    while (!done && !deadline.hasExpired()) {
+      bool answered = false;
+      page.EvaluateScript(settled, [&](const QVariant& AValue) {
+        done = AValue.toBool();
+        answered = true;
+      });
+      WaitFor(answered);
+    }
+    if (!done) AState.SkipWithError("the page did not finish");
+  }
+}
+void BM_OpenRichChatDecorated(benchmark::State& AState) { OpenRichChat(AState, true); }
+void BM_OpenRichChatPlain(benchmark::State& AState) { OpenRichChat(AState, false); }
+BENCHMARK(BM_OpenRichChatDecorated)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenRichChatPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace tarvok

@@ -77,6 +77,10 @@ for i, text in enumerate(answer_texts("02-thought-part.json")[-1:] + [weather, k
 put("markdown", "code-and-table.md",
     "Код:\n\n```cpp\nint main() { return 0; }\n```\n\n| a | b |\n|---|---|\n| ~~x~~ | <b>y</b> |\n\n"
     "<script>alert(1)</script> [link](javascript:alert(1)) https://example.com\n\n    indented <pre>\n")
+put("markdown", "math.md",
+    "Сортировка $O(n \\log n)$, $$C(n) \\approx 2n \\ln n$$ и \\(a_1\\), \\[\\frac{1}{2}\\].\n\n"
+    "| f | $|x|$ |\n|---|---|\n| $5 | $10 |\n\n`echo $HOME` \\$x\\$ [l](http://e/$x$) $a\n\nb$ "
+    "$\\href{javascript:alert(1)}{x}$ tvkmath0x\n\n```\n$y$\n```\n")
 
 # Counter files.
 put("counter_file", "legacy.txt", b"2025-03-14;gemini-2.5-flash;12\r\n2025-03-14;\"model with blanks\";3\r\n")

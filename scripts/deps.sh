@@ -5,6 +5,7 @@ TARVOK_PACKAGES=(
   libcurl4-openssl-dev libssl-dev openssl
   libsimdjson-dev libcmark-gfm-dev libcmark-gfm-extensions-dev
   libstb-dev libutf8proc-dev libcpp-httplib-dev
+  libjs-katex fonts-katex libjs-highlight.js
   libgtest-dev libgmock-dev libbenchmark-dev ripgrep nghttp2-server
   nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji desktop-file-utils
 )

@@ -220,6 +220,11 @@ std::string MarkdownLiteral(std::string_view AText) {
       out += ' ';
       continue;
     }
+    // "\(" and "\[" would open a formula: these two go as entities, which read the same.
+    if (c == '(' || c == '[') {
+      out += c == '(' ? "&#40;" : "&#91;";
+      continue;
+    }
     if ((c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~')) out += '\\';
     out += c;
   }

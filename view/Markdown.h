@@ -29,7 +29,7 @@ std::string MarkdownToHtml(std::string_view AMarkdown, const TMarkdownOptions& A
 
 // Markdown whose conversion shows AText as written: every ASCII punctuation character is
 // escaped, so that a file name in a notice stays a name and never becomes a link, a picture,
-// emphasis or markup. Line ends become spaces, as the page would show them anyway, so that
+// emphasis, markup or a formula. Line ends become spaces, as the page would show them anyway, so that
 // no line of the text can start a block of its own.
 std::string MarkdownLiteral(std::string_view AText);
 

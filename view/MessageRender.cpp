@@ -1,5 +1,7 @@
 #include "view/MessageRender.h"
 
+#include "view/MathMarkdown.h"
+
 #include <simdjson.h>
 
 #include <charconv>
@@ -221,7 +223,7 @@ std::string RenderModelMessage(std::string_view AText, std::string_view AModelNa
 
   std::string converted;
   try {
-    converted = AConvert ? AConvert(AText) : MarkdownToHtml(AText);
+    converted = AConvert ? AConvert(AText) : AnswerToHtml(AText);
   } catch (const std::exception& e) {
     // The answer is kept, shown as text: it is the model's, not ours to run.
     converted = std::string("<h3>Ошибка конвертации Markdown:</h3><pre>") + EscapeHtml(e.what()) + "</pre><hr>" + EscapeHtml(AText);

@@ -150,6 +150,17 @@ std::vector<TVector> HostileVectors(const std::string& U) {
       {"md file: link", "[x](file:///etc/passwd)", false},
       {"md link setting the title", "[" + kSaveCommand + "](javascript:document.title='" + kSaveCommand + "')", false},
       {"md code fence breakout", "```\n</code></pre><img src=x onerror=\"" + R + "\">\n```", true},
+      // What the page decorates: formulas (typeset with links and pictures refused), code
+      // coloured by the language its fence names, diagrams.
+      {"formula with \\href to javascript:", "$\\href{javascript:" + R + "}{x}$ and $$\\href{" + U + "/href}{y}$$", false},
+      {"formula with \\url", "\\(\\url{javascript:" + R + "}\\) \\[\\url{" + U + "/url}\\]", false},
+      {"formula with a picture and raw html", "$\\includegraphics{" + U + "/tex.png}$ $\\htmlStyle{background:url(" + U +
+           "/style)}{z}$ $\\htmlData{x=1}{w}$", false},
+      {"formula too big", "$$\\rule{99999em}{99999em}\\def\\a{\\a\\a}\\a$$", false},
+      {"markup in a code block's language name", "```\"><img src=x onerror=\"" + R + "\">\nint x = 1;\n```", false},
+      {"markup in a coloured code block", "```html\n<img src=x onerror=\"" + R + "\"><script>" + R + "</script>\n```", false},
+      {"diagram with a click callback", "```mermaid\ngraph TD\n  A[a] --> B[b]\n  click A call eval(\"" + R +
+           "\")\n  click B \"javascript:" + R + "\"\n```", false},
       // The page's one command as plain text.
       {"save command as text", kSaveCommand, false},
       {"save command as a heading", "# " + kSaveCommand, false},
@@ -309,12 +320,17 @@ TEST_F(HostileContentTest, AnswersFromTheServiceWholeStreamedAndRefusals) {
     EXPECT_EQ(S(Dialogs.Messages[0]), ui::kMsgSendRestored);
     Dialogs.Messages.clear();
   }
+  // Every bubble decorated, not only those in view, before the sensors are read.
+  EXPECT_TRUE(Eval("window.tarvokRich.decorateAll()").toBool());
   Settle();
   ExpectNothingGotLoose("answers, whole, streamed and refusals");
   EXPECT_EQ(Emulator.Requests().size(), 3 * Vectors.size());
   // Every send left its two bubbles: no vector swallowed the ones after it.
   EXPECT_EQ(Count("#chat-container > .message-wrapper.user-message"), static_cast<int>(3 * Vectors.size()));
   EXPECT_EQ(Count("#chat-container > .message-wrapper.model-message"), static_cast<int>(3 * Vectors.size()));
+  // The formulas were put through the typesetter, not merely left as text.
+  EXPECT_GT(Count(".math .katex"), 0);
+  EXPECT_GT(Count("pre code.hljs"), 0);
 }
 
 TEST_F(HostileContentTest, AStoredChatOpenedFromTheList) {

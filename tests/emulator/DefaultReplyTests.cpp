@@ -97,6 +97,9 @@ TEST_F(DefaultReplyTest, ChatAnswerEchoesTheLastTurnWithUsage) {
   EXPECT_NE(a.Text.find("вложений: 1"), std::string::npos) << a.Text;
   EXPECT_NE(a.Text.find("image/png"), std::string::npos) << a.Text;
   EXPECT_NE(a.Text.find("\n```cpp\n"), std::string::npos) << a.Text;
+  // The demo shows what the pane draws: code in two languages, a table, formulas inline and displayed.
+  for (const char* shown : {"\n```python\n", "\n|---|---|---|\n", "$O(n \\log n)$", "\n$$C(n) \\approx 2n \\ln n$$\n"})
+    EXPECT_NE(a.Text.find(shown), std::string::npos) << shown;
   EXPECT_EQ(a.FinishReason, "STOP");
   EXPECT_GT(a.Prompt, 0);
   EXPECT_GT(a.Candidates, 0);

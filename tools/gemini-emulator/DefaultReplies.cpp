@@ -145,6 +145,12 @@ std::string ChatAnswerText(std::string_view AModel, const TRequestSummary& ASumm
   for (const std::string& a : ASummary.Attachments) s += "  - вложение: `" + a + "`\n";
   s += "\nПример кода:\n\n```cpp\n// Эмулятор ничего не придумывает, он только повторяет запрос.\n"
        "int main() {\n  return 0;\n}\n```\n";
+  // What the pane can show: a second language, a table, formulas inline and displayed.
+  s += "\nТо же на Python:\n\n```python\ndef main() -> int:\n    \"\"\"Эмулятор только повторяет запрос.\"\"\"\n"
+       "    return 0\n```\n";
+  s += "\n| Сортировка | В среднем | Худший случай |\n|---|---|---|\n"
+       "| Быстрая | $O(n \\log n)$ | $O(n^2)$ |\n| Слиянием | $O(n \\log n)$ | $O(n \\log n)$ |\n";
+  s += "\nЧисло сравнений быстрой сортировки в среднем:\n\n$$C(n) \\approx 2n \\ln n$$\n";
   return s;
 }
 
