@@ -200,7 +200,7 @@ TEST_F(ChatPageTest, HelpPageShowsAndFragmentsWaitForTheNextReset) {
   WriteFileAtomic(fs::path(help.toStdString()),
                   "<html><body><p id=\"help\">key help <a href=\"https://example.org/key\">here</a></p></body></html>");
   FView.AddModelMessage("before", "", -1, "");
-  FView.ShowHelpPage(help);
+  FView.ShowHelpPage(help, false);
   EXPECT_TRUE(FView.ShowsHelpPage());
   FPage.AppendChatHtml("<p>dropped</p>");
   EXPECT_EQ(EvalText("document.getElementById('help').textContent + '|' + String(document.getElementById('chat-container'))"),
