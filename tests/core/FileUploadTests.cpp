@@ -3,6 +3,7 @@
 // a failed one and a stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "RequestHarness.h"
@@ -33,6 +34,12 @@ std::string Base64Of(std::string_view ABytes) {
     out += i + 2 < ABytes.size() ? kAlphabet[v & 63] : '=';
   }
   return out;
+}
+
+// Base64 as the body carries it: the slash escaped.
+std::string AsSent(std::string AText) {
+  for (std::size_t at = 0; (at = AText.find('/', at)) != std::string::npos; at += 2) AText.insert(at, "\\");
+  return AText;
 }
 
 std::string RandomBytes(std::size_t ASize, unsigned ASeed) {
@@ -110,8 +117,7 @@ TEST(FilesApi, ABigAttachmentGoesUpOnceAndIsReferredToByUri) {
   EXPECT_EQ(requests[1].Header("X-Goog-Upload-Offset"), "0");
   EXPECT_TRUE(requests[1].Body == bytes) << "the bytes decoded from the stored Base64";
   const std::string uri = h.Server.BaseUrl() + "/v1beta/files/" + requests[2].Path.substr(14);
-  std::string escapedUri = uri;
-  for (std::size_t at = 0; (at = escapedUri.find('/', at)) != std::string::npos; at += 2) escapedUri.insert(at, "\\");
+  const std::string escapedUri = AsSent(uri);
   const std::string& body = requests[3].Body;
   EXPECT_LT(body.size(), 4096u);
   EXPECT_NE(body.find(R"({"file_data":{"mime_type":"video\/mp4","file_uri":")" + escapedUri + "\"}}"), std::string::npos) << body;
@@ -146,9 +152,9 @@ TEST(FilesApi, TheLargestAttachmentsGoUpUntilTheRestFitsInline) {
   ASSERT_EQ(requests.size(), 4u);
   EXPECT_TRUE(requests[1].Body == large);
   const std::string& body = requests[3].Body;
-  EXPECT_NE(body.find(Base64Of(small)), std::string::npos);
-  EXPECT_NE(body.find(Base64Of(tiny)), std::string::npos);
-  EXPECT_EQ(body.find(Base64Of(large).substr(0, 1000)), std::string::npos);
+  EXPECT_NE(body.find(AsSent(Base64Of(small))), std::string::npos);
+  EXPECT_NE(body.find(AsSent(Base64Of(tiny))), std::string::npos);
+  EXPECT_EQ(body.find(AsSent(Base64Of(large).substr(0, 1000))), std::string::npos);
 }
 
 // With every attachment small enough, the body is byte for byte the one made without the Files API.
