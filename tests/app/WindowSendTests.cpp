@@ -306,6 +306,8 @@ TEST_F(SendTest, ClosingTheWindowWithARequestPendingDropsItsLateAnswer) {
   Form().memoPrompt->setPlainText("going away");
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
   ASSERT_TRUE(Form().RequestPending());
+  // On its way when the window closes (the close stops it; one that had not left yet never would).
+  ASSERT_TRUE(Emulator.WaitForRequests(1, std::chrono::seconds(10)));
   CloseWindow();
   const auto filesAtClose = ChatFiles();
   ASSERT_TRUE(WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; }));
