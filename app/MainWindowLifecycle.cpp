@@ -29,6 +29,7 @@
 #include "cli/CliRuns.h"
 #include "core/ApiKeyStats.h"
 #include "core/Platform.h"
+#include "core/RequestThread.h"
 
 namespace tarvok {
 
@@ -58,6 +59,8 @@ void TForm1::FormShow() {
   dm.MaxOutputTokens = 500000;
   dm.GeminiApiUrlBase = kDefaultGeminiApiUrlBase;
   dm.MethodGenerate = "generateContent";
+  // Attachments too big to go inline go up through the Files API.
+  dm.UseFilesApi = true;
   // A program folder that takes no files (read-only, say) must not stop the start-up:
   // the first refused write is kept and told once, at its end.
   std::string writeError;
@@ -115,8 +118,10 @@ void TForm1::closeEvent(QCloseEvent* AEvent) {
 void TForm1::FormClose() {
   if (FClosed) return;
   FClosed = true;
-  // A CLI run still going would outlive the window with the conversation on disk.
+  // A CLI run still going would outlive the window with the conversation on disk, and a
+  // REST transfer still going would run while the process takes its libraries down.
   TCliRuns::Instance().StopAll(std::chrono::seconds(10));
+  TGeminiRequestThread::StopAll(std::chrono::seconds(5));
   FSettings->SaveSettings(ProgramDir() / "config.ini");
   FLibrary->SaveCurrentChat();
   // The request counts are written in the background; closing the window writes them now.

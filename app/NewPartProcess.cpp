@@ -14,6 +14,7 @@
 #include "app/UiTexts.h"
 #include "app/SendFlow.h"
 #include "core/ApiKeyStats.h"
+#include "core/HttpTransport.h"
 #include "core/Text.h"
 #include "storage/ChatLibrary.h"
 #include "storage/NewPart.h"
@@ -59,7 +60,9 @@ void TNewPartProcess::Completion(const std::string& AAnswer, const TTokenUsage& 
   if (IsNewPartFailure(AAnswer, AFlags)) {
     F.SetRequestPending(false);
     if (StartsWithNoCase(AAnswer, "ERROR_CODE_429_FINAL:")) {
-      F.Dlg().ShowMessage(Q(ui::kMsgTooManyRequests));
+      // The quota and the wait the service named, when it named them.
+      const std::string quota = QuotaDetailsLineOfResult(AAnswer);
+      F.Dlg().ShowMessage(Q(quota.empty() ? std::string(ui::kMsgTooManyRequests) : ui::kMsgTooManyRequests + ("\n" + quota)));
       F.ChatView().AddModelMessage(WithoutRateLimitMarker(AAnswer), "", -1, "");
       F.SetStatusText(ui::kStatusApiTooManyRequests);
     } else {

@@ -31,6 +31,7 @@
 #include "core/DataFolder.h"
 #include "core/Platform.h"
 #include "core/DateTime.h"
+#include "core/FileUpload.h"
 #include "core/Text.h"
 #include "storage/Attachments.h"
 #include "view/Markdown.h"
@@ -52,11 +53,12 @@ class TSendError : public std::runtime_error {
 
 std::string FileNameOnly(const std::string& APath) { return PathToUtf8(PathFromUtf8(APath).filename()); }
 
-TContentPart FilePart(const std::string& APath) {
+TContentPart FilePart(const std::string& APath, bool AFilesApi) {
   QFile file(Q(APath));
   if (!file.open(QIODevice::ReadOnly)) throw TSendError(ui::kErrFileAccess + S(file.errorString()));
-  if (file.size() > kMaxFileSize)
-    throw TSendError(std::string(ui::kErrFileTooBigStart) + "\"" + FileNameOnly(APath) + "\"" + ui::kErrFileTooBigEnd);
+  if (file.size() > (AFilesApi ? static_cast<std::int64_t>(kMaxUploadBytes) : kMaxFileSize))
+    throw TSendError(std::string(ui::kErrFileTooBigStart) + "\"" + FileNameOnly(APath) + "\"" +
+                     (AFilesApi ? ui::kErrFileTooBigEndFilesApi : ui::kErrFileTooBigEnd));
   file.close();
   TContentPart part;
   part.PartType = TPartType::ptInlineData;
@@ -183,7 +185,9 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   if (!image) {
     parts.push_back(TContentPart{TPartType::ptText, AText, {}, {}, {}});
     try {
-      for (const auto& path : AFiles) parts.push_back(FilePart(path));
+      // The CLI reads the files itself; the REST route sends big ones through the Files API.
+      const bool filesApi = F.GeminiDM().UseFilesApi && !state->Cli;
+      for (const auto& path : AFiles) parts.push_back(FilePart(path, filesApi));
     } catch (const std::exception& e) {
       // The notice names a file: its name is shown as written, whatever it holds.
       F.ChatView().AddModelMessage(MarkdownLiteral(e.what()), "", -1, "");
@@ -213,6 +217,9 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
                          options.Stop);
     } else {
       options.Stream = state->Stream;
+      options.OnUploadProgress = [form](const std::string& AFileName, int APercent) {
+        if (form) form->SetStatusText(ui::kStatusUploadingFile + AFileName + ": " + std::to_string(APercent) + "%");
+      };
       if (options.Stream)
         options.OnPartial = [form, state](const std::string& AText) {
           if (form) form->RunCommand([&] { form->SendFlow().ShowPartialAnswer(*state, AText); });

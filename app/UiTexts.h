@@ -83,6 +83,10 @@ inline constexpr const char* kStatusSending = "Отправка запроса..
 inline constexpr const char* kErrFileAccess = "Ошибка доступа к файлу: ";
 inline constexpr const char* kErrFileTooBigStart = "Ошибка: Файл ";
 inline constexpr const char* kErrFileTooBigEnd = " больше 20 МБ и не будет отправлен.";
+// Through the Files API a file may be as large as the service takes.
+inline constexpr const char* kErrFileTooBigEndFilesApi = " больше 2 ГБ и не будет отправлен.";
+// A big attachment going up: the file's name, then the share sent and "%".
+inline constexpr const char* kStatusUploadingFile = "Загрузка файла ";
 inline constexpr const char* kErrFileEncode = "Ошибка: не удалось прочитать или закодировать файл ";
 inline constexpr const char* kStatusSendRestored = "Ошибка отправки. Ваш запрос восстановлен.";
 inline constexpr const char* kMsgSendRestored = "Не удалось отправить запрос. Ваш текст и файлы восстановлены для повторной попытки.";

@@ -4,6 +4,7 @@
 
 #include "core/CoreTexts.h"
 #include "core/DateTime.h"
+#include "core/FileUpload.h"
 #include "core/RequestThread.h"
 #include "core/Text.h"
 
@@ -41,6 +42,18 @@ THistoryItem ModelItemFrom(const std::string& AResult, const TTokenUsage& AUsage
   item.Timestamp = Now();
   item.TokenCount = AUsage.CandidatesTokens > 0 ? AUsage.CandidatesTokens : CountTokens(item.Parts);
   return item;
+}
+
+// The parts whose data went up through the Files API refer to it from now on, so that
+// later turns send the uri instead of the bytes.
+void RecordUploads(TChatHistory& AHistory, const std::vector<TUploadedFile>& AFiles) {
+  for (THistoryItem& item : AHistory)
+    for (TContentPart& part : item.Parts)
+      for (const TUploadedFile& file : AFiles)
+        if (part.PartType == TPartType::ptInlineData && part.Base64Data.SharesWith(file.Data)) {
+          part.FileUri = file.Uri;
+          part.FileExpires = file.Expires;
+        }
 }
 
 }  // namespace
@@ -84,6 +97,7 @@ TGeminiSettings TGeminiDM::Settings() const {
   s.MaxOutputTokens = MaxOutputTokens;
   s.CaInfoFile = CaInfoFile;
   s.Proxy = Proxy;
+  s.UseFilesApi = UseFilesApi;
   return s;
 }
 
@@ -127,7 +141,15 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
     FActualHistoryTokens = CountTokensForHistory(FChatHistory);
   }
 
-  auto completion = MakeCallback([this, ACallback, AAddToHistory, earlierEstimates,
+  // The uris of attachments sent through the Files API arrive before the completion and
+  // are recorded after it, in whatever the history then is (also when it was restored).
+  auto uploaded = std::make_shared<std::vector<TUploadedFile>>();
+  TRequestOptions options = AOptions;
+  options.OnUploaded = [uploaded, caller = AOptions.OnUploaded](const std::vector<TUploadedFile>& AFiles) {
+    uploaded->insert(uploaded->end(), AFiles.begin(), AFiles.end());
+    if (caller) caller(AFiles);
+  };
+  auto completion = MakeCallback([this, ACallback, AAddToHistory, earlierEstimates, uploaded,
                                   snapshot = std::move(fullHistoryBeforeRequest)](
                                      const std::string& R, const TTokenUsage& U, const TResultFlags& AFlags) {
     if (AAddToHistory) {
@@ -142,10 +164,11 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
       }
       FActualHistoryTokens = CountTokensForHistory(FChatHistory);
     }
+    if (!uploaded->empty()) RecordUploads(FChatHistory, *uploaded);
     if (ACallback && *ACallback) (*ACallback)(R, U, AFlags);
   });
   TGeminiRequestThread::Create(AApiKey, AModelName, std::move(historyToSend), AUseGoogleSearch, *this,
-                               std::move(completion), AOptions);
+                               std::move(completion), options);
 }
 
 void TGeminiDM::GenerateImage(const std::string& AApiKey, const std::string& AModelName, const std::string& APrompt,

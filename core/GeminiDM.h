@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/MainThread.h"
 #include "core/StopToken.h"
@@ -12,6 +13,8 @@
 #include "core/Types.h"
 
 namespace tarvok {
+
+struct TUploadedFile;
 
 // The settings a worker reads; copied when the worker is created, so a change on the
 // main thread meanwhile can never tear a value the worker is reading.
@@ -28,6 +31,8 @@ struct TGeminiSettings {
   // The proxy for every call to the service; empty leaves libcurl's default (the
   // environment's proxy variables).
   std::string Proxy;
+  // Attachments too big to go inline go up through the Files API.
+  bool UseFilesApi = false;
 };
 
 // How one request runs besides its content. The defaults are a plain request.
@@ -38,6 +43,12 @@ struct TRequestOptions {
   // answer gathered so far, on the main thread, at most about ten times a second.
   bool Stream = false;
   std::function<void(const std::string& AText)> OnPartial;
+  // An attachment going up through the Files API: its name and the share sent, 0 to 100,
+  // on the main thread, a few times a second at most.
+  std::function<void(const std::string& AFileName, int APercent)> OnUploadProgress;
+  // The attachments the service holds now, on the main thread before the completion (the
+  // service records their uris in the history).
+  std::function<void(const std::vector<TUploadedFile>& AFiles)> OnUploaded;
 };
 
 inline constexpr const char* kDefaultGeminiApiUrlBase =
@@ -64,6 +75,8 @@ class TGeminiDM {
   std::string CaInfoFile;
   // The proxy for every call; empty leaves libcurl's default.
   std::string Proxy;
+  // Big attachments through the Files API (the window turns it on).
+  bool UseFilesApi = false;
 
   TChatHistory& ChatHistory() { return FChatHistory; }
   std::int32_t& ActualHistoryTokens() { return FActualHistoryTokens; }

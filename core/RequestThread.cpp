@@ -131,6 +131,9 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
       // request. The worker ends after its completion has run or been dropped.
       TMainThread& main = self->FMainThread;
       try {
+        // The uris go to the history before the completion reads it.
+        if (!self->FUploaded.empty() && self->FOptions.OnUploaded)
+          main.Queue([onUploaded = self->FOptions.OnUploaded, files = std::move(self->FUploaded)] { onUploaded(files); });
         main.Queue([self]() mutable {
           self->DeliverResult();
           self.reset();
@@ -192,6 +195,28 @@ void TGeminiRequestThread::HandOnPartial(const std::string& AText) {
   stop.RemoveWake(wake);
 }
 
+std::size_t TGeminiRequestThread::PrepareFiles(bool AReuploadReused) {
+  if (!FSettings.UseFilesApi || FRequestType != TRequestType::rtGenerateContent) return 0;
+  TUploadContext context;
+  context.Transport = TransportOptionsOf(FSettings);
+  context.UrlPattern = FSettings.GeminiApiUrlBase;
+  context.ApiKey = FApiKey;
+  context.Stop = FOptions.Stop.get();
+  if (FOptions.OnUploadProgress) {
+    // Handed on without waiting, when the share changes and at most five times a second.
+    auto last = std::make_shared<std::pair<int, std::chrono::steady_clock::time_point>>(-1, std::chrono::steady_clock::time_point{});
+    context.OnProgress = [this, last](const std::string& AName, int APercent) {
+      const auto now = std::chrono::steady_clock::now();
+      if (APercent == last->first || (APercent < 100 && now - last->second < std::chrono::milliseconds(200))) return;
+      *last = {APercent, now};
+      FMainThread.Queue([onProgress = FOptions.OnUploadProgress, AName, APercent] { onProgress(AName, APercent); });
+    };
+  }
+  TFilePartsPlan plan = PrepareFileParts(FHistory, context, AReuploadReused);
+  for (TUploadedFile& file : plan.Uploaded) FUploaded.push_back(std::move(file));
+  return plan.Reused;
+}
+
 void TGeminiRequestThread::Execute() {
   FResult.clear();
   FTokenUsage = {};
@@ -203,7 +228,8 @@ void TGeminiRequestThread::Execute() {
   RegisterRequest();
   const bool stream = FOptions.Stream && FRequestType == TRequestType::rtGenerateContent;
   TStreamSink sink;
-  try {
+  // One exchange: the body as the history now is, the answer read into the result.
+  auto send = [&] {
     TGeminiSettings settings = FSettings;
     if (stream) settings.MethodGenerate = "streamGenerateContent";
     THttpRequest request;
@@ -257,6 +283,21 @@ void TGeminiRequestThread::Execute() {
       if (!FFlags.Failed && FResult.empty() && !IsJsonObjectBody(response.Body)) {
         FResult = texts::kEmptyAnswer;
         FFlags.Failed = true;
+      }
+    }
+  };
+  try {
+    std::size_t reused = PrepareFiles(false);
+    // A file the service no longer knows is sent again once, and the request with it.
+    for (bool again = true; again;) {
+      again = false;
+      try {
+        send();
+      } catch (const THttpStatusError& e) {
+        if (e.Status != 404 || reused == 0) throw;
+        reused = 0;
+        PrepareFiles(true);
+        again = true;
       }
     }
   } catch (const TStoppedError&) {

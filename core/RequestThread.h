@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
+#include "core/FileUpload.h"
 #include "core/GeminiDM.h"
 #include "core/HttpTransport.h"
 #include "core/Types.h"
@@ -48,6 +50,9 @@ class TGeminiRequestThread {
   // Hands the answer so far to the main thread and waits until the page has taken it, or
   // until a stop: a closing window waits for the worker, never the reverse.
   void HandOnPartial(const std::string& AText);
+  // Sends the attachments that go through the Files API (when the service uses it) and
+  // makes their parts refer to them; AReuploadReused after the service knew a file no more.
+  std::size_t PrepareFiles(bool AReuploadReused);
 
   // Counts the worker as active from its creation until its last member is gone (it is
   // the first member, so it goes last).
@@ -71,6 +76,7 @@ class TGeminiRequestThread {
   TGeminiSettings FSettings;
   TMainThread& FMainThread;
   TRequestOptions FOptions;
+  std::vector<TUploadedFile> FUploaded;  // attachments sent through the Files API by this request
 };
 
 }  // namespace tarvok

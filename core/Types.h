@@ -53,6 +53,10 @@ struct TContentPart {
   std::string MimeType;    // ptInlineData only
   TSharedText Base64Data;  // ptInlineData only: standard Base64, no line breaks
   std::string FileName;    // full path of an attached file; empty otherwise
+  // An attachment the service holds through its Files API: the file's uri there and when
+  // the service forgets it (RFC 3339, UTC). Empty while it goes inline.
+  std::string FileUri = {};
+  std::string FileExpires = {};
 
   friend bool operator==(const TContentPart&, const TContentPart&) = default;
 };

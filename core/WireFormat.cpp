@@ -188,6 +188,8 @@ void WriteChatBody(TJsonWriter& w, const TChatHistory& AHistory, const TGeminiSe
       w.BeginObject();
       if (part.PartType == TPartType::ptText) {
         w.Key("text").String(part.Text);
+      } else if (!part.FileUri.empty()) {
+        w.Key("file_data").BeginObject().Key("mime_type").String(part.MimeType).Key("file_uri").String(part.FileUri).EndObject();
       } else {
         w.Key("inline_data").BeginObject().Key("mime_type").String(part.MimeType).Key("data");
         AData(part.Base64Data.view());

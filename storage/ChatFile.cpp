@@ -183,6 +183,11 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget, TTakenData* ta
           return false;
         if (taken) taken->Restore(data);
         part.Base64Data = TSharedText(std::move(data));
+        // A reference that cannot be read is no reference: the data is sent again.
+        if (!ReadText(pe, "file_uri", part.FileUri) || !ReadText(pe, "file_expires", part.FileExpires)) {
+          part.FileUri.clear();
+          part.FileExpires.clear();
+        }
       } else {
         if (!ReadText(pe, "text", part.Text)) return false;
       }
@@ -536,6 +541,13 @@ void MakeChatFileText(const TChatHistory& AHistory, TChatFileText& AOut) {
         if (!part.FileName.empty()) {
           AOut.Raw(",\"file_name\":");
           AOut.String(part.FileName);
+        }
+        // Where the service holds it (Files API), beside the data that keeps the chat whole.
+        if (!part.FileUri.empty()) {
+          AOut.Raw(",\"file_uri\":");
+          AOut.String(part.FileUri);
+          AOut.Raw(",\"file_expires\":");
+          AOut.String(part.FileExpires);
         }
       } else {
         AOut.Raw("{\"text\":");

@@ -232,13 +232,27 @@ TEST_F(LibraryTest, NewPartFromASummaryAnswerAndA429ThatChangesNothing) {
   EXPECT_EQ(Form().GeminiListBox->count(), 1);
   EXPECT_EQ(S(Form().btnSend->text()), ui::kCaptionSend);
 
+  // A 429 that names its quota and the wait says them under the message.
+  limited.Body = emulator::ReadFixture("06-error-429-quota-details-raw.json");
+  Emulator.Enqueue(limited);
+  Dialogs.Messages.clear();
+  Dialogs.YesNoAnswers = {true};
+  Form().N14->trigger();
+  ASSERT_TRUE(WaitForIdle());
+  ASSERT_EQ(Dialogs.Messages.size(), 1u);
+  EXPECT_EQ(S(Dialogs.Messages[0]), std::string(ui::kMsgTooManyRequests) + "\n" + texts::kQuotaHead +
+                                        "GenerateContentInputTokensPerModelPerMinute-FreeTier. " + texts::kRetryHead + "26" +
+                                        texts::kRetryTail);
+  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  Emulator.ClearRequests();
+
   Emulator.Enqueue(TextReply(std::string(kNewPartTitleMarker) + " Log review\nline one\r\nline two", 50, 11));
   Dialogs.Messages.clear();
   Dialogs.YesNoAnswers = {true};
   Form().N14->trigger();
   ASSERT_TRUE(WaitForIdle());
-  ASSERT_EQ(Emulator.Requests().size(), 2u);
-  EXPECT_NE(Emulator.Requests()[1].Body.find("alpha answer"), std::string::npos) << "the history goes out";
+  ASSERT_EQ(Emulator.Requests().size(), 1u);
+  EXPECT_NE(Emulator.Requests()[0].Body.find("alpha answer"), std::string::npos) << "the history goes out";
   const std::string part = (FDir / "chats/subchats/Alpha_2025-01-01_120000_part_01_Log review.json").string();
   EXPECT_EQ(Form().FCurrentChatFile, part);
   ASSERT_EQ(Dm().FChatHistory.size(), 1u);

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <regex>
 
@@ -155,7 +156,9 @@ TEST_F(SendTest, AnImageModelSendsThePromptAloneAndStoresThePicture) {
 TEST_F(SendTest, ValidationStopsASendBeforeAnyRequest) {
   UseEmulator();
   OpenWindow();
-  const std::string big = MakeFile("big.pdf", 20971521);
+  // Above what the Files API takes; sparse, so that the test writes no 2 GB.
+  const std::string big = MakeFile("big.pdf", 0);
+  std::filesystem::resize_file(big, 2147483649ull);
   const std::string empty = MakeFile("empty.txt", 0);
   struct {
     const char* Name;
@@ -169,8 +172,8 @@ TEST_F(SendTest, ValidationStopsASendBeforeAnyRequest) {
       {"no key", "  ", "gemini-2.5-pro", "hi", {}, ui::kMsgEnterApiKey, ""},
       {"empty prompt", "k", "gemini-2.5-pro", " \n ", {}, ui::kMsgEnterPrompt, ""},
       {"image model with files", "k", "x-IMAGE-y", "hi", {empty}, ui::kMsgImageNoFiles, ""},
-      {"file over 20 MiB", "k", "gemini-2.5-pro", "hi", {big}, ui::kMsgSendRestored,
-       std::string(ui::kErrFileTooBigStart) + "&quot;big.pdf&quot;" + ui::kErrFileTooBigEnd},
+      {"file over 2 GiB", "k", "gemini-2.5-pro", "hi", {big}, ui::kMsgSendRestored,
+       std::string(ui::kErrFileTooBigStart) + "&quot;big.pdf&quot;" + ui::kErrFileTooBigEndFilesApi},
       {"empty file", "k", "gemini-2.5-pro", "hi", {empty}, ui::kMsgSendRestored, std::string(ui::kErrFileEncode) + empty},
   };
   for (const auto& c : cases) {
@@ -197,15 +200,49 @@ TEST_F(SendTest, ValidationStopsASendBeforeAnyRequest) {
   EXPECT_TRUE(Dm().FChatHistory.empty());
 }
 
-TEST_F(SendTest, AFileOfExactly20MiBIsSent) {
+// A file above the inline limit goes up through the Files API: a failure there restores the
+// prompt and the file; once up, the turn refers to it, the chat file keeps the data and the
+// uri, and the next turn sends the uri again without a second upload.
+TEST_F(SendTest, AFileAbove20MiBGoesUpThroughTheFilesApiAndTheNextTurnReusesIt) {
   UseEmulator();
-  Emulator.Enqueue(TextReply("got it", 10, 2));
   OpenWindow();
-  Form().FlbFiles1 = {MakeFile("edge.pdf", 20971520)};
-  SendAndWait("");
-  ASSERT_EQ(Emulator.Requests().size(), 1u);
-  EXPECT_GT(Emulator.Requests()[0].Body.size(), 20971520u * 4 / 3);
-  EXPECT_EQ(Dm().FChatHistory.size(), 2u);
+  const std::string file = MakeFile("clip.mp4", 25u << 20, 'v');
+  Emulator.SetFileProcessingFails(true);
+  Form().FlbFiles1 = {file};
+  SendAndWait("Watch this");
+  EXPECT_EQ(S(Form().memoPrompt->toPlainText()), "Watch this");
+  EXPECT_EQ(Form().FlbFiles1, std::vector<std::string>{file});
+  EXPECT_TRUE(Dm().FChatHistory.empty());
+  EXPECT_NE(Page().ChatHtml().find("TUploadError"), std::string::npos);
+
+  Emulator.SetFileProcessingFails(false);
+  Emulator.ClearRequests();
+  Dialogs.Messages.clear();
+  Emulator.Enqueue(TextReply("got it", 10, 2));
+  Form().memoPrompt->clear();
+  SendAndWait("Watch this");
+  ASSERT_EQ(Dm().FChatHistory.size(), 2u);
+  const auto requests = Emulator.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].Body.size(), 25u << 20);
+  EXPECT_LT(requests[3].Body.size(), 4096u);
+  EXPECT_NE(requests[3].Body.find("file_data"), std::string::npos);
+  const TContentPart& sent = Dm().FChatHistory[0].Parts[1];
+  EXPECT_FALSE(sent.FileUri.empty());
+  TChatHistory stored;
+  std::int32_t tokens = 0;
+  ASSERT_TRUE(ReadChatFile(Form().FCurrentChatFile, stored, tokens));
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].Parts[1].FileUri, sent.FileUri);
+  EXPECT_EQ(stored[0].Parts[1].FileExpires, sent.FileExpires);
+  EXPECT_EQ(stored[0].Parts[1].Base64Data, sent.Base64Data) << "the chat stays whole";
+
+  Emulator.ClearRequests();
+  Emulator.Enqueue(TextReply("still here", 10, 2));
+  SendAndWait("And now?");
+  ASSERT_EQ(Emulator.Requests().size(), 1u) << "no second upload";
+  EXPECT_NE(Emulator.Requests()[0].Body.find("file_data"), std::string::npos);
+  EXPECT_EQ(Emulator.FileCount(), 2u) << "the one the service failed and the one in use";
 }
 
 TEST_F(SendTest, WithoutAKeyTheHelpPageIsShownAndASendThenStartsANewChat) {
@@ -272,6 +309,8 @@ TEST_F(SendTest, ClosingTheWindowWithARequestPendingDropsItsLateAnswer) {
   Form().memoPrompt->setPlainText("going away");
   QTest::keyClick(Form().memoPrompt, Qt::Key_Return, Qt::ControlModifier);
   ASSERT_TRUE(Form().RequestPending());
+  // On its way when the window closes (the close stops it; one that had not left yet never would).
+  ASSERT_TRUE(Emulator.WaitForRequests(1, std::chrono::seconds(10)));
   CloseWindow();
   const auto filesAtClose = ChatFiles();
   ASSERT_TRUE(WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; }));

@@ -202,26 +202,54 @@ TEST_F(StopStreamTest, AStopMidStreamKeepsWhatArrivedAndACutKeepsItOnlyOnThePage
   EXPECT_TRUE(stoppedNote) << "the footer says it was stopped";
   EXPECT_EQ(S(Form().memoPrompt->toPlainText()), "") << "an answer, not a failure";
 
-  // A stream cut in the middle: the piece stays visible in its marked bubble, nothing is recorded.
-  Page().Clear();
-  emulator::TScriptedReply cut = emulator::StreamedTextReply(kPieces, 42, 7);
-  cut.CloseAfterBytes = static_cast<long long>(("data: " + cut.SseEvents[0] + "\r\n\r\ndata: {").size());
-  cut.StallMs = 300;  // the first piece shows before the connection drops
-  Emulator.Enqueue(cut);
-  const TChatHistory before = Dm().FChatHistory;
-  Send("Cut me");
-  ASSERT_TRUE(WaitForIdle());
-  EXPECT_EQ(Dm().FChatHistory, before);
-  EXPECT_EQ(S(Form().memoPrompt->toPlainText()), "Cut me");
-  const std::string html = Page().ChatHtml();
-  const std::string id = StreamBubbleId(html);
-  ASSERT_FALSE(id.empty()) << html;
-  EXPECT_NE(html.find("First"), std::string::npos);
-  EXPECT_NE(html.find("Исключение: "), std::string::npos);
-  bool marked = false;
-  for (const auto& s : Page().Texts(RecordingChatPage::OpKind::Script))
-    marked |= s.find(id) != std::string::npos && s.find("Ошибка отправки") != std::string::npos;
-  EXPECT_TRUE(marked) << "the partial bubble is marked";
+  // A stream cut in the middle, or ended properly before the service's last event (a proxy
+  // closing it): the piece stays visible in its marked bubble, nothing is recorded.
+  for (const bool endsProperly : {false, true}) {
+    SCOPED_TRACE(endsProperly ? "ends without a stop reason" : "cut inside an event");
+    Page().Clear();
+    emulator::TScriptedReply cut = emulator::StreamedTextReply(kPieces, 42, 7);
+    cut.CloseAfterBytes = static_cast<long long>(("data: " + cut.SseEvents[0] + (endsProperly ? "\r\n\r\n" : "\r\n\r\ndata: {")).size());
+    cut.EndAtCut = endsProperly;
+    cut.StallMs = 300;  // the first piece shows before the stream ends
+    Emulator.Enqueue(cut);
+    const TChatHistory before = Dm().FChatHistory;
+    Form().memoPrompt->clear();
+    Send("Cut me");
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(Dm().FChatHistory, before);
+    EXPECT_EQ(S(Form().memoPrompt->toPlainText()), "Cut me");
+    const std::string html = Page().ChatHtml();
+    const std::string id = StreamBubbleId(html);
+    ASSERT_FALSE(id.empty()) << html;
+    EXPECT_NE(html.find("First"), std::string::npos);
+    EXPECT_NE(html.find("Исключение: "), std::string::npos);
+    bool marked = false;
+    for (const auto& s : Page().Texts(RecordingChatPage::OpKind::Script))
+      marked |= s.find(id) != std::string::npos && s.find("Ошибка отправки") != std::string::npos;
+    EXPECT_TRUE(marked) << "the partial bubble is marked";
+  }
+}
+
+// Closing the window stops a pending request or stream and waits for its transfer to end,
+// so that libcurl is not still running while the process takes its libraries down.
+TEST_F(StopStreamTest, ClosingTheWindowEndsEveryPendingTransfer) {
+  for (const bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "stream" : "whole");
+    UseEmulator();
+    OpenWindow();
+    Form().chkStreamAnswers->setChecked(stream);
+    emulator::TScriptedReply held = emulator::StreamedTextReply(kPieces, 42, 7, 60000);
+    if (!stream) held = emulator::TScriptedReply{.Body = "{}", .DelayMs = 60000};
+    Emulator.Enqueue(held);
+    Send("Held");
+    if (stream) ASSERT_TRUE(WaitFor([&] { return Page().ChatHtml().find("answer_msg_") != std::string::npos; }));
+    else ASSERT_TRUE(Emulator.WaitForRequests(1, std::chrono::seconds(10)));
+    const auto closing = Clock::now();
+    CloseWindow();
+    EXPECT_LT(Clock::now() - closing, std::chrono::seconds(3));
+    EXPECT_TRUE(TGeminiRequestThread::StopAll(std::chrono::milliseconds(0))) << "a transfer outlived the window";
+    Emulator.ClearRequests();
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tools/gemini-emulator/DefaultReplies.h"
+#include "tools/gemini-emulator/FilesService.h"
 #include "tools/gemini-emulator/ServiceJson.h"
 #include "tools/gemini-emulator/TestCertificates.h"
 
@@ -59,6 +60,7 @@ struct TGeminiEmulator::TImpl {
   int DefaultDelayMs = 0;
   int DefaultEventGapMs = 0;
   bool ExpiredCertificate = false;
+  TFilesService Files;
 
   ~TImpl() {
     if (!CertFolder.empty()) {
@@ -94,8 +96,11 @@ struct TGeminiEmulator::TImpl {
     }
     rec.Body = std::move(ABody);
 
-    std::optional<TScriptedReply> reply;
-    {
+    // The Files API, and what the service refuses before a generate call is answered.
+    std::optional<TScriptedReply> reply =
+        Files.Handle(rec, AReq.path, std::string(Tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(Port));
+    if (!reply && IsGenerateCall(rec, AReq.path)) reply = Files.CheckGenerate(rec);
+    if (!reply) {
       std::lock_guard lock(Mutex);
       if (!Queue.empty() && IsGenerateCall(rec, AReq.path)) {
         reply = std::move(Queue.front());
@@ -347,6 +352,14 @@ void TGeminiEmulator::SetRecordBodies(bool ARecord) {
   std::lock_guard lock(FImpl->Mutex);
   FImpl->RecordBodies = ARecord;
 }
+
+void TGeminiEmulator::SetFileProcessingLooks(int ALooks) { FImpl->Files.SetProcessingLooks(ALooks); }
+void TGeminiEmulator::SetFileProcessingFails(bool AFails) { FImpl->Files.SetFailProcessing(AFails); }
+void TGeminiEmulator::SetFileLifetime(std::chrono::seconds ALifetime) { FImpl->Files.SetLifetime(ALifetime); }
+void TGeminiEmulator::SetInlineDataLimit(std::size_t ABytes) { FImpl->Files.SetInlineDataLimit(ABytes); }
+void TGeminiEmulator::ExpireFiles() { FImpl->Files.ExpireAll(); }
+std::size_t TGeminiEmulator::FileCount() const { return FImpl->Files.FileCount(); }
+std::string TGeminiEmulator::FileBytes(const std::string& AName) const { return FImpl->Files.FileBytes(AName); }
 
 void TGeminiEmulator::SetDefaultDelay(std::chrono::milliseconds ADelay) {
   std::lock_guard lock(FImpl->Mutex);

@@ -69,6 +69,20 @@ class TGeminiEmulator {
   // The wait between the events of a streamed answer the emulator makes up itself.
   void SetDefaultEventGap(std::chrono::milliseconds AGap);
 
+  // Files API (resumable upload to /upload/v1beta/files, state at /v1beta/files/ID): a new
+  // file answers PROCESSING to this many looks before ACTIVE (1 unless set), or FAILED after
+  // them when set to fail; it expires after the lifetime (48 h unless set).
+  void SetFileProcessingLooks(int ALooks);
+  void SetFileProcessingFails(bool AFails);
+  void SetFileLifetime(std::chrono::seconds ALifetime);
+  // Inline data of one generate call above this many Base64 bytes gets the service's 400
+  // "Request payload size exceeds the limit: N bytes." (0, the default: no limit).
+  void SetInlineDataLimit(std::size_t ABytes);
+  // Forgets every file, as the service does after their expiry: a call naming one gets 404.
+  void ExpireFiles();
+  std::size_t FileCount() const;
+  std::string FileBytes(const std::string& AName) const;  // by name ("files/...")
+
  private:
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;

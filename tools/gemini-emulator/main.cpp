@@ -14,11 +14,13 @@ namespace {
 int Usage(const char* AProgram) {
   std::fprintf(stderr,
                "usage: %s [--port N] [--tls] [--print-port] [--log] [--delay-ms N] [--event-gap-ms N]\n"
+               "       [--inline-limit N]\n"
                "Serves the Gemini API emulator on 127.0.0.1 (port 0 or none: a free port).\n"
                "Prints \"listening <base url>\"; with --tls then \"ca <file>\", the CA to trust;\n"
                "with --print-port then the bare port number. --log writes each request to stderr;\n"
                "--delay-ms makes every answer wait that long; --event-gap-ms waits that long between\n"
-               "the events of a streamed answer.\n",
+               "the events of a streamed answer; --inline-limit refuses inline data above N Base64\n"
+               "bytes as the service does (20971520 is the service's limit).\n",
                AProgram);
   return 2;
 }
@@ -27,10 +29,15 @@ int Usage(const char* AProgram) {
 
 int main(int argc, char** argv) {
   int port = 0, delayMs = 0, gapMs = 0;
+  long inlineLimit = 0;
   bool tls = false, printPort = false, log = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--port" || arg == "--delay-ms" || arg == "--event-gap-ms") && i + 1 < argc) {
+    if (arg == "--inline-limit" && i + 1 < argc) {
+      char* end = nullptr;
+      inlineLimit = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || inlineLimit < 0) return Usage(argv[0]);
+    } else if ((arg == "--port" || arg == "--delay-ms" || arg == "--event-gap-ms") && i + 1 < argc) {
       char* end = nullptr;
       const long value = std::strtol(argv[++i], &end, 10);
       const long most = arg == "--port" ? 65535 : 3600000;
@@ -65,6 +72,7 @@ int main(int argc, char** argv) {
     emulator.SetRecordBodies(false);
     emulator.SetDefaultDelay(std::chrono::milliseconds(delayMs));
     emulator.SetDefaultEventGap(std::chrono::milliseconds(gapMs));
+    emulator.SetInlineDataLimit(static_cast<std::size_t>(inlineLimit));
     emulator.Start(port);
     std::printf("listening %s\n", emulator.BaseUrl().c_str());
     if (tls) std::printf("ca %s\n", emulator.CaCertFile().c_str());
