@@ -7,8 +7,10 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/QtMainThread.h"
+#include "app/Signals.h"
 #include "app/WebChatPage.h"
 #include "cli/ConsoleRunner.h"
+#include "cli/PrivateFiles.h"
 #include "core/DataFolder.h"
 #include "core/Platform.h"
 
@@ -43,6 +45,9 @@ int main(int argc, char** argv) {
     tarvok::TForm1 form(geminiDM, dialogs, std::make_unique<tarvok::WebChatPage>());
     dialogs.SetParent(&form);
     form.show();
+    tarvok::CloseOnQuitSignals(form);
+    // Folders of CLI runs whose program was ended before it could remove them.
+    tarvok::RemoveStaleRunFolders();
     result = QApplication::exec();
     // A request still pending has nowhere to report to: its steps are dropped from now on.
     mainThread->Close();
