@@ -297,6 +297,25 @@ bool ProcessIsRunning(std::uint64_t APid) {
 
 std::uint64_t CurrentProcessNumber() { return static_cast<std::uint64_t>(::getpid()); }
 
+// A CLI outlives a program that crashed: it leads a process group of its own and works in
+// its run folder. Such a group, of this user, is ended with the folder.
+void EndRunsIn(const std::filesystem::path& AFolder) {
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::canonical(AFolder, ec);
+  if (ec) return;
+  for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    struct stat st {};
+    if (::stat(it->path().c_str(), &st) != 0 || st.st_uid != ::geteuid() || ::getpgid(pid) != pid) continue;
+    std::error_code cwdError;
+    const std::filesystem::path cwd = std::filesystem::read_symlink(it->path() / "cwd", cwdError);
+    if (cwdError || cwd != folder) continue;
+    if (pid != ::getpid() && pid != ::getpgrp()) ::kill(-pid, SIGKILL);
+  }
+}
+
 std::filesystem::path MakePrivateFolder(const std::filesystem::path& AParent, const std::string& APrefix) {
   std::string name = PathToUtf8(AParent / (APrefix + "XXXXXX"));
   if (::mkdtemp(name.data()) == nullptr) {

@@ -203,6 +203,10 @@ bool ProcessIsRunning(std::uint64_t APid) {
 
 std::uint64_t CurrentProcessNumber() { return ::GetCurrentProcessId(); }
 
+// A run's processes are in a job that ends them when the program's handle to it closes,
+// crash included: none is left to end.
+void EndRunsIn(const std::filesystem::path& /*AFolder*/) {}
+
 std::filesystem::path MakePrivateFolder(const std::filesystem::path& AParent, const std::string& APrefix) {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;

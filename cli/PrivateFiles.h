@@ -60,12 +60,15 @@ bool IsPrivateFolderOfOurs(const std::filesystem::path& APath);
 // Whether a process of that id is running (an ended one nobody reaped does not count).
 bool ProcessIsRunning(std::uint64_t APid);
 std::uint64_t CurrentProcessNumber();
+// Ends the processes a crashed program's run left working in AFolder (where the system
+// lets them outlive it).
+void EndRunsIn(const std::filesystem::path& AFolder);
 
 // Folders of runs (CLI requests and setup scripts) carry the process id of the program
 // that made them, so that a later start can tell the folders of runs whose program is gone.
 std::string RunFolderPrefix(const std::string& ABaseName);
-// Removes, from the user's private folders, the run folders whose program no longer runs.
-// Only real folders of this user with owner-only rights and a run folder's name are
+// Removes, from the user's private folders, the run folders whose program no longer runs,
+// ending a CLI still at work in one. Only real folders of this user with owner-only rights and a run folder's name are
 // touched; links are never followed. Returns how many were removed.
 int RemoveStaleRunFolders();
 // The same in one folder (for tests and the above).

@@ -51,6 +51,7 @@ int RemoveStaleRunFolders(const std::filesystem::path& AParent) {
     const std::uint64_t owner = OwnerOfRunFolder(PathToUtf8(folder.filename()));
     if (owner == 0 || owner == CurrentProcessNumber() || ProcessIsRunning(owner)) continue;
     if (!IsPrivateFolderOfOurs(folder)) continue;  // a link, someone else's, or open to others
+    EndRunsIn(folder);
     // remove_all takes links inside away as links, never what they point to.
     std::error_code removeError;
     if (std::filesystem::remove_all(folder, removeError) != static_cast<std::uintmax_t>(-1) && !removeError) ++removed;

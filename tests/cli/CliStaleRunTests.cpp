@@ -18,12 +18,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-pid_t Start(std::vector<std::string> AArgs) {
+// Starts a program; with AFolder, in that folder and leading a process group of its own,
+// as the console runner starts the CLI.
+pid_t Start(std::vector<std::string> AArgs, const fs::path& AFolder = {}) {
   std::vector<char*> argv;
   for (auto& a : AArgs) argv.push_back(a.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (!AFolder.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, AFolder.c_str());
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  }
   pid_t pid = 0;
-  EXPECT_EQ(::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  EXPECT_EQ(::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
   return pid;
 }
 
@@ -79,11 +92,20 @@ TEST(StaleRuns, FoldersOfEndedProgramsGoAndNothingElse) {
     std::ofstream(c.Folder / "gemini_prompt.txt") << "the conversation";
     if (c.Make) c.Make(c.Folder);
   }
+  // A CLI that outlived its crashed program, still at work in its run folder.
+  const fs::path orphaned = disk / ("GeminiCLI_" + dead + "_cli001");
+  fs::create_directory(orphaned);
+  fs::permissions(orphaned, fs::perms::owner_all);
+  const pid_t cli = Start({"sleep", "600"}, orphaned);
+  ASSERT_TRUE(test::WaitUntilCwd(cli, orphaned));
   // A link named like a run, to a folder elsewhere: never followed, never removed.
   const fs::path link = runtime / ("GeminiCLI_" + dead + "_link99");
   fs::create_directory_symlink(outside.Path(), link);
 
-  EXPECT_EQ(RemoveStaleRunFolders(), 3);
+  EXPECT_EQ(RemoveStaleRunFolders(), 4);
+  EXPECT_FALSE(fs::exists(orphaned));
+  EXPECT_TRUE(test::WaitUntilGone(cli)) << "the orphaned CLI still runs";
+  Reap(cli);
   for (const auto& c : cases) {
     if (skipped(c.Name)) continue;
     EXPECT_EQ(fs::exists(c.Folder), !c.Removed) << c.Name;

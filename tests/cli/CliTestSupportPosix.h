@@ -37,6 +37,18 @@ inline bool WaitUntilGone(pid_t APid) {
   return false;
 }
 
+// Waits (boundedly) until the process works in AFolder.
+inline bool WaitUntilCwd(pid_t APid, const std::filesystem::path& AFolder) {
+  for (int i = 0; i < 1000; ++i) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink("/proc/" + std::to_string(APid) + "/cwd", ec) ==
+        std::filesystem::canonical(AFolder, ec))
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // Sets an environment variable for the test's lifetime (AValue nullopt: unset).
 class TScopedEnv {
  public:
