@@ -131,7 +131,7 @@ struct TPrivateSecurity {
 };
 
 bool IsNoSpace(DWORD AError) {
-  return AError == ERROR_DISK_FULL || AError == ERROR_HANDLE_DISK_FULL || AError == ERROR_DISK_QUOTA_EXCEEDED;
+  return AError == ERROR_DISK_FULL || AError == ERROR_HANDLE_DISK_FULL || AError == ERROR_NOT_ENOUGH_QUOTA;
 }
 
 }  // namespace

@@ -75,10 +75,9 @@ class WindowsCliRun : public ::testing::Test {
   void Output(const std::string& AText) { FRecord.Write("output", AText); }
   fs::path LastWorkDir() const { return PathFromUtf8(FRecord.Read("cwd")); }
 
-  TTempDir FRoot;
+  TTempDir FRoot, FBin, FRecord;  // made before %TEMP% changes: the batch file names them
   fs::path FTemp;
   TScopedVar FTempVar, FTmpVar;
-  TTempDir FBin, FRecord;
   test::TPathPrefix FPath;
 };
 
