@@ -130,8 +130,11 @@ struct TPrivateSecurity {
   TPrivateSecurity& operator=(const TPrivateSecurity&) = delete;
 };
 
+// ERROR_DISK_QUOTA_EXCEEDED, which this toolchain's headers lack.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
 bool IsNoSpace(DWORD AError) {
-  return AError == ERROR_DISK_FULL || AError == ERROR_HANDLE_DISK_FULL || AError == ERROR_NOT_ENOUGH_QUOTA;
+  return AError == ERROR_DISK_FULL || AError == ERROR_HANDLE_DISK_FULL || AError == kDiskQuotaExceeded;
 }
 
 }  // namespace
