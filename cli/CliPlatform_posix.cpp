@@ -283,19 +283,6 @@ std::vector<std::filesystem::path> ExistingUserPrivateFolders() {
 
 bool IsPrivateFolderOfOurs(const std::filesystem::path& APath) { return IsOwnPrivateFolder(APath.string()); }
 
-bool ProcessIsRunning(std::uint64_t APid) {
-  if (APid == 0 || APid > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return false;
-  const pid_t pid = static_cast<pid_t>(APid);
-  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
-  // An ended child of someone else's that nobody reaped yet runs no more either.
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const std::size_t close = line.rfind(')');
-  return !(close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z');
-}
-
-std::uint64_t CurrentProcessNumber() { return static_cast<std::uint64_t>(::getpid()); }
 
 // A CLI outlives a program that crashed: it leads a process group of its own and works in
 // its run folder. Such a group, of this user, is ended with the folder.

@@ -195,16 +195,6 @@ bool IsPrivateFolderOfOurs(const std::filesystem::path& APath) {
   return ours;
 }
 
-bool ProcessIsRunning(std::uint64_t APid) {
-  if (APid == 0 || APid > 0xFFFFFFFFu) return false;
-  HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(APid));
-  if (!process) return ::GetLastError() == ERROR_ACCESS_DENIED;
-  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  ::CloseHandle(process);
-  return running;
-}
-
-std::uint64_t CurrentProcessNumber() { return ::GetCurrentProcessId(); }
 
 // A run's processes are in a job that ends them when the program's handle to it closes,
 // crash included: none is left to end.

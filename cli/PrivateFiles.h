@@ -57,9 +57,6 @@ void WritePrivateFile(const std::filesystem::path& APath, std::string_view AFirs
 
 // A real folder (not a link) of this user that nobody else can enter.
 bool IsPrivateFolderOfOurs(const std::filesystem::path& APath);
-// Whether a process of that id is running (an ended one nobody reaped does not count).
-bool ProcessIsRunning(std::uint64_t APid);
-std::uint64_t CurrentProcessNumber();
 // Ends the processes a crashed program's run left working in AFolder (where the system
 // lets them outlive it).
 void EndRunsIn(const std::filesystem::path& AFolder);

@@ -39,7 +39,7 @@ std::uint64_t OwnerOfRunFolder(std::string_view AName) {
 }  // namespace
 
 std::string RunFolderPrefix(const std::string& ABaseName) {
-  return ABaseName + "_" + std::to_string(CurrentProcessNumber()) + "_";
+  return ABaseName + "_" + std::to_string(CurrentProcessIdNumber()) + "_";
 }
 
 int RemoveStaleRunFolders(const std::filesystem::path& AParent) {
@@ -49,7 +49,7 @@ int RemoveStaleRunFolders(const std::filesystem::path& AParent) {
   for (std::filesystem::directory_iterator it(AParent, ec), end; !ec && it != end; it.increment(ec)) {
     const std::filesystem::path folder = it->path();
     const std::uint64_t owner = OwnerOfRunFolder(PathToUtf8(folder.filename()));
-    if (owner == 0 || owner == CurrentProcessNumber() || ProcessIsRunning(owner)) continue;
+    if (owner == 0 || owner == CurrentProcessIdNumber() || ProcessIsRunning(owner)) continue;
     if (!IsPrivateFolderOfOurs(folder)) continue;  // a link, someone else's, or open to others
     EndRunsIn(folder);
     // remove_all takes links inside away as links, never what they point to.
