@@ -162,7 +162,8 @@ std::vector<std::filesystem::path> ExistingUserPrivateFolders() {
   return {};
 }
 
-// A real folder (no junction or link) whose every allowing entry is the current user's.
+// A real folder (no junction or link) whose every allowing entry is the current user's (or
+// the system's).
 bool IsPrivateFolderOfOurs(const std::filesystem::path& APath) {
   const DWORD attributes = ::GetFileAttributesW(APath.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -188,7 +189,9 @@ bool IsPrivateFolderOfOurs(const std::filesystem::path& APath) {
       break;
     }
     wchar_t* sid = nullptr;
-    ours = ::ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid) && user == sid;
+    // The system itself and the administrators can reach every file anyway; nobody else may.
+    ours = ::ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid) &&
+           (user == sid || std::wcscmp(sid, L"S-1-5-18") == 0 || std::wcscmp(sid, L"S-1-5-32-544") == 0);
     if (sid) ::LocalFree(sid);
   }
   ::LocalFree(descriptor);

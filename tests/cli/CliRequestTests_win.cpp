@@ -1,6 +1,8 @@
 // The CLI route on Windows: a gemini.cmd first on PATH answers as the CLI does (through the
 // test child), run by cmd.exe from a private working folder under %TEMP%.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -52,6 +54,24 @@ class TScopedVar {
  private:
   std::string FName, FOld;
 };
+
+// A folder's access list as text, for failure messages.
+std::string AccessList(const fs::path& AFolder) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(AFolder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return "<unreadable>";
+  wchar_t* text = nullptr;
+  std::string result = "<unconvertible>";
+  if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr)) {
+    result = PathToUtf8(fs::path(text));
+    ::LocalFree(text);
+  }
+  ::LocalFree(descriptor);
+  return result;
+}
 
 bool ProcessEnded(DWORD APid) {
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, APid);
@@ -121,8 +141,8 @@ TEST_F(WindowsCliRun, FoldersAreTheUsersAloneAndStaleOnesGo) {
   if (IsPrivateFolderOfOurs(FTemp / "plain") && test::RunningUnderWine())
     GTEST_SKIP() << "Wine keeps no access lists here: every folder reads as the user's alone";
   EXPECT_FALSE(IsPrivateFolderOfOurs(FTemp / "plain")) << "a folder with its parent's rights";
-  EXPECT_TRUE(IsPrivateFolderOfOurs(run));
-  EXPECT_TRUE(IsPrivateFolderOfOurs(parent));
+  EXPECT_TRUE(IsPrivateFolderOfOurs(run)) << AccessList(run);
+  EXPECT_TRUE(IsPrivateFolderOfOurs(parent)) << AccessList(parent);
   // A run folder of an ended program goes at the next start; this program's stays.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
