@@ -8,9 +8,11 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/QtMainThread.h"
+#include "app/Signals.h"
 #include "app/SingleInstance.h"
 #include "app/WebChatPage.h"
 #include "cli/ConsoleRunner.h"
+#include "cli/PrivateFiles.h"
 #include "core/DataFolder.h"
 #include "core/Platform.h"
 
@@ -63,6 +65,9 @@ int main(int argc, char** argv) {
       form.activateWindow();
     };
     form.show();
+    tarvok::CloseOnQuitSignals(form);
+    // Folders of CLI runs whose program was ended before it could remove them.
+    tarvok::RemoveStaleRunFolders();
     result = QApplication::exec();
     // A request still pending has nowhere to report to: its steps are dropped from now on.
     mainThread->Close();

@@ -5,6 +5,7 @@
 #include <exception>
 #include <fstream>
 #include <mutex>
+#include <stdexcept>
 
 #include "cli/CliSetup.h"
 #include "cli/CliTexts.h"
@@ -47,7 +48,7 @@ void TCliEnvironment::RunScript(const std::string& ABaseName, int ALimitSeconds,
                                 const std::function<void(const TScriptFiles&)>& AAfter) {
   TScriptFiles files;
   files.Folder =
-      MakePrivateFolder(FSystem.ScriptDir.empty() ? UserPrivateFolder() : FSystem.ScriptDir, ABaseName + "_");
+      MakePrivateFolder(FSystem.ScriptDir.empty() ? UserPrivateFolder() : FSystem.ScriptDir, RunFolderPrefix(ABaseName));
   struct TRemove {
     std::filesystem::path Folder;
     ~TRemove() {
@@ -59,7 +60,10 @@ void TCliEnvironment::RunScript(const std::string& ABaseName, int ALimitSeconds,
   files.Log = files.Folder / "gemini_check_log.txt";
   files.Done = files.Folder / "done";
   WritePrivateFile(files.Script, ScriptBytes(ALines(files)));
-  RunBatchAndWait(files.Script, files.Done, ALimitSeconds);
+  // A script that did not run or end has done nothing to look at or report as finished:
+  // its error was shown, and the task ends here.
+  if (!RunBatchAndWait(files.Script, files.Done, ALimitSeconds))
+    throw std::runtime_error("script did not run: " + PathToUtf8(files.Script));
   if (AAfter) AAfter(files);
 }
 
@@ -218,14 +222,17 @@ void TCliEnvironment::gemini1Click() {
   }
 }
 
-void TCliEnvironment::RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
+bool TCliEnvironment::RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
                                       int ALimitSeconds) {
   if (!Exists(AScript)) {
     RunOnUi([&] { FHost.ShowMessage("Error: Batch file not generated: " + PathToUtf8(AScript)); });
-    return;
+    return false;
   }
   const std::string error = FSystem.RunScriptAndWait ? FSystem.RunScriptAndWait(AScript, ADone, ALimitSeconds) : std::string();
-  if (!error.empty()) RunOnUi([&] { FHost.ShowMessage("Error executing batch: " + error); });
+  if (error.empty()) return true;
+  WriteLog("Script failed: " + error);
+  RunOnUi([&] { FHost.ShowMessage("Error executing batch: " + error); });
+  return false;
 }
 
 }  // namespace tarvok

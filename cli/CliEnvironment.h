@@ -38,8 +38,9 @@ struct TCliSystem {
   std::filesystem::path ProgramDir;  // the flag file's folder
   std::filesystem::path UserProfile; // USERPROFILE on Windows, HOME elsewhere
   // Runs the script in a visible console and waits for its end (the console's process and,
-  // where the system's scripts make one, the end marker ADone), at most ALimitSeconds for
-  // the marker; "" or the error to show.
+  // where the system's scripts make one, the end marker ADone), at most ALimitSeconds;
+  // "" when it ended, else the error to show: it could not start, its console failed or
+  // ended before the script started, or it did not end in time.
   std::function<std::string(const std::filesystem::path& AScript, const std::filesystem::path& ADone,
                             int ALimitSeconds)>
       RunScriptAndWait;
@@ -79,8 +80,9 @@ class TCliEnvironment {
   void InstallOffer();        // UI thread
   void AuthorisationOffer();  // UI thread
   void UpdateCliStatus(const std::string& AText);  // any thread
-  // Any thread; ADone and ALimitSeconds as in TCliSystem::RunScriptAndWait.
-  void RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone = {},
+  // Any thread; ADone and ALimitSeconds as in TCliSystem::RunScriptAndWait. False, after
+  // showing why, when the script did not run or did not end.
+  bool RunBatchAndWait(const std::filesystem::path& AScript, const std::filesystem::path& ADone = {},
                        int ALimitSeconds = kInteractiveScriptLimitSeconds);
 
   std::filesystem::path LocalAuthFlag() const;

@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 #include <shellapi.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "cli/CliEnvironment.h"
 #include "cli/CliRequest.h"
@@ -88,45 +91,162 @@ void OpenAuthConsoleWindows() {
 
 }  // namespace
 
-// %TEMP% is the user's own on Windows.
-std::filesystem::path UserPrivateFolder() {
+namespace {
+
+// The current user's security identifier as text ("S-1-5-21-..."), "" when unknown.
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return L"";
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size ? size : 1);
+  std::wstring result;
+  if (::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    wchar_t* text = nullptr;
+    if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+      result = text;
+      ::LocalFree(text);
+    }
+  }
+  ::CloseHandle(token);
+  return result;
+}
+
+// Owner-only rights, handed down to everything made inside, not widened by the parent's.
+struct TPrivateSecurity {
+  SECURITY_ATTRIBUTES Attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  TPrivateSecurity() {
+    const std::wstring sid = CurrentUserSid();
+    if (sid.empty()) return;
+    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + sid + L")";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+      Attributes.lpSecurityDescriptor = descriptor;
+  }
+  ~TPrivateSecurity() {
+    if (Attributes.lpSecurityDescriptor) ::LocalFree(Attributes.lpSecurityDescriptor);
+  }
+  TPrivateSecurity(const TPrivateSecurity&) = delete;
+  TPrivateSecurity& operator=(const TPrivateSecurity&) = delete;
+};
+
+// ERROR_DISK_QUOTA_EXCEEDED, which this toolchain's headers lack.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
+bool IsNoSpace(DWORD AError) {
+  return AError == ERROR_DISK_FULL || AError == ERROR_HANDLE_DISK_FULL || AError == kDiskQuotaExceeded;
+}
+
+}  // namespace
+
+// %TEMP% is the user's own on Windows; the folder itself gets owner-only rights as well.
+std::filesystem::path UserPrivateFolder(std::uintmax_t /*ANeedBytes*/) { return UserDiskPrivateFolder(); }
+
+std::filesystem::path UserDiskPrivateFolder() {
   const std::filesystem::path folder = TempDir() / "tarvok";
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) throw TFileError("cannot create " + PathToUtf8(folder) + ": " + ec.message());
+  TPrivateSecurity security;
+  if (::CreateDirectoryW(folder.c_str(), &security.Attributes)) return folder;
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_ALREADY_EXISTS)
+    throw TFileError("cannot create " + PathToUtf8(folder) + ": " + SystemErrorMessage(error));
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    throw TFileError("refusing " + PathToUtf8(folder) + ": not a folder of this user");
   return folder;
 }
+
+std::vector<std::filesystem::path> ExistingUserPrivateFolders() {
+  const std::filesystem::path folder = TempDir() / "tarvok";
+  if (IsPrivateFolderOfOurs(folder)) return {folder};
+  return {};
+}
+
+// A real folder (no junction or link) whose every allowing entry is the current user's (or
+// the system's).
+bool IsPrivateFolderOfOurs(const std::filesystem::path& APath) {
+  const DWORD attributes = ::GetFileAttributesW(APath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(APath.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  bool ours = dacl != nullptr;  // no list at all lets everyone in
+  const std::wstring user = CurrentUserSid();
+  for (DWORD i = 0; ours && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, i, &ace)) {
+      ours = false;
+      break;
+    }
+    const auto* header = static_cast<ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      ours = false;
+      break;
+    }
+    wchar_t* sid = nullptr;
+    // The system itself and the administrators can reach every file anyway; nobody else may.
+    ours = ::ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid) &&
+           (user == sid || std::wcscmp(sid, L"S-1-5-18") == 0 || std::wcscmp(sid, L"S-1-5-32-544") == 0);
+    if (sid) ::LocalFree(sid);
+  }
+  ::LocalFree(descriptor);
+  return ours;
+}
+
+
+// A run's processes are in a job that ends them when the program's handle to it closes,
+// crash included: none is left to end.
+void EndRunsIn(const std::filesystem::path& /*AFolder*/) {}
 
 std::filesystem::path MakePrivateFolder(const std::filesystem::path& AParent, const std::string& APrefix) {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
+  TPrivateSecurity security;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = APrefix;
     for (int i = 0; i < 12; ++i) name += kChars[random() % (sizeof kChars - 1)];
     const std::filesystem::path folder = AParent / PathFromUtf8(name);
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS)
-      throw TFileError("cannot create " + PathToUtf8(folder) + ": " + SystemErrorMessage(::GetLastError()));
+    if (::CreateDirectoryW(folder.c_str(), &security.Attributes)) return folder;
+    const DWORD error = ::GetLastError();
+    if (IsNoSpace(error)) throw TWriteError(folder, SystemErrorMessage(error), true);
+    if (error != ERROR_ALREADY_EXISTS)
+      throw TFileError("cannot create " + PathToUtf8(folder) + ": " + SystemErrorMessage(error));
   }
   throw TFileError("cannot create a folder in " + PathToUtf8(AParent));
 }
 
 void WritePrivateFile(const std::filesystem::path& APath, std::string_view AFirst, std::string_view ASecond) {
   HANDLE file = ::CreateFileW(APath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    throw TFileError("cannot create " + PathToUtf8(APath) + ": " + SystemErrorMessage(::GetLastError()));
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (IsNoSpace(error)) throw TWriteError(APath, SystemErrorMessage(error), true);
+    throw TFileError("cannot create " + PathToUtf8(APath) + ": " + SystemErrorMessage(error));
+  }
   bool ok = true;
+  DWORD error = 0;
   for (std::string_view part : {AFirst, ASecond}) {
     while (ok && !part.empty()) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(part.size(), 1u << 30));
       ok = ::WriteFile(file, part.data(), chunk, &written, nullptr) && written > 0;
+      if (!ok) error = ::GetLastError();
       part.remove_prefix(written);
     }
   }
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(file);
-  if (!ok) throw TFileError("cannot write " + PathToUtf8(APath) + ": " + SystemErrorMessage(error));
+  if (!::CloseHandle(file) && ok) {
+    ok = false;
+    error = ::GetLastError();
+  }
+  if (!ok) {
+    // A file that did not get all its bytes is of no use and takes the room others need.
+    ::DeleteFileW(APath.c_str());
+    throw TWriteError(APath, SystemErrorMessage(error ? error : ERROR_WRITE_FAULT), IsNoSpace(error));
+  }
 }
 
 std::string ExtractFileNamePart(std::string_view AFileName) { return ExtractFileNamePartWindows(AFileName); }

@@ -72,7 +72,17 @@ std::string FormatText(const char* AFormat, std::initializer_list<std::string_vi
 
 }  // namespace
 
-std::filesystem::path MakeCliWorkDir() { return MakePrivateFolder(UserPrivateFolder(), "GeminiCLI_"); }
+std::uintmax_t CliRunBytes(const TChatHistory& AHistory) {
+  // Each file takes at least a block; the prompt names every attachment once more.
+  constexpr std::uintmax_t kPerFile = 4096 + 256;
+  std::uintmax_t bytes = kPerFile;
+  for (const THistoryItem& item : AHistory)
+    for (const TContentPart& part : item.Parts) {
+      bytes += part.Text.size() + 16;
+      if (part.PartType == TPartType::ptInlineData) bytes += part.Base64Data.view().size() / 4 * 3 + kPerFile;
+    }
+  return bytes;
+}
 
 namespace {
 std::string AfterLastOf(std::string_view AText, const char* ASeparators) {
@@ -123,6 +133,8 @@ std::string BuildCliPrompt(const TChatHistory& AHistory, const std::filesystem::
           else
             prompt += FormatText("[Attached file: %s]", {name});
           prompt += "\r\n";
+        } catch (const TWriteError&) {
+          throw;  // the disk said why: the whole run fails with that
         } catch (const std::exception&) {
           prompt += "[Error saving file attachment]\r\n";
         }
@@ -153,16 +165,38 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
   if (!runs.Enter(token)) return stopped();
 
   std::filesystem::path dir;
+  auto removeDir = [&dir] {
+    if (dir.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    dir.clear();
+  };
   try {
-    dir = MakeCliWorkDir();
-    const std::filesystem::path promptFile = dir / "gemini_prompt.txt";
+    // The runtime folder is small: a run that does not fit there, or finds it full after
+    // all, goes to the disk folder.
+    const std::uintmax_t need = CliRunBytes(ARequest.History);
+    std::filesystem::path promptFile;
     std::string prompt;
-    try {
-      prompt = BuildCliPrompt(ARequest.History, dir);
-    } catch (const std::exception& e) {
-      prompt = std::string("Error building prompt: ") + e.what();
+    for (int attempt = 0;; ++attempt) {
+      const std::filesystem::path parent = attempt == 0 ? UserPrivateFolder(need) : UserDiskPrivateFolder();
+      try {
+        dir = MakePrivateFolder(parent, RunFolderPrefix("GeminiCLI"));
+        promptFile = dir / "gemini_prompt.txt";
+        try {
+          prompt = BuildCliPrompt(ARequest.History, dir);
+        } catch (const TWriteError&) {
+          throw;
+        } catch (const std::exception& e) {
+          prompt = std::string("Error building prompt: ") + e.what();
+        }
+        WritePrivateFile(promptFile, kUtf8Bom, prompt);
+        break;
+      } catch (const TWriteError& e) {
+        const bool retry = attempt == 0 && e.NoSpace() && parent != UserDiskPrivateFolder();
+        removeDir();
+        if (!retry) throw;
+      }
     }
-    WritePrivateFile(promptFile, kUtf8Bom, prompt);
 
     std::string error;
     const std::string command =
@@ -182,13 +216,17 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
         out.Failed = true;
       }
     }
-  } catch (const std::exception&) {
-    // The folder or the prompt file could not be made: no run, an empty result.
+  } catch (const TWriteError& e) {
+    // No run: the user learns which file and why, not that the CLI said nothing.
+    out = {};
+    out.Result = clitexts::kCannotWriteFile + PathToUtf8(e.Path()) + ": " + e.Reason();
+    out.Failed = true;
+  } catch (const std::exception& e) {
+    out = {};
+    out.Result = clitexts::kCannotMakeRunFolder + std::string(e.what());
+    out.Failed = true;
   }
-  if (!dir.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  removeDir();
   return out;
 }
 

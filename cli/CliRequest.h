@@ -3,6 +3,7 @@
 // and starts a TGeminiCLIThread, which writes the conversation and its attachments into a
 // fresh working folder, runs the CLI there and reads its JSON answer back.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -73,8 +74,8 @@ class TGeminiCLIThread {
 TCliOutcome RunCliRequest(const TCliRequest& ARequest);
 
 // Pieces of the run, exposed for tests.
-// A new private folder "GeminiCLI_<random>" in the user's private folder.
-std::filesystem::path MakeCliWorkDir();
+// About how many bytes a run's files take on disk: the attachments, the prompt, their blocks.
+std::uintmax_t CliRunBytes(const TChatHistory& AHistory);
 // The text after the last folder separator of this system (the whole text when there is
 // none): '\\', '/' and a drive colon on Windows, '/' alone on POSIX, where the others are
 // ordinary characters of a name.

@@ -25,7 +25,8 @@ const char* const kChooseNpmPrefix =
 // First lines of every POSIX script: the end marker is made on every way out, a closed
 // terminal window (SIGHUP) included.
 std::vector<std::string> PosixScriptHead(const std::string& ADone) {
-  return {"#!/bin/sh", "trap " + ShellQuote(": > " + ShellQuote(ADone)) + " EXIT", "trap 'exit 1' HUP INT TERM"};
+  return {"#!/bin/sh", "trap " + ShellQuote(": > " + ShellQuote(ADone)) + " EXIT", "trap 'exit 1' HUP INT TERM",
+          ": > " + ShellQuote(ScriptStartMarker(ADone))};
 }
 
 std::vector<std::string> WithHead(const std::string& ADone, std::vector<std::string> ABody) {
@@ -152,6 +153,8 @@ std::string WindowsScriptBytes(const std::vector<std::string>& ALines) {
   }
   return EncodeLegacyCodePage(text);
 }
+
+std::string ScriptStartMarker(const std::string& ADone) { return ADone + ".started"; }
 
 std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, const std::string& ADone) {
   const std::string log = ShellQuote(ALogPath);

@@ -23,6 +23,9 @@ std::string WindowsScriptBytes(const std::vector<std::string>& ALines);
 // POSIX shell scripts with the same steps and the same log marker (UTF-8, LF). Each one
 // creates ADone when it ends, however it ends: a terminal may hand the script to a server
 // and return at once, so its end is known by that file.
+// The file a POSIX script makes first thing: a terminal that ends before it appears never
+// ran the script.
+std::string ScriptStartMarker(const std::string& ADone);
 std::vector<std::string> CheckScriptLinesPosix(const std::string& ALogPath, const std::string& ADone);
 std::vector<std::string> SetupScriptLinesPosix(const std::string& ADone);
 std::vector<std::string> UpdateScriptLinesPosix(const std::string& ADone);

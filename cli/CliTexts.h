@@ -46,6 +46,18 @@ inline constexpr const char* kCliEmptyAnswer = "Ошибка Gemini CLI: пус�
 // Our own: the Node.js found is older than the CLI runs on (followed by its version and kNodeTooOldTail).
 inline constexpr const char* kNodeTooOld = "Найден Node.js ";
 inline constexpr const char* kNodeTooOldTail = ", а для Gemini CLI нужен Node.js 20 или новее.";
+// Our own: a run's file that could not be written (followed by its path, ": " and the
+// system's reason), and a run that found no private folder (followed by the reason).
+inline constexpr const char* kCannotWriteFile = "Не удалось записать файл ";
+inline constexpr const char* kCannotMakeRunFolder = "Не удалось создать папку для файлов Gemini CLI: ";
+// Our own: why a setup script did not run or end (after "Error executing batch: "): the
+// terminal's name, then how it ended.
+inline constexpr const char* kTerminal = "терминал ";
+inline constexpr const char* kTerminalExitCode = " завершился с кодом ";
+inline constexpr const char* kTerminalKilled = " завершился по сигналу ";
+inline constexpr const char* kTerminalNoScript = " закрылся, не запустив сценарий";
+inline constexpr const char* kScriptTimedOut = "сценарий не завершился за ";
+inline constexpr const char* kScriptTimedOutTail = " с";
 inline constexpr const char* kCliUnsafeName = "Ошибка: имя модели или путь нельзя безопасно передать в командную строку: ";
 
 }  // namespace tarvok::clitexts

@@ -148,6 +148,13 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   const std::wstring workDir = Wide(AWorkDir);
   THandle job;
   job.Reset(::CreateJobObjectW(nullptr, nullptr));
+  if (job.Get()) {
+    // When this program ends, however it ends, the job's handle closes and the CLI and
+    // everything it started end with it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
 
   // Started suspended so that it is in the job before it can start anything itself.
   PROCESS_INFORMATION info{};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <regex>
 
@@ -402,7 +403,6 @@ TEST_F(CliFlows, MenuCommands) {
   EXPECT_TRUE(FlagExists()) << "installing does not touch the flag";
 
   FHost.Answers = {true};
-  FScriptError = "whatever the script did";  // the uninstall's outcome is not looked at
   FEnv.N19Click();
   EXPECT_EQ(FRan.back(), "gemini_uninstall" + ext);
   EXPECT_FALSE(FlagExists());
@@ -426,11 +426,36 @@ TEST_F(CliFlows, MenuCommands) {
 }
 
 TEST_F(CliFlows, ScriptProblemsAreShownAndATaskThatFailsEndsQuietly) {
+  // A script that did not run has nothing to report as finished, and changes nothing.
   FScriptError = "Access is denied";
-  FHost.Answers = {true};
-  FEnv.N18Click();
-  EXPECT_EQ(FHost.Messages, (std::vector<std::string>{"Error executing batch: Access is denied",
-                                                      clitexts::kMsgUpdateDone}));
+  FProgram.Write("auth_confirmed.flag", "1");
+  FHost.Checked = true;
+  const std::string error = "Error executing batch: Access is denied";
+  const struct {
+    void (TCliEnvironment::*Command)();
+    std::vector<std::string> Messages;
+  } commands[] = {
+      {&TCliEnvironment::N18Click, {error}},
+      {&TCliEnvironment::N19Click, {error}},
+      {&TCliEnvironment::N20Click, {clitexts::kMsgInstallStart, error}},
+  };
+  for (const auto& c : commands) {
+    FHost.Messages.clear();
+    FHost.Answers = {true};
+    (FEnv.*c.Command)();
+    EXPECT_EQ(FHost.Messages, c.Messages);
+    EXPECT_EQ(FHost.Statuses.back(), clitexts::kStatusDone);
+  }
+  EXPECT_TRUE(FlagExists());
+  EXPECT_TRUE(FHost.Checked);
+  EXPECT_EQ(FRefreshes, 0);
+  std::filesystem::remove(FEnv.LocalAuthFlag());
+  FHost.Messages.clear();
+  FHost.Questions.clear();
+  Tick();
+  EXPECT_EQ(FHost.Messages, (std::vector<std::string>{"Error executing batch: Access is denied"}));
+  EXPECT_TRUE(FHost.Questions.empty()) << "no install offer for a check that never ran";
+  FScriptError.clear();
 
   FHost.Messages.clear();
   FEnv.RunBatchAndWait(FTemp.Path() / "nothing.bat");
@@ -527,6 +552,54 @@ TEST(CliPosixScripts, ACheckHandedToATerminalServerIsWaitedForToTheEnd) {
   EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskAuthorise, clitexts::kAskAuthSkip}))
       << program.Read("log.txt");
   EXPECT_TRUE(std::filesystem::is_empty(scripts.Path())) << "the script and its log are removed";
+}
+
+// A terminal that cannot open its window ends at once; that is an error shown at once, not a
+// wait to the limit followed by a step reported as finished.
+TEST(CliPosixScripts, ATerminalThatFailsIsAnErrorAtOnce) {
+  TTempDir bin, scripts, program, profile;
+  test::TPathPrefix path(bin.Path());
+  test::TScopedEnv display("DISPLAY", ":99");
+  const std::string terminal = (bin.Path() / "x-terminal-emulator").string();
+  struct {
+    const char* Name;
+    std::string Terminal;  // the stand-in terminal's script
+    std::string Error;     // after "Error executing batch: "
+  } cases[] = {
+      {"exit status 1", "echo 'xterm: Xt error: Can'\\''t open display: :99' >&2\nexit 1\n",
+       std::string(clitexts::kTerminal) + terminal + clitexts::kTerminalExitCode + "1: xterm: Xt error: Can't open display: :99"},
+      {"ended by a signal", "kill -9 $$\n", std::string(clitexts::kTerminal) + terminal + clitexts::kTerminalKilled + "9"},
+      {"ended at once without running the script", "exit 0\n",
+       std::string(clitexts::kTerminal) + terminal + clitexts::kTerminalNoScript},
+  };
+  for (const auto& c : cases) {
+    test::MakeExecutable(bin.Write("x-terminal-emulator", "#!/bin/sh\n" + c.Terminal));
+    TCliSystem system = DefaultCliSystem();
+    system.ScriptDir = scripts.Path();
+    system.ProgramDir = program.Path();
+    system.UserProfile = profile.Path();
+    int refreshes = 0;
+    system.RefreshPath = [&] { ++refreshes; };
+    system.OpenAuthConsole = [] {};
+    TTestHost host;
+    TCliEnvironment env(host, system);
+    host.Environment = &env;
+    SetProgramDir(program.Path());
+    const auto start = std::chrono::steady_clock::now();
+    host.Checked = true;
+    env.GeminiCliCheckBoxClick();
+    host.Answers = {true};
+    env.N20Click();  // install
+    SetProgramDir({});
+    const std::string shown = "Error executing batch: " + c.Error;
+    EXPECT_EQ(host.Messages, (std::vector<std::string>{shown, clitexts::kMsgInstallStart, shown})) << c.Name;
+    EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskInstall})) << c.Name << ": no install offer";
+    EXPECT_EQ(refreshes, 0) << c.Name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kCheckScriptLimitSeconds / 4)) << c.Name;
+    EXPECT_EQ(host.Statuses.back(), clitexts::kStatusDone) << c.Name;
+    EXPECT_TRUE(host.BoxEnabled) << c.Name;
+    EXPECT_TRUE(std::filesystem::is_empty(scripts.Path())) << c.Name;
+  }
 }
 
 // The check as it runs here, with the machine's programs standing in (no display: the

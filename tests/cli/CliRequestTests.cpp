@@ -2,10 +2,13 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <regex>
 
 #include "CliTestSupportPosix.h"
 #include "cli/CliRequest.h"
 #include "cli/CliTexts.h"
+#include "cli/PrivateFiles.h"
 #include "core/ApiKeyStats.h"
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
@@ -203,7 +206,8 @@ TEST_F(StandInCli, AFolderOthersCouldReachOrPlantIsNeverUsed) {
     c.Plant();
     const TCliOutcome out = RunCliRequest({kGeminiCliKey, "m", kHello, false, 30, {}});
     if (c.Expected.empty()) {
-      EXPECT_EQ(out.Result, "") << c.Name;
+      EXPECT_TRUE(out.Result.starts_with(clitexts::kCannotMakeRunFolder)) << c.Name << ": " << out.Result;
+      EXPECT_TRUE(out.Failed) << c.Name;
       EXPECT_EQ(FRecord.Read("cwd"), "") << c.Name << ": the CLI must not run";
     } else {
       EXPECT_EQ(out.Result, "ok") << c.Name;
@@ -213,6 +217,74 @@ TEST_F(StandInCli, AFolderOthersCouldReachOrPlantIsNeverUsed) {
     EXPECT_TRUE(fs::is_empty(elsewhere.Path())) << c.Name;
   }
   fs::permissions(FHome.Runtime(), fs::perms::owner_all);
+}
+
+// The runtime folder is a small share of memory. A run that does not fit there goes to the
+// disk folder; when nothing can take it, the user sees which file failed and why, and no
+// partly written file is left behind.
+TEST_F(StandInCli, ARunThatDoesNotFitTheRuntimeFolderGoesToDiskOrSaysWhy) {
+  namespace fs = std::filesystem;
+  Output(R"({"response":"ok"})");
+  const fs::path runtime = FHome.Runtime() / "tarvok";
+  const fs::path disk = FHome.Home() / ".cache" / "tarvok";
+  auto attachment = [](std::size_t ABytes) {
+    return TChatHistory{Turn("user", {Text("see"), Inline("application/octet-stream",
+                                                           std::string(ABytes / 3 * 4, 'Q'), "big.bin")})};
+  };
+  struct {
+    const char* Name;
+    std::string RuntimeDisk;  // tmpfs options for the runtime folder
+    std::string HomeDisk;     // and for ~/.cache, or none
+    std::size_t Bytes;
+    fs::path Expected;  // the run's folder; empty: no run, the write error instead
+  } cases[] = {
+      {"a run that fits stays in the runtime folder", "size=4m,mode=0700", "", 30000, runtime},
+      {"a run bigger than the runtime folder goes to disk", "size=512k,mode=0700", "", 900000, disk},
+      {"a runtime folder out of room for names sends it to disk", "size=4m,nr_inodes=3,mode=0700", "", 3000, disk},
+      {"no room anywhere: the file and the reason", "size=512k,mode=0700", "size=256k,mode=0700", 900000, {}},
+  };
+  for (const auto& c : cases) {
+    test::TSmallDisk small(FHome.Runtime(), c.RuntimeDisk);
+    if (!small.Error().empty()) GTEST_SKIP() << small.Error();
+    std::optional<test::TSmallDisk> home;
+    if (!c.HomeDisk.empty()) home.emplace(FHome.Home() / ".cache", c.HomeDisk);
+    FRecord.Write("cwd", "");
+    const TCliOutcome out = RunCliRequest({kGeminiCliKey, "m", attachment(c.Bytes), false, 30, {}});
+    if (c.Expected.empty()) {
+      const std::regex expected(std::string(clitexts::kCannotWriteFile) + disk.string() +
+                                "/GeminiCLI_[0-9]+_[A-Za-z0-9]{6}/file_1_big\\.bin: No space left on device");
+      EXPECT_TRUE(std::regex_match(out.Result, expected)) << c.Name << ": " << out.Result;
+      EXPECT_TRUE(out.Failed) << c.Name;
+      EXPECT_EQ(FRecord.Read("cwd"), "") << c.Name << ": the CLI must not run";
+      EXPECT_TRUE(fs::is_empty(disk)) << c.Name << ": the partly written file is gone";
+    } else {
+      EXPECT_EQ(out.Result, "ok") << c.Name;
+      EXPECT_EQ(LastWorkDir().parent_path(), c.Expected) << c.Name;
+      EXPECT_EQ(fs::file_size(FRecord.Path() / "files" / "file_1_big.bin"), c.Bytes / 3 * 3) << c.Name;
+      EXPECT_EQ(test::Mode(c.Expected), 0700u) << c.Name;
+    }
+    EXPECT_TRUE(!fs::exists(runtime) || fs::is_empty(runtime)) << c.Name << ": nothing left in the runtime folder";
+    std::error_code ec;
+    fs::remove_all(disk, ec);
+  }
+}
+
+TEST(PrivateFiles, AFileThatDoesNotFitIsRemovedAndTheReasonKept) {
+  TTempDir dir;
+  test::TSmallDisk small(dir.Path(), "size=64k,mode=0700");
+  if (!small.Error().empty()) GTEST_SKIP() << small.Error();
+  const auto file = dir.Path() / "big.bin";
+  try {
+    WritePrivateFile(file, std::string(200000, 'x'));
+    FAIL() << "the write should not fit";
+  } catch (const TWriteError& e) {
+    EXPECT_TRUE(e.NoSpace());
+    EXPECT_EQ(e.Path(), file);
+    EXPECT_EQ(e.Reason(), "No space left on device");
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+  WritePrivateFile(file, std::string(30000, 'x'));  // the room is back
+  EXPECT_EQ(std::filesystem::file_size(file), 30000u);
 }
 
 TEST(CliRequest, AttachmentNamesAndCommandLines) {

@@ -3,12 +3,15 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "CliTestSupport.h"
 #include "WindowsTestSupport.h"
 #include "cli/CliEnvironment.h"
 #include "cli/CliSetup.h"
+#include "cli/CliTexts.h"
 #include "cli/ConsoleRunner.h"
 #include "core/Platform.h"
 
@@ -51,6 +54,59 @@ TEST(WindowsScripts, RunScriptAndWaitWaitsForTheScriptsEnd) {
                                               "echo finished> \"" + PathToUtf8(marker) + "\""}));
   EXPECT_EQ(DefaultCliSystem().RunScriptAndWait(script, {}, kCheckScriptLimitSeconds), "");
   EXPECT_EQ(ReadWholeFile(marker).value_or("<not yet written>"), "finished\r\n");
+}
+
+// The window's side of the flows: answers from a list, messages and questions recorded.
+class TRecordingHost : public TCliHost {
+ public:
+  std::vector<bool> Answers;
+  std::vector<std::string> Questions, Messages;
+  bool Checked = true;
+  void ShowMessage(const std::string& AText) override { Messages.push_back(AText); }
+  bool AskYesNo(const std::string& AText) override {
+    const bool answer = Questions.size() < Answers.size() && Answers[Questions.size()];
+    Questions.push_back(AText);
+    return answer;
+  }
+  bool IsCliBoxChecked() override { return Checked; }
+  void UntickCliBox() override { Checked = false; }
+  void SetApiFieldsEnabled(bool) override {}
+  void ModelsChanged() override {}
+  void SetStatusText(const std::string&) override {}
+  void RunOnUiThread(const std::function<void()>& AStep) override { AStep(); }
+  void RunCliTask(const std::string&, std::function<void()> ATaskLogic) override {
+    try {
+      ATaskLogic();
+    } catch (...) {
+    }
+  }
+};
+
+// The whole check as the box runs it: the batch in a console of its own, node.exe and the
+// gemini.cmd that npm installs standing in, the log read back, the sign-in offer.
+TEST(WindowsScripts, TheCheckFindsNodeAndTheCliAndOffersTheSignIn) {
+  TTempDir bin, scripts, program, profile;
+  std::filesystem::copy_file(test::TestChildPath(), bin.Path() / "node.exe");
+  bin.Write("gemini.cmd", "@echo off\r\nif \"%1\"==\"--version\" echo 0.1.18\r\n");
+  test::TPathPrefix path(bin.Path());
+  TCliSystem system = DefaultCliSystem();
+  system.ScriptDir = scripts.Path();
+  system.ProgramDir = program.Path();
+  system.UserProfile = profile.Path();
+  system.RefreshPath = [] {};
+  system.OpenAuthConsole = [] {};
+  TRecordingHost host;
+  host.Answers = {false, true};  // no sign-in now: "signed in before"
+  TCliEnvironment env(host, system);
+  SetProgramDir(program.Path());
+  env.CheckCliStatus();
+  SetProgramDir({});
+  const std::string log = program.Read("log.txt");
+  EXPECT_NE(log.find("] Result: Node=True, Gemini=True\r\n"), std::string::npos) << log;
+  EXPECT_EQ(host.Questions, (std::vector<std::string>{clitexts::kAskAuthorise, clitexts::kAskAuthSkip}));
+  EXPECT_EQ(program.Read("auth_confirmed.flag"), "1");
+  EXPECT_TRUE(host.Messages.empty()) << host.Messages.front();
+  EXPECT_TRUE(std::filesystem::is_empty(scripts.Path())) << "the script and its log are removed";
 }
 
 // Registry values as raw text, for putting them back.

@@ -2,9 +2,12 @@
 // POSIX-only pieces of the CLI backend tests: processes, permission bits, the environment.
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -31,6 +34,18 @@ inline bool WaitUntilGone(pid_t APid) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ::kill(APid, SIGKILL);
+  return false;
+}
+
+// Waits (boundedly) until the process works in AFolder.
+inline bool WaitUntilCwd(pid_t APid, const std::filesystem::path& AFolder) {
+  for (int i = 0; i < 1000; ++i) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink("/proc/" + std::to_string(APid) + "/cwd", ec) ==
+        std::filesystem::canonical(AFolder, ec))
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return false;
 }
 
@@ -79,6 +94,30 @@ class TPrivateHome {
   }
   TTempDir FRuntime, FHome;
   TScopedEnv FRuntimeEnv, FHomeEnv;
+};
+
+// A small file system of its own (tmpfs) mounted over AFolder for the test's lifetime, to
+// show what a full disk does. Mounting needs root; Error() says why it did not happen.
+class TSmallDisk {
+ public:
+  TSmallDisk(const std::filesystem::path& AFolder, const std::string& AOptions) : FFolder(AFolder) {
+    std::filesystem::create_directories(AFolder);
+    if (::mount("tmpfs", AFolder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, AOptions.c_str()) == 0)
+      FMounted = true;
+    else
+      FError = "cannot mount a small file system here (" + std::string(std::strerror(errno)) + ")";
+  }
+  ~TSmallDisk() {
+    if (FMounted) ::umount2(FFolder.c_str(), MNT_DETACH);
+  }
+  TSmallDisk(const TSmallDisk&) = delete;
+  TSmallDisk& operator=(const TSmallDisk&) = delete;
+  const std::string& Error() const { return FError; }
+
+ private:
+  std::filesystem::path FFolder;
+  bool FMounted = false;
+  std::string FError;
 };
 
 }  // namespace tarvok::test

@@ -8,6 +8,11 @@
 //   handle HEX   writes "leaked" to a handle value of the parent's, which arrives only when inherited
 //   exit N       ends with exit code N
 // Copied as node.exe or gemini.exe it answers "-v" or "--version" like those programs.
+// Run as "cli RECORD ARGS..." (from a gemini.cmd) it stands in for the CLI's answer: it writes
+// into the folder RECORD its arguments (one a line), its standard input, its folder, the
+// variable GEMINI_CLI_TRUST_WORKSPACE and a copy of the files in its folder; with a file
+// "block" there it starts a child that sleeps, writes "pids" (its own and the child's) and
+// waits for good; else it prints the file "output".
 #include <windows.h>
 
 #include <cstdio>
@@ -29,6 +34,74 @@ std::string Narrow(const wchar_t* AText) {
   return out;
 }
 
+bool WriteFileBytes(const std::wstring& APath, const std::string& ABytes) {
+  std::FILE* f = ::_wfopen(APath.c_str(), L"wb");
+  if (!f) return false;
+  std::fwrite(ABytes.data(), 1, ABytes.size(), f);
+  std::fclose(f);
+  return true;
+}
+
+std::string ReadFileBytes(const std::wstring& APath) {
+  std::string bytes;
+  if (std::FILE* f = ::_wfopen(APath.c_str(), L"rb")) {
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, got);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+DWORD StartSleeper(const wchar_t* ASelf) {
+  std::wstring command = L"\"" + std::wstring(ASelf) + L"\" sleep 1000000";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return 0;
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return info.dwProcessId;
+}
+
+int StandInCli(const wchar_t* ASelf, int AArgc, wchar_t** AArgv) {
+  const std::wstring record = AArgv[2];
+  std::string args;
+  for (int i = 3; i < AArgc; ++i) args += Narrow(AArgv[i]) + "\n";
+  WriteFileBytes(record + L"\\args", args);
+  std::string input;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    input.append(buffer, got);
+  WriteFileBytes(record + L"\\stdin", input);
+  wchar_t cwd[MAX_PATH];
+  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, cwd);
+  WriteFileBytes(record + L"\\cwd", Narrow(std::wstring(cwd, length).c_str()));
+  wchar_t trust[64] = L"";
+  ::GetEnvironmentVariableW(L"GEMINI_CLI_TRUST_WORKSPACE", trust, 64);
+  WriteFileBytes(record + L"\\trust", Narrow(trust));
+  ::CreateDirectoryW((record + L"\\files").c_str(), nullptr);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(L"*", &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        ::CopyFileW(found.cFileName, (record + L"\\files\\" + found.cFileName).c_str(), FALSE);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+  }
+  if (::GetFileAttributesW((record + L"\\block").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const DWORD child = StartSleeper(ASelf);
+    const std::string pids = std::to_string(::GetCurrentProcessId()) + " " + std::to_string(child);
+    WriteFileBytes(record + L"\\pids.part", pids);
+    ::MoveFileW((record + L"\\pids.part").c_str(), (record + L"\\pids").c_str());
+    ::Sleep(INFINITE);
+  }
+  Write(STD_OUTPUT_HANDLE, ReadFileBytes(record + L"\\output"));
+  return 0;
+}
+
 int StandIn(const std::wstring& AName, int AArgc, wchar_t** AArgv) {
   if (AName == L"node" && AArgc > 1 && std::wcscmp(AArgv[1], L"-v") == 0) Write(STD_OUTPUT_HANDLE, "v22.12.0\r\n");
   if (AName == L"gemini" && AArgc > 1 && std::wcscmp(AArgv[1], L"--version") == 0) Write(STD_OUTPUT_HANDLE, "0.1.18\r\n");
@@ -44,6 +117,7 @@ int wmain(int argc, wchar_t** argv) {
   name = name.substr(name.find_last_of(L"\\/") + 1);
   name = name.substr(0, name.find_last_of(L'.'));
   if (name == L"node" || name == L"gemini") return StandIn(name, argc, argv);
+  if (argc > 2 && std::wcscmp(argv[1], L"cli") == 0) return StandInCli(self, argc, argv);
 
   for (int i = 1; i < argc; ++i) {
     const std::wstring step = argv[i];
