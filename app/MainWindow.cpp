@@ -246,6 +246,8 @@ void TForm1::BuildInputPanel() {
   GeminiCliCheckBox->setToolTip("Gemini CLI");
   chkStreamAnswers = Named(new QCheckBox(Q(ui::kCaptionStream), Panel3), "chkStreamAnswers");
   chkStreamAnswers->setToolTip(Q(ui::kHintStream));
+  chkShowThoughts = Named(new QCheckBox(Q(ui::kCaptionThoughts), Panel3), "chkShowThoughts");
+  chkShowThoughts->setToolTip(Q(ui::kHintThoughts));
   TimeoutLabel = Named(new QLabel("00:00", Panel3), "TimeoutLabel");
   TimeoutLabel->setMinimumWidth(36);
   Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3), "Label8");
@@ -254,7 +256,7 @@ void TForm1::BuildInputPanel() {
   CountLabel->setMinimumWidth(24);
   for (QWidget* w : std::initializer_list<QWidget*>{lblFileLimits1, btnAddFile1, btnClearFiles1, Label1, cbModels, Label6,
                                                    editApiKey, btnSend, chkEnableWebSearch, GeminiCliCheckBox,
-                                                   chkStreamAnswers, TimeoutLabel, Label8, CountLabel})
+                                                   chkStreamAnswers, chkShowThoughts, TimeoutLabel, Label8, CountLabel})
     row->addWidget(w, w == cbModels || w == editApiKey ? 1 : 0);
   row->addStretch(0);
   Panel3->resize(Panel3->sizeHint().width(), kPanel3Height);

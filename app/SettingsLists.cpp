@@ -52,6 +52,7 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   else F.KreaEdit->setText(level);
   F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
   F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
+  F.chkShowThoughts->setChecked(ini.ReadInteger(kSection, "ShowThoughts", 0) == 1);
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -65,6 +66,7 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
   ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
   ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
+  ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
   ini.UpdateFile();
 }
 

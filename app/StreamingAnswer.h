@@ -15,13 +15,18 @@ class TStreamingAnswer {
  public:
   // Shows the answer so far (Markdown) in the growing bubble.
   void Show(IChatPage& APage, const std::string& AText, const std::string& AModelName);
+  // The thoughts that have arrived so far; shown above the text from the next Show on.
+  void SetThoughts(const std::string& AThoughts) { FThoughts = AThoughts; }
   bool Shown() const { return !FId.empty(); }
   const std::string& Id() const { return FId; }
   // Puts the finished bubble in the growing one's place.
   void Finish(IChatPage& APage, const std::string& AFinalHtml);
 
  private:
+  std::string Replace(const std::string& AHtml) const;
+
   std::string FId;
+  std::string FThoughts;
 };
 
 }  // namespace tarvok

@@ -117,5 +117,7 @@ inline constexpr const char* kHintStop = "Остановить запрос (Esc
 inline constexpr const char* kStatusStopped = "Запрос остановлен";
 inline constexpr const char* kCaptionStream = "Поток";
 inline constexpr const char* kHintStream = "Показывать ответ по мере получения";
+inline constexpr const char* kCaptionThoughts = "Мысли";
+inline constexpr const char* kHintThoughts = "Просить у модели сводку её рассуждений";
 
 }  // namespace tarvok::ui

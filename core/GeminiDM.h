@@ -35,6 +35,10 @@ struct TRequestOptions {
   // answer gathered so far, on the main thread, at most about ten times a second.
   bool Stream = false;
   std::function<void(const std::string& AText)> OnPartial;
+  // A chat turn that asks for the model's thought summaries. OnPartialThoughts, when set,
+  // receives the thoughts gathered so far just before each OnPartial.
+  bool IncludeThoughts = false;
+  std::function<void(const std::string& AThoughts)> OnPartialThoughts;
 };
 
 inline constexpr const char* kDefaultGeminiApiUrlBase =

@@ -570,9 +570,10 @@ void TGeminiRequestThread::Execute() {
     if (stream) settings.MethodGenerate = "streamGenerateContent";
     const std::string url = BuildRequestUrl(settings, FModelName, FApiKey) + (stream ? "&alt=sse" : "");
     // Reads the attachments of FHistory, the worker's own snapshot, in place.
+    const bool thoughts = FOptions.IncludeThoughts && FRequestType == TRequestType::rtGenerateContent;
     TRequestBodySource body = FRequestType == TRequestType::rtGenerateImage
                                   ? TRequestBodySource(BuildImageBody(FPrompt))
-                                  : TRequestBodySource(FHistory, FSettings, FUseGoogleSearch);
+                                  : TRequestBodySource(FHistory, FSettings, FUseGoogleSearch, thoughts);
     // The answer so far goes to the main thread as one text, the first piece at once and
     // then at most every 100 ms; the worker waits while the page takes it.
     std::chrono::steady_clock::time_point lastHandOn{};
@@ -583,17 +584,36 @@ void TGeminiRequestThread::Execute() {
       sink.Changed = false;
       lastHandOn = now;
       const std::string text = sink.Answer.Text();
-      FMainThread.Synchronize([&] { FOptions.OnPartial(text); });
+      const std::string thinking = sink.Answer.Extras().Thoughts;
+      FMainThread.Synchronize([&] {
+        if (FOptions.OnPartialThoughts) FOptions.OnPartialThoughts(thinking);
+        FOptions.OnPartial(text);
+      });
     };
-    const THttpResponse response = Post(url, body, FSettings, FOptions.Stop.get(), stream ? &sink : nullptr,
-                                        stream ? std::function<void()>(handOn) : std::function<void()>());
+    auto post = [&] {
+      return Post(url, body, FSettings, FOptions.Stop.get(), stream ? &sink : nullptr,
+                  stream ? std::function<void()>(handOn) : std::function<void()>());
+    };
+    THttpResponse response;
+    try {
+      response = post();
+    } catch (const THttpStatusError& e) {
+      // A model that cannot think aloud refuses the request; it is asked once more as if
+      // the thoughts had never been asked for.
+      if (!thoughts || !IsThinkingRefusal(e.Status, e.Body)) throw;
+      body = TRequestBodySource(FHistory, FSettings, FUseGoogleSearch, false);
+      sink = TStreamSink{};
+      response = post();
+    }
     FResult.clear();
     if (stream) {
       FTokenUsage = sink.Answer.Usage();
       FResult = sink.Answer.FinalResult();
       FFlags.Failed = sink.Answer.FinalFailed();
+      if (!FFlags.Failed) FFlags.Extras = sink.Answer.Extras();
     } else {
-      FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
+      FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage, &FFlags.Extras);
+      if (FFlags.Failed) FFlags.Extras = {};
       // A success status on a body that is no JSON object (a proxy's or a portal's page, a
       // cut answer) carries no answer: kept as an empty model turn it would pass for one.
       if (!FFlags.Failed && FResult.empty() && !IsJsonObjectBody(response.Body)) {
@@ -607,6 +627,7 @@ void TGeminiRequestThread::Execute() {
     if (stream && !sink.Answer.Text().empty()) {
       FResult = sink.Answer.Text();
       FTokenUsage = sink.Answer.Usage();
+      FFlags.Extras = sink.Answer.Extras();
     } else {
       FTokenUsage = {};
       error = texts::kStoppedResult;
@@ -621,6 +642,7 @@ void TGeminiRequestThread::Execute() {
       FTokenUsage = sink.Answer.Usage();
       FResult = sink.Answer.FinalResult();
       FFlags.Failed = sink.Answer.FinalFailed();
+      if (!FFlags.Failed) FFlags.Extras = sink.Answer.Extras();
     } else {
       error = std::string(texts::kExceptionPrefix) + e.TypeName() + " - " + e.what();
     }
@@ -634,6 +656,7 @@ void TGeminiRequestThread::Execute() {
   if (!error.empty()) {
     FResult = std::move(error);
     FFlags.Failed = true;
+    FFlags.Extras = {};
   }
   if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
   // What was sent goes here, on this thread, not with the completion on the main thread.
