@@ -184,9 +184,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     if (sink->Active) {
       try {
         sink->Reader.Feed(std::string_view(data, n), [sink](std::string_view AEvent) {
-          const std::size_t before = sink->Answer.Text().size();
+          const std::size_t before = sink->Answer.Text().size() + sink->Answer.Extras().Thoughts.size();
           sink->Answer.AddEvent(AEvent);
-          if (sink->Answer.Text().size() != before) sink->Changed = true;
+          if (sink->Answer.Text().size() + sink->Answer.Extras().Thoughts.size() != before) sink->Changed = true;
         });
       } catch (...) {
         t->StreamError = std::current_exception();
