@@ -289,6 +289,7 @@ void TForm1::BuildMenus() {
   N7 = NamedAction(KeysPopupMenu, "N7", ui::kMenuDelete);
   ModelsPopupMenu = Named(new QMenu(this), "ModelsPopupMenu");
   N8 = NamedAction(ModelsPopupMenu, "N8", ui::kMenuDelete);
+  N21 = NamedAction(ModelsPopupMenu, "N21", ui::kMenuLoadModels);
 
   GeminiCLIboxPopupMenu = Named(new QMenu(this), "GeminiCLIboxPopupMenu");
   N20 = NamedAction(GeminiCLIboxPopupMenu, "N20", ui::kMenuCliInstall);
@@ -326,6 +327,7 @@ void TForm1::WireHandlers() {
   on(cbModels, &QComboBox::editTextChanged, [this] { FSettings->cbModelsChange(); });
   on(N7, &QAction::triggered, [this] { FSettings->N7Click(); });
   on(N8, &QAction::triggered, [this] { FSettings->N8Click(); });
+  on(N21, &QAction::triggered, [this] { FSettings->N21Click(); });
   editApiKey->lineEdit()->installEventFilter(this);
   cbModels->lineEdit()->installEventFilter(this);
 

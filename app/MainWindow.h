@@ -111,6 +111,7 @@ class TForm1 : public QMainWindow {
   QAction* N7 = nullptr;  // "Удалить" (key)
   QMenu* ModelsPopupMenu = nullptr;
   QAction* N8 = nullptr;  // "Удалить" (model)
+  QAction* N21 = nullptr;  // "Загрузить список моделей"
   QMenu* GeminiCLIboxPopupMenu = nullptr;
   QAction* N20 = nullptr;
   QAction* N18 = nullptr;
