@@ -70,7 +70,9 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
   ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
   ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
-  ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
+  // Written once the box has been ticked: a config.ini of a user who never did stays as it was.
+  if (F.chkShowThoughts->isChecked() || ini.ReadString(kSection, "ShowThoughts", "").size() > 0)
+    ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
   ini.UpdateFile();
 }
 

@@ -207,6 +207,9 @@ TEST_F(AnswerExtrasTest, TheThoughtsBoxIsRememberedAfterTheOtherSettings) {
   OpenWindow();
   EXPECT_EQ(S(Form().chkShowThoughts->text()), ui::kCaptionThoughts);
   EXPECT_FALSE(Form().chkShowThoughts->isChecked()) << "off unless config.ini says otherwise";
+  CloseWindow();
+  EXPECT_EQ(ReadText("config.ini").find("ShowThoughts"), std::string::npos) << "never ticked: config.ini as before";
+  OpenWindow();
   Form().chkShowThoughts->setChecked(true);
   CloseWindow();
   const std::string ini = ReadText("config.ini");
@@ -215,6 +218,9 @@ TEST_F(AnswerExtrasTest, TheThoughtsBoxIsRememberedAfterTheOtherSettings) {
   EXPECT_NE(ini.find("ShowThoughts=1", stream), std::string::npos) << ini;
   OpenWindow();
   EXPECT_TRUE(Form().chkShowThoughts->isChecked());
+  Form().chkShowThoughts->setChecked(false);
+  CloseWindow();
+  EXPECT_NE(ReadText("config.ini").find("ShowThoughts=0"), std::string::npos) << "once written, kept up to date";
 }
 
 }  // namespace
