@@ -157,6 +157,12 @@ void TChatView::AddModelMessage(const std::string& AText, const std::string& AMo
   FPage.AppendChatHtml(RenderModelMessage(AText, AModelName, Now(), ATokenCount, ADuration));
 }
 
+void TChatView::AddAnswerMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
+                                 const std::string& ADuration, const TAnswerExtras& AExtras) {
+  FPageLossesInARun = 0;
+  FPage.AppendChatHtml(RenderAnswerMessage(AText, AModelName, Now(), ATokenCount, ADuration, AExtras));
+}
+
 void TChatView::AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data) {
   PutChatBack();
   FPageLossesInARun = 0;

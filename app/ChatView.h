@@ -76,6 +76,9 @@ class TChatView {
   std::string AddUserMessage(const std::string& AText, const std::vector<std::string>& AFiles, int ATokenCount);
   void AddModelMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
                        const std::string& ADuration);
+  // An answer with its thoughts and sources (an answer without them is AddModelMessage's bubble).
+  void AddAnswerMessage(const std::string& AText, const std::string& AModelName, int ATokenCount,
+                        const std::string& ADuration, const TAnswerExtras& AExtras);
   void AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data);
   // One bubble per stored turn, appended in few batches; the caller has emptied the page before.
   void RenderChatHistory(const TChatHistory& AHistory);

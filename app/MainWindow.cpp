@@ -246,6 +246,8 @@ void TForm1::BuildInputPanel() {
   GeminiCliCheckBox->setToolTip("Gemini CLI");
   chkStreamAnswers = Named(new QCheckBox(Q(ui::kCaptionStream), Panel3), "chkStreamAnswers");
   chkStreamAnswers->setToolTip(Q(ui::kHintStream));
+  chkShowThoughts = Named(new QCheckBox(Q(ui::kCaptionThoughts), Panel3), "chkShowThoughts");
+  chkShowThoughts->setToolTip(Q(ui::kHintThoughts));
   TimeoutLabel = Named(new QLabel("00:00", Panel3), "TimeoutLabel");
   TimeoutLabel->setMinimumWidth(36);
   Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3), "Label8");
@@ -254,7 +256,7 @@ void TForm1::BuildInputPanel() {
   CountLabel->setMinimumWidth(24);
   for (QWidget* w : std::initializer_list<QWidget*>{lblFileLimits1, btnAddFile1, btnClearFiles1, Label1, cbModels, Label6,
                                                    editApiKey, btnSend, chkEnableWebSearch, GeminiCliCheckBox,
-                                                   chkStreamAnswers, TimeoutLabel, Label8, CountLabel})
+                                                   chkStreamAnswers, chkShowThoughts, TimeoutLabel, Label8, CountLabel})
     row->addWidget(w, w == cbModels || w == editApiKey ? 1 : 0);
   row->addStretch(0);
   Panel3->resize(Panel3->sizeHint().width(), kPanel3Height);
@@ -287,6 +289,7 @@ void TForm1::BuildMenus() {
   N7 = NamedAction(KeysPopupMenu, "N7", ui::kMenuDelete);
   ModelsPopupMenu = Named(new QMenu(this), "ModelsPopupMenu");
   N8 = NamedAction(ModelsPopupMenu, "N8", ui::kMenuDelete);
+  N21 = NamedAction(ModelsPopupMenu, "N21", ui::kMenuLoadModels);
 
   GeminiCLIboxPopupMenu = Named(new QMenu(this), "GeminiCLIboxPopupMenu");
   N20 = NamedAction(GeminiCLIboxPopupMenu, "N20", ui::kMenuCliInstall);
@@ -324,6 +327,7 @@ void TForm1::WireHandlers() {
   on(cbModels, &QComboBox::editTextChanged, [this] { FSettings->cbModelsChange(); });
   on(N7, &QAction::triggered, [this] { FSettings->N7Click(); });
   on(N8, &QAction::triggered, [this] { FSettings->N8Click(); });
+  on(N21, &QAction::triggered, [this] { FSettings->N21Click(); });
   editApiKey->lineEdit()->installEventFilter(this);
   cbModels->lineEdit()->installEventFilter(this);
 

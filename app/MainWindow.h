@@ -84,6 +84,7 @@ class TForm1 : public QMainWindow {
   QCheckBox* chkEnableWebSearch = nullptr;
   QCheckBox* GeminiCliCheckBox = nullptr;
   QCheckBox* chkStreamAnswers = nullptr;  // "Поток": REST text answers shown as they arrive
+  QCheckBox* chkShowThoughts = nullptr;   // "Мысли": REST text requests ask for thought summaries
   QLabel* TimeoutLabel = nullptr;
   QLabel* Label8 = nullptr;  // "Лимит:"
   QLabel* CountLabel = nullptr;
@@ -110,6 +111,7 @@ class TForm1 : public QMainWindow {
   QAction* N7 = nullptr;  // "Удалить" (key)
   QMenu* ModelsPopupMenu = nullptr;
   QAction* N8 = nullptr;  // "Удалить" (model)
+  QAction* N21 = nullptr;  // "Загрузить список моделей"
   QMenu* GeminiCLIboxPopupMenu = nullptr;
   QAction* N20 = nullptr;
   QAction* N18 = nullptr;

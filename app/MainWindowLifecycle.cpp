@@ -200,7 +200,7 @@ void TForm1::SetRequestPending(bool APending) {
   // The search box too: a search would replace the chat selection the pending request
   // answers into. The route boxes are fixed for the request's length.
   for (QWidget* w : std::initializer_list<QWidget*>{ListBox2, btnNewChat, GeminiListBox, Edit1, chkEnableWebSearch,
-                                                   chkStreamAnswers})
+                                                   chkStreamAnswers, chkShowThoughts})
     w->setEnabled(!APending);
   // The CLI box is also off while its own check runs.
   GeminiCliCheckBox->setEnabled(!APending && !FCliEnvironment->IsBusy());

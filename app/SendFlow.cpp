@@ -88,6 +88,7 @@ struct TSendFlow::TSendState {
   bool Cli = false;
   bool WebSearch = false;
   bool Stream = false;
+  bool Thoughts = false;
   std::string LMessageID;
   std::string SavedPrompt;
   std::vector<std::string> SavedFiles;
@@ -145,6 +146,7 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   state->Cli = F.GeminiCliCheckBox->isChecked();
   state->WebSearch = F.chkEnableWebSearch->isChecked();
   state->Stream = !state->Cli && F.chkStreamAnswers->isChecked();
+  state->Thoughts = !state->Cli && F.chkShowThoughts->isChecked();
   state->SavedPrompt = AText;
   state->SavedFiles = AFiles;
   state->HistoryBefore = F.GeminiDM().FChatHistory.size();
@@ -220,10 +222,13 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
       options.OnUploadProgress = [form](const std::string& AFileName, int APercent) {
         if (form) form->SetStatusText(ui::kStatusUploadingFile + AFileName + ": " + std::to_string(APercent) + "%");
       };
+      options.IncludeThoughts = state->Thoughts;
       if (options.Stream)
         options.OnPartial = [form, state](const std::string& AText) {
           if (form) form->RunCommand([&] { form->SendFlow().ShowPartialAnswer(*state, AText); });
         };
+      if (options.Stream && options.IncludeThoughts)
+        options.OnPartialThoughts = [state](const std::string& AThoughts) { state->Streaming.SetThoughts(AThoughts); };
       F.GeminiDM().GenerateContent(state->ApiKey, state->ModelToUse, parts, state->WebSearch, completion, true,
                                    options);
     }
@@ -284,11 +289,11 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
       // The service did not count a stopped answer yet; the footer shows the turn's estimate.
       const auto& history = F.GeminiDM().FChatHistory;
       if (AState.Stopped() && tokens <= 0 && !history.empty()) tokens = history.back().TokenCount;
-      std::string html = RenderModelMessage(AResult, AState.ModelToUse, Now(), tokens, duration);
+      std::string html = RenderAnswerMessage(AResult, AState.ModelToUse, Now(), tokens, duration, AFlags.Extras);
       if (AState.Stopped()) html = WithStoppedNote(html);
       AState.Streaming.Finish(F.Page(), html);
     } else {
-      F.ChatView().AddModelMessage(AResult, AState.ModelToUse, AUsage.CandidatesTokens, duration);
+      F.ChatView().AddAnswerMessage(AResult, AState.ModelToUse, AUsage.CandidatesTokens, duration, AFlags.Extras);
     }
     if (AUsage.PromptTokens > 0) F.ChatView().UpdateMessageTokens(AState.LMessageID, AUsage.PromptTokens);
   }

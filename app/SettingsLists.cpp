@@ -4,7 +4,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAction>
+#include <QPointer>
 #include <QSignalBlocker>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/IniFile.h"
@@ -13,6 +16,7 @@
 #include "app/QtText.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
+#include "core/Text.h"
 
 namespace tarvok {
 namespace {
@@ -52,6 +56,7 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   else F.KreaEdit->setText(level);
   F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
   F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
+  F.chkShowThoughts->setChecked(ini.ReadInteger(kSection, "ShowThoughts", 0) == 1);
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -65,6 +70,9 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
   ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
   ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
+  // Written once the box has been ticked: a config.ini of a user who never did stays as it was.
+  if (F.chkShowThoughts->isChecked() || ini.ReadString(kSection, "ShowThoughts", "").size() > 0)
+    ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
   ini.UpdateFile();
 }
 
@@ -164,6 +172,73 @@ void TSettingsLists::editApiKeyKeyUp() { AddEntry(F.editApiKey, FKeys, kKeysFile
 void TSettingsLists::cbModelsKeyUp() { AddEntry(F.cbModels, FModels, kModelsFile); }
 void TSettingsLists::N7Click() { DeleteEntry(F.editApiKey, FKeys, kKeysFile, ui::kAskDeleteKey); }
 void TSettingsLists::N8Click() { DeleteEntry(F.cbModels, FModels, kModelsFile, ui::kAskDeleteModel); }
+
+TSettingsLists::~TSettingsLists() {
+  if (FModelListStop) FModelListStop->Stop();
+}
+
+void TSettingsLists::N21Click() {
+  if (FModelListStop) return;  // one load at a time
+  const std::string key = S(F.editApiKey->currentText());
+  if (Trim(key).empty()) {
+    F.Dlg().ShowMessage(Q(ui::kMsgEnterApiKey));
+    return;
+  }
+  F.N21->setEnabled(false);
+  F.SetStatusText(ui::kStatusLoadingModels);
+  FModelListStop = std::make_shared<TStopToken>();
+  QPointer<TForm1> form(&F);
+  FetchModelList(F.GeminiDM(), key, FModelListStop, [form](const TModelListResult& AResult) {
+    if (form) form->RunCommand([&] { form->Settings().ModelListLoaded(AResult); });
+  });
+}
+
+void TSettingsLists::ModelListLoaded(const TModelListResult& AResult) {
+  FModelListStop.reset();
+  F.N21->setEnabled(true);
+  if (!AResult.Error.empty()) {
+    F.SetStatusText(ui::kStatusModelsFailed);
+    F.Dlg().ShowMessage(Q(AResult.Error));
+    return;
+  }
+  FModels.Lines = Entries(F.cbModels);
+  int added = 0;
+  {
+    const QSignalBlocker block(F.cbModels);
+    const QString shown = F.cbModels->currentText();
+    for (const TModelInfo& model : AResult.Models) {
+      FModelLimits[LowerCase(model.Name)] = model;
+      if (IndexOfNoCase(FModels.Lines, model.Name) >= 0) continue;
+      FModels.Lines.push_back(model.Name);
+      F.cbModels->addItem(Q(model.Name));
+      ++added;
+    }
+    F.cbModels->setEditText(shown);
+  }
+  if (added > 0) SaveList(FModels, kModelsFile);
+  char status[128];
+  std::snprintf(status, sizeof status, ui::kStatusModelsAddedFormat, added);
+  F.SetStatusText(status);
+  ShowModelLimits();
+}
+
+const TModelInfo* TSettingsLists::ModelLimits(const std::string& AName) const {
+  const auto found = FModelLimits.find(LowerCase(AName));
+  return found == FModelLimits.end() ? nullptr : &found->second;
+}
+
+void TSettingsLists::ShowModelLimits() {
+  const std::string name = S(F.cbModels->currentText());
+  const TModelInfo* limits = ModelLimits(name);
+  if (!limits) {
+    F.ContextChatTokensLabel->setToolTip(QString());
+    return;
+  }
+  char hint[512];
+  std::snprintf(hint, sizeof hint, ui::kHintModelLimitsFormat, limits->Name.substr(0, 200).c_str(),
+                static_cast<int>(limits->InputTokenLimit), static_cast<int>(limits->OutputTokenLimit));
+  F.ContextChatTokensLabel->setToolTip(Q(hint));
+}
 
 void TSettingsLists::RefreshCount() {
   const std::string key = F.GeminiCliCheckBox->isChecked() ? std::string("GeminiCLI") : S(F.editApiKey->currentText());

@@ -3,9 +3,11 @@
 // time-out and context boxes, and the daily count refresh.
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "app/ListFile.h"
+#include "core/ModelList.h"
 
 class QComboBox;
 
@@ -24,6 +26,8 @@ TCreativity CreativityLevel(int ALevel);
 class TSettingsLists {
  public:
   explicit TSettingsLists(TForm1& AForm) : F(AForm) {}
+  // A model list still loading is stopped: its answer has no window to go to.
+  ~TSettingsLists();
 
   void LoadSettings(const std::filesystem::path& AFileName);
   void SaveSettings(const std::filesystem::path& AFileName);
@@ -37,11 +41,22 @@ class TSettingsLists {
   void cbModelsKeyUp();
   void N7Click();
   void N8Click();
+  // "Загрузить список моделей": the service's models not in the list yet are added after
+  // the user's entries, in the service's order, to the box and Models.txt.
+  void N21Click();
   void editApiKeyChange() { RefreshCount(); }
-  void cbModelsChange() { RefreshCount(); }
+  void cbModelsChange() {
+    RefreshCount();
+    ShowModelLimits();
+  }
+  // The token limits the service gave for a model (letter case ignored); null when unknown.
+  const TModelInfo* ModelLimits(const std::string& AName) const;
 
  private:
   void RefreshCount();
+  void ModelListLoaded(const TModelListResult& AResult);
+  // The context label's tooltip names the shown model's limits when they are known.
+  void ShowModelLimits();
   void AddEntry(QComboBox* ABox, TListFile& AList, const char* AFileName);
   void DeleteEntry(QComboBox* ABox, TListFile& AList, const char* AFileName, const char* AQuestion);
   void LoadList(QComboBox* ABox, TListFile& AList, const char* AFileName);
@@ -51,6 +66,8 @@ class TSettingsLists {
   TForm1& F;
   TListFile FKeys;
   TListFile FModels;
+  std::map<std::string, TModelInfo> FModelLimits;  // by lower-cased name
+  TStopTokenPtr FModelListStop;  // set while the list loads
 };
 
 }  // namespace tarvok

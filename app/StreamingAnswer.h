@@ -15,6 +15,8 @@ class TStreamingAnswer {
  public:
   // Shows the answer so far (Markdown) in the growing bubble.
   void Show(IChatPage& APage, const std::string& AText, const std::string& AModelName);
+  // The thoughts that have arrived so far; shown above the text from the next Show on.
+  void SetThoughts(const std::string& AThoughts) { FThoughts = AThoughts; }
   bool Shown() const { return !FId.empty(); }
   const std::string& Id() const { return FId; }
   // The bubble is gone from the page (the pane showed something else); the next piece
@@ -24,7 +26,10 @@ class TStreamingAnswer {
   void Finish(IChatPage& APage, const std::string& AFinalHtml);
 
  private:
+  std::string Replace(const std::string& AHtml) const;
+
   std::string FId;
+  std::string FThoughts;
 };
 
 }  // namespace tarvok

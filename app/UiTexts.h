@@ -125,5 +125,12 @@ inline constexpr const char* kHintStop = "Остановить запрос (Esc
 inline constexpr const char* kStatusStopped = "Запрос остановлен";
 inline constexpr const char* kCaptionStream = "Поток";
 inline constexpr const char* kHintStream = "Показывать ответ по мере получения";
+inline constexpr const char* kCaptionThoughts = "Мысли";
+inline constexpr const char* kMenuLoadModels = "Загрузить список моделей";
+inline constexpr const char* kStatusLoadingModels = "Загрузка списка моделей...";
+inline constexpr const char* kStatusModelsAddedFormat = "Список моделей загружен, добавлено: %d";
+inline constexpr const char* kStatusModelsFailed = "Список моделей не загружен.";
+inline constexpr const char* kHintModelLimitsFormat = "%s: запрос до %d токенов, ответ до %d";
+inline constexpr const char* kHintThoughts = "Просить у модели сводку её рассуждений";
 
 }  // namespace tarvok::ui

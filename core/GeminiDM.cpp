@@ -35,10 +35,17 @@ TContentPart ModelPartFrom(const std::string& AResult) {
   return part;
 }
 
-THistoryItem ModelItemFrom(const std::string& AResult, const TTokenUsage& AUsage) {
+THistoryItem ModelItemFrom(const std::string& AResult, const TTokenUsage& AUsage, const TAnswerExtras& AExtras = {}) {
   THistoryItem item;
   item.Role = "model";
   item.Parts.push_back(ModelPartFrom(AResult));
+  // The thinking's cost is kept with the thoughts only: an answer to a request that did
+  // not ask for them is stored as it always was.
+  if (!AExtras.Thoughts.empty()) {
+    item.Thoughts = AExtras.Thoughts;
+    item.ThoughtsTokens = AExtras.ThoughtsTokens;
+  }
+  item.Grounding = AExtras.Grounding;
   item.Timestamp = Now();
   item.TokenCount = AUsage.CandidatesTokens > 0 ? AUsage.CandidatesTokens : CountTokens(item.Parts);
   return item;
@@ -156,7 +163,7 @@ void TGeminiDM::GenerateContent(const std::string& AApiKey, const std::string& A
       if (AFlags.Failed) {
         FChatHistory = snapshot;
       } else {
-        FChatHistory.push_back(ModelItemFrom(R, U));
+        FChatHistory.push_back(ModelItemFrom(R, U, AFlags.Extras));
         if (U.PromptTokens > 0) {
           const long long d = U.PromptTokens - earlierEstimates;
           if (FChatHistory.size() >= 2 && d > 0) FChatHistory[FChatHistory.size() - 2].TokenCount = static_cast<std::int32_t>(d);

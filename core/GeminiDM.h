@@ -49,6 +49,10 @@ struct TRequestOptions {
   // The attachments the service holds now, on the main thread before the completion (the
   // service records their uris in the history).
   std::function<void(const std::vector<TUploadedFile>& AFiles)> OnUploaded;
+  // A chat turn that asks for the model's thought summaries. OnPartialThoughts, when set,
+  // receives the thoughts gathered so far just before each OnPartial.
+  bool IncludeThoughts = false;
+  std::function<void(const std::string& AThoughts)> OnPartialThoughts;
 };
 
 inline constexpr const char* kDefaultGeminiApiUrlBase =

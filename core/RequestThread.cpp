@@ -158,7 +158,7 @@ void TGeminiRequestThread::DeliverResult() {
   if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
 }
 
-void TGeminiRequestThread::HandOnPartial(const std::string& AText) {
+void TGeminiRequestThread::HandOnPartial(const std::string& AText, const std::string& AThoughts) {
   struct THandOff {
     std::mutex Lock;
     std::condition_variable Done;
@@ -178,7 +178,9 @@ void TGeminiRequestThread::HandOnPartial(const std::string& AText) {
   auto handOff = std::make_shared<THandOff>();
   {
     auto taken = std::make_shared<TTakenOnDestroy>(TTakenOnDestroy{handOff});
-    FMainThread.Queue([onPartial = FOptions.OnPartial, AText, taken = std::move(taken)]() mutable {
+    FMainThread.Queue([onPartial = FOptions.OnPartial, onThoughts = FOptions.OnPartialThoughts, AText, AThoughts,
+                       taken = std::move(taken)]() mutable {
+      if (onThoughts) onThoughts(AThoughts);
       onPartial(AText);
       taken.reset();
     });
@@ -236,17 +238,18 @@ void TGeminiRequestThread::Execute() {
     request.Url = BuildRequestUrl(settings, FModelName, FApiKey) + (stream ? "&alt=sse" : "");
     request.Stop = FOptions.Stop.get();
     // Reads the attachments of FHistory, the worker's own snapshot, in place.
+    const bool thoughts = FOptions.IncludeThoughts && FRequestType == TRequestType::rtGenerateContent;
     TRequestBodySource source = FRequestType == TRequestType::rtGenerateImage
                                     ? TRequestBodySource(BuildImageBody(FPrompt))
-                                    : TRequestBodySource(FHistory, FSettings, FUseGoogleSearch);
+                                    : TRequestBodySource(FHistory, FSettings, FUseGoogleSearch, thoughts);
     TRequestBody body(source);
     request.Body = &body;
     if (stream) {
       request.OnBody = [&sink](std::string_view ABytes) {
         sink.Reader.Feed(ABytes, [&sink](std::string_view AEvent) {
-          const std::size_t before = sink.Answer.Text().size();
+          const std::size_t before = sink.Answer.Text().size() + sink.Answer.Extras().Thoughts.size();
           sink.Answer.AddEvent(AEvent);
-          if (sink.Answer.Text().size() != before) sink.Changed = true;
+          if (sink.Answer.Text().size() + sink.Answer.Extras().Thoughts.size() != before) sink.Changed = true;
         });
       };
       // The answer so far goes to the main thread as one text, the first piece at once and
@@ -259,11 +262,21 @@ void TGeminiRequestThread::Execute() {
           return true;
         sink.Changed = false;
         lastHandOn = now;
-        HandOnPartial(sink.Answer.Text());
+        HandOnPartial(sink.Answer.Text(), sink.Answer.Extras().Thoughts);
         return false;
       };
     }
-    const THttpResponse response = PerformHttp(request, TransportOptionsOf(FSettings));
+    THttpResponse response;
+    try {
+      response = PerformHttp(request, TransportOptionsOf(FSettings));
+    } catch (const THttpStatusError& e) {
+      // A model that cannot think aloud refuses the request; it is asked once more as if
+      // the thoughts had never been asked for.
+      if (!thoughts || !IsThinkingRefusal(e.Status, e.Body)) throw;
+      source = TRequestBodySource(FHistory, FSettings, FUseGoogleSearch, false);
+      sink = TStreamSink{};
+      response = PerformHttp(request, TransportOptionsOf(FSettings));
+    }
     if (stream && sink.Reader.InsideEvent())
       throw TRequestError("TTransportError", "the answer stream ended inside an event");
     // The service's last event carries the stop reason: a stream that ends properly without
@@ -276,8 +289,10 @@ void TGeminiRequestThread::Execute() {
       FTokenUsage = sink.Answer.Usage();
       FResult = sink.Answer.FinalResult();
       FFlags.Failed = sink.Answer.FinalFailed();
+      if (!FFlags.Failed) FFlags.Extras = sink.Answer.Extras();
     } else {
-      FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage);
+      FFlags.Failed = ReadResponseBody(response.Body, FResult, FTokenUsage, &FFlags.Extras);
+      if (FFlags.Failed) FFlags.Extras = {};
       // A success status on a body that is no JSON object (a proxy's or a portal's page, a
       // cut answer) carries no answer: kept as an empty model turn it would pass for one.
       if (!FFlags.Failed && FResult.empty() && !IsJsonObjectBody(response.Body)) {
@@ -306,6 +321,7 @@ void TGeminiRequestThread::Execute() {
     if (stream && !sink.Answer.Text().empty()) {
       FResult = sink.Answer.Text();
       FTokenUsage = sink.Answer.Usage();
+      FFlags.Extras = sink.Answer.Extras();
     } else {
       FTokenUsage = {};
       error = texts::kStoppedResult;
@@ -320,6 +336,7 @@ void TGeminiRequestThread::Execute() {
       FTokenUsage = sink.Answer.Usage();
       FResult = sink.Answer.FinalResult();
       FFlags.Failed = sink.Answer.FinalFailed();
+      if (!FFlags.Failed) FFlags.Extras = sink.Answer.Extras();
     } else {
       error = std::string(texts::kExceptionPrefix) + e.TypeName() + " - " + e.what();
     }
@@ -333,6 +350,7 @@ void TGeminiRequestThread::Execute() {
   if (!error.empty()) {
     FResult = std::move(error);
     FFlags.Failed = true;
+    FFlags.Extras = {};
   }
   if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
   // What was sent goes here, on this thread, not with the completion on the main thread.

@@ -49,7 +49,7 @@ class TGeminiRequestThread {
   void DeliverResult();
   // Hands the answer so far to the main thread and waits until the page has taken it, or
   // until a stop: a closing window waits for the worker, never the reverse.
-  void HandOnPartial(const std::string& AText);
+  void HandOnPartial(const std::string& AText, const std::string& AThoughts);
   // Sends the attachments that go through the Files API (when the service uses it) and
   // makes their parts refer to them; AReuploadReused after the service knew a file no more.
   std::size_t PrepareFiles(bool AReuploadReused);

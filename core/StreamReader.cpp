@@ -91,9 +91,15 @@ bool TStreamAnswer::AddEvent(std::string_view AData) {
   // The whole-answer reader gives the counts, the event's text or picture, and its error.
   std::string result;
   TTokenUsage usage;
-  const bool madeFailure = ReadResponseBody(text, result, usage);
+  TAnswerExtras extras;
+  const bool madeFailure = ReadResponseBody(text, result, usage, &extras);
   simdjson::dom::object usageObject;
-  if (root.at_key("usageMetadata").get_object().get(usageObject) == simdjson::SUCCESS) FUsage = usage;
+  if (root.at_key("usageMetadata").get_object().get(usageObject) == simdjson::SUCCESS) {
+    FUsage = usage;
+    FExtras.ThoughtsTokens = extras.ThoughtsTokens;
+  }
+  FExtras.Thoughts += extras.Thoughts;
+  if (!extras.Grounding.empty()) FExtras.Grounding = std::move(extras.Grounding);
 
   simdjson::dom::array candidates;
   simdjson::dom::object first;

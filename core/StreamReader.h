@@ -38,6 +38,9 @@ class TStreamAnswer {
   bool AddEvent(std::string_view AData);
 
   const std::string& Text() const { return FText; }
+  // Thoughts gathered so far, the last thought count and the sources (the service sends
+  // them whole in one event, the last one that has any).
+  const TAnswerExtras& Extras() const { return FExtras; }
   // A stop reason arrived: the service has sent the whole answer.
   bool Finished() const { return !FFinishReason.empty(); }
   const TTokenUsage& Usage() const { return FUsage; }
@@ -50,6 +53,7 @@ class TStreamAnswer {
 
  private:
   std::string FText;
+  TAnswerExtras FExtras;
   std::string FPicture;
   TTokenUsage FUsage;
   std::string FFinishReason, FBlockReason, FErrorMessage;

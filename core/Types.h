@@ -62,6 +62,32 @@ struct TContentPart {
 };
 using TContentParts = std::vector<TContentPart>;
 
+// One web page a grounded answer drew on.
+struct TGroundingSource {
+  std::string Title;
+  std::string Uri;
+  friend bool operator==(const TGroundingSource&, const TGroundingSource&) = default;
+};
+
+// A stretch of the answer and the sources it rests on. The offsets count bytes of the
+// answer's UTF-8 text, the end excluded, as the service gives them.
+struct TGroundingSupport {
+  std::int64_t StartIndex = 0;
+  std::int64_t EndIndex = 0;
+  std::vector<std::int32_t> Sources;  // indices into TGrounding::Sources
+  friend bool operator==(const TGroundingSupport&, const TGroundingSupport&) = default;
+};
+
+// What a grounded answer (web search) rests on: its sources, which stretches of the text
+// each supports, and the search queries the service ran.
+struct TGrounding {
+  std::vector<TGroundingSource> Sources;
+  std::vector<TGroundingSupport> Supports;
+  std::vector<std::string> Queries;
+  bool empty() const { return Sources.empty() && Supports.empty() && Queries.empty(); }
+  friend bool operator==(const TGrounding&, const TGrounding&) = default;
+};
+
 struct THistoryItem {
   std::string Role;  // "user" or "model"
   TContentParts Parts;
@@ -69,6 +95,12 @@ struct THistoryItem {
   TDateTime Timestamp = 0;
   std::string ModelName;
   std::string Duration;
+  // A model turn's thought summary (Markdown) and the tokens the thinking cost; shown and
+  // stored, never sent back to the service.
+  std::string Thoughts{};
+  std::int32_t ThoughtsTokens = 0;
+  // A grounded answer's sources; shown and stored, never sent back.
+  TGrounding Grounding{};
 
   friend bool operator==(const THistoryItem&, const THistoryItem&) = default;
 };
@@ -83,11 +115,21 @@ struct TTokenUsage {
 
 // What the code that made a result says about it, beside the text. Receivers decide by
 // this, never by the text's first word: a genuine answer may begin with "Ошибка".
+// What an answer carried beside its text.
+struct TAnswerExtras {
+  std::string Thoughts;            // the thought parts' text, joined
+  std::int32_t ThoughtsTokens = 0;  // usageMetadata.thoughtsTokenCount
+  TGrounding Grounding;
+  bool empty() const { return Thoughts.empty() && ThoughtsTokens == 0 && Grounding.empty(); }
+};
+
 struct TResultFlags {
   bool Failed = false;
   // The user stopped the request: a failure without any answer, or what had arrived of a
   // streamed answer (then not a failure).
   bool Stopped = false;
+  // Thoughts, their token count and sources of a successful answer; empty otherwise.
+  TAnswerExtras Extras{};
 };
 
 // Completion of a request; always invoked on the main thread. std::function holds its

@@ -112,8 +112,60 @@ bool IsThought(simdjson::dom::object part) {
   return part.at_key("thought").get_bool().get(thought) == simdjson::SUCCESS && thought;
 }
 
+// A whole number of a member, or 0 when it is missing, of another kind or out of range.
+std::int64_t LenientInt(simdjson::dom::object AObject, const char* AName) {
+  std::int64_t v = 0;
+  if (AObject.at_key(AName).get_int64().get(v) == simdjson::SUCCESS) return v;
+  double d = 0;
+  if (AObject.at_key(AName).get_double().get(d) == simdjson::SUCCESS && d >= 0 && d < 9.0e15) return static_cast<std::int64_t>(d);
+  return 0;
+}
+
+// groundingMetadata: sources (web pages, or retrieved documents), supports, search queries.
+// The service leaves out members that are zero or empty, so a missing start is 0.
+void ReadGrounding(simdjson::dom::object ACandidate, TGrounding& AGrounding) {
+  simdjson::dom::object meta;
+  if (ACandidate.at_key("groundingMetadata").get_object().get(meta) != simdjson::SUCCESS) return;
+  simdjson::dom::array array;
+  if (meta.at_key("groundingChunks").get_array().get(array) == simdjson::SUCCESS) {
+    for (simdjson::dom::element chunk : array) {
+      simdjson::dom::object source;
+      if (chunk["web"].get_object().get(source) != simdjson::SUCCESS &&
+          chunk["retrievedContext"].get_object().get(source) != simdjson::SUCCESS) {
+        AGrounding.Sources.push_back({});  // keeps the numbering of the supports
+        continue;
+      }
+      AGrounding.Sources.push_back({std::string(StringMember(source, "title")), std::string(StringMember(source, "uri"))});
+    }
+  }
+  if (meta.at_key("groundingSupports").get_array().get(array) == simdjson::SUCCESS) {
+    for (simdjson::dom::element item : array) {
+      simdjson::dom::object support, segment;
+      if (item.get_object().get(support) != simdjson::SUCCESS) continue;
+      TGroundingSupport s;
+      if (support.at_key("segment").get_object().get(segment) == simdjson::SUCCESS) {
+        s.StartIndex = LenientInt(segment, "startIndex");
+        s.EndIndex = LenientInt(segment, "endIndex");
+      }
+      simdjson::dom::array indices;
+      if (support.at_key("groundingChunkIndices").get_array().get(indices) == simdjson::SUCCESS)
+        for (simdjson::dom::element index : indices) {
+          std::int64_t i = 0;
+          if (index.get_int64().get(i) == simdjson::SUCCESS && i >= 0 && i < 1000000) s.Sources.push_back(static_cast<std::int32_t>(i));
+        }
+      if (s.EndIndex > s.StartIndex && !s.Sources.empty()) AGrounding.Supports.push_back(std::move(s));
+    }
+  }
+  if (meta.at_key("webSearchQueries").get_array().get(array) == simdjson::SUCCESS) {
+    for (simdjson::dom::element query : array) {
+      std::string_view q;
+      if (query.get_string().get(q) == simdjson::SUCCESS && !q.empty()) AGrounding.Queries.emplace_back(q);
+    }
+  }
+}
+
 // True when the candidate gave no answer and AResult says why.
-bool ReadCandidate(simdjson::dom::element first, std::string& AResult) {
+bool ReadCandidate(simdjson::dom::element first, std::string& AResult, TAnswerExtras* AExtras) {
   simdjson::dom::object candidate;
   if (first.get_object().get(candidate) != simdjson::SUCCESS)
     throw TRequestError("TResponseFormatError", "the first candidate of the answer is not an object");
@@ -126,8 +178,12 @@ bool ReadCandidate(simdjson::dom::element first, std::string& AResult) {
     for (simdjson::dom::element item : parts) {
       simdjson::dom::object part;
       if (item.get_object().get(part) != simdjson::SUCCESS) continue;
-      // Reasoning (a summary or a sketch picture) is not the answer; the request never asks for it.
-      if (IsThought(part)) continue;
+      // Reasoning (a summary or a sketch picture) is not the answer; its text goes beside it.
+      if (IsThought(part)) {
+        std::string_view thought;
+        if (AExtras && part.at_key("text").get_string().get(thought) == simdjson::SUCCESS) AExtras->Thoughts += thought;
+        continue;
+      }
       simdjson::dom::object data;
       bool camelCase = false;
       if (FindInlineData(part, data, camelCase)) {
@@ -139,6 +195,7 @@ bool ReadCandidate(simdjson::dom::element first, std::string& AResult) {
       if (part.at_key("text").get_string().get(text) == simdjson::SUCCESS) gathered += text;
     }
   }
+  if (AExtras) ReadGrounding(candidate, AExtras->Grounding);
   if (gotPicture) return false;
   AResult = std::move(gathered);
   if (!AResult.empty()) return false;
@@ -180,7 +237,7 @@ namespace {
 // The chat body's one layout; AData writes each attachment's "data" value.
 template <class TWriteData>
 void WriteChatBody(TJsonWriter& w, const TChatHistory& AHistory, const TGeminiSettings& ASettings,
-                   bool AUseGoogleSearch, TWriteData AData) {
+                   bool AUseGoogleSearch, bool AIncludeThoughts, TWriteData AData) {
   w.BeginObject().Key("contents").BeginArray();
   for (const THistoryItem& item : AHistory) {
     w.BeginObject().Key("role").String(item.Role).Key("parts").BeginArray();
@@ -205,8 +262,9 @@ void WriteChatBody(TJsonWriter& w, const TChatHistory& AHistory, const TGeminiSe
       .Key("topK").Int(ASettings.TopK)
       .Key("topP").Double(ASettings.TopP)
       .Key("maxOutputTokens").Int(ASettings.MaxOutputTokens)
-      .Key("stopSequences").BeginArray().EndArray()
-      .EndObject();
+      .Key("stopSequences").BeginArray().EndArray();
+  if (AIncludeThoughts) w.Key("thinkingConfig").BeginObject().Key("includeThoughts").Bool(true).EndObject();
+  w.EndObject();
   WriteSafetySettings(w);
   if (AUseGoogleSearch) w.Key("tools").BeginArray().BeginObject().Key("googleSearch").BeginObject().EndObject().EndObject().EndArray();
   w.EndObject();
@@ -214,11 +272,12 @@ void WriteChatBody(TJsonWriter& w, const TChatHistory& AHistory, const TGeminiSe
 
 }  // namespace
 
-std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch) {
+std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch,
+                          bool AIncludeThoughts) {
   std::string body;
   body.reserve(EstimateBodySize(AHistory));
   TJsonWriter w(body);
-  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, [&w](std::string_view AData) { w.Base64String(AData); });
+  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, AIncludeThoughts, [&w](std::string_view AData) { w.Base64String(AData); });
   return body;
 }
 
@@ -227,7 +286,7 @@ TRequestBodySource::TRequestBodySource(std::string AWholeBody) : FText(std::move
 }
 
 TRequestBodySource::TRequestBodySource(const TChatHistory& AHistory, const TGeminiSettings& ASettings,
-                                       bool AUseGoogleSearch) {
+                                       bool AUseGoogleSearch, bool AIncludeThoughts) {
   std::size_t texts = 1024;
   for (const THistoryItem& item : AHistory) {
     texts += 48 + item.Role.size();
@@ -236,7 +295,7 @@ TRequestBodySource::TRequestBodySource(const TChatHistory& AHistory, const TGemi
   FText.reserve(texts);
   TJsonWriter w(FText);
   std::size_t base64Size = 0;
-  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, [&](std::string_view AData) {
+  WriteChatBody(w, AHistory, ASettings, AUseGoogleSearch, AIncludeThoughts, [&](std::string_view AData) {
     std::size_t escaped = 0;
     if (!EscapedBase64Size(AData, escaped)) {
       // Not Base64 (a foreign chat file, rare): escaped in full and held among the texts.
@@ -342,7 +401,7 @@ bool IsJsonObjectBody(const std::string& ABody) {
   return ParseBody(ABody, parser, doc) && doc.is_object();
 }
 
-bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage) {
+bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage, TAnswerExtras* AExtras) {
   simdjson::dom::parser parser;
   simdjson::dom::element doc;
   if (!ParseBody(ABody, parser, doc)) return false;
@@ -354,12 +413,16 @@ bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsag
     AUsage.PromptTokens = ReadCount(usage, "promptTokenCount");
     AUsage.CandidatesTokens = ReadCount(usage, "candidatesTokenCount");
     AUsage.TotalTokens = ReadCount(usage, "totalTokenCount");
+    if (AExtras) {
+      const std::int64_t thoughts = LenientInt(usage, "thoughtsTokenCount");
+      AExtras->ThoughtsTokens = thoughts > 0 && thoughts <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(thoughts) : 0;
+    }
   }
 
   simdjson::dom::array candidates;
   simdjson::dom::element first;
   if (root.at_key("candidates").get_array().get(candidates) == simdjson::SUCCESS && candidates.at(0).get(first) == simdjson::SUCCESS) {
-    return ReadCandidate(first, AResult);
+    return ReadCandidate(first, AResult, AExtras);
   }
 
   const std::string_view message = ErrorMessageOf(doc);
@@ -389,6 +452,12 @@ std::string ExtractErrorMessage(std::string_view ABody) {
   } catch (...) {
     return {};
   }
+}
+
+bool IsThinkingRefusal(long AStatus, std::string_view ABody) {
+  if (AStatus != 400) return false;
+  const std::string message = LowerCase(ExtractErrorMessage(ABody));
+  return message.find("think") != std::string::npos;
 }
 
 }  // namespace tarvok

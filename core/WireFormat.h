@@ -31,7 +31,10 @@ class TRequestError : public std::runtime_error {
 std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view AModelName, std::string_view AApiKey);
 
 // The compact ASCII body of a chat turn; built in one pass into one pre-sized buffer.
-std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch);
+// AIncludeThoughts asks for the model's thought summaries: generationConfig then ends with
+// "thinkingConfig":{"includeThoughts":true}; without it the body is as it always was.
+std::string BuildChatBody(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch,
+                          bool AIncludeThoughts = false);
 // The body of an image request: the prompt alone, no generation parameters, no tools.
 std::string BuildImageBody(std::string_view APrompt);
 
@@ -43,7 +46,8 @@ std::string BuildImageBody(std::string_view APrompt);
 class TRequestBodySource {
  public:
   explicit TRequestBodySource(std::string AWholeBody);
-  TRequestBodySource(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch);
+  TRequestBodySource(const TChatHistory& AHistory, const TGeminiSettings& ASettings, bool AUseGoogleSearch,
+                     bool AIncludeThoughts = false);
 
   // The body's length in bytes, known before the first byte is read.
   std::size_t Size() const { return FSize; }
@@ -80,11 +84,17 @@ std::string MakeImageResultText(std::string_view AMimeType, std::string_view ABa
 // before that stay set. For padding-free parsing, give ABody SIMDJSON_PADDING spare capacity.
 // Returns true when the result is a failure text made here (no candidate, a refusal, an
 // answer stopped before any output), false for the model's own answer, however it begins.
-bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage);
+// AExtras, when given, receives the thought parts' text (never part of the result), the
+// thoughts' token count and the first candidate's sources; odd members there are skipped.
+bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage,
+                      TAnswerExtras* AExtras = nullptr);
 // Whether ABody reads as a JSON object, as ReadResponseBody reads it.
 bool IsJsonObjectBody(const std::string& ABody);
 
 // "error"."message" of a body when it is a non-empty string; empty otherwise.
 std::string ExtractErrorMessage(std::string_view ABody);
+
+// An HTTP 400 by which a model refuses the thinking settings (its message speaks of thinking).
+bool IsThinkingRefusal(long AStatus, std::string_view ABody);
 
 }  // namespace tarvok

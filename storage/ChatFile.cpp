@@ -156,6 +156,47 @@ bool TakeBase64Data(std::string_view AText, std::string& ARest, TTakenData& ATak
   return true;
 }
 
+// An integer member, or 0 when it is missing or not a whole number in range.
+std::int64_t ReadWhole(element AObject, std::string_view AKey, std::int64_t AMost) {
+  std::int64_t v = 0;
+  if (AObject.at_key(AKey).get_int64().get(v) != simdjson::SUCCESS || v < 0 || v > AMost) return 0;
+  return v;
+}
+
+// The thoughts and sources kept beside a model turn. They are the program's own additions:
+// what cannot be read of them is left out rather than costing the turn.
+void ReadTurnExtras(element e, THistoryItem& item) {
+  std::string_view text;
+  if (e.at_key("thoughts").get_string().get(text) == simdjson::SUCCESS) item.Thoughts = std::string(text);
+  item.ThoughtsTokens = static_cast<std::int32_t>(ReadWhole(e, "thoughts_token_count", 0x7FFFFFFF));
+  element grounding;
+  if (e.at_key("grounding").get(grounding) != simdjson::SUCCESS || !grounding.is_object()) return;
+  simdjson::dom::array array;
+  if (grounding.at_key("sources").get_array().get(array) == simdjson::SUCCESS)
+    for (element source : array) {
+      TGroundingSource s;
+      if (source.at_key("title").get_string().get(text) == simdjson::SUCCESS) s.Title = std::string(text);
+      if (source.at_key("uri").get_string().get(text) == simdjson::SUCCESS) s.Uri = std::string(text);
+      item.Grounding.Sources.push_back(std::move(s));
+    }
+  if (grounding.at_key("supports").get_array().get(array) == simdjson::SUCCESS)
+    for (element support : array) {
+      TGroundingSupport s;
+      s.StartIndex = ReadWhole(support, "start_index", std::int64_t(1) << 50);
+      s.EndIndex = ReadWhole(support, "end_index", std::int64_t(1) << 50);
+      simdjson::dom::array indices;
+      if (support.at_key("sources").get_array().get(indices) == simdjson::SUCCESS)
+        for (element index : indices) {
+          std::int64_t i = 0;
+          if (index.get_int64().get(i) == simdjson::SUCCESS && i >= 0 && i < 1000000) s.Sources.push_back(static_cast<std::int32_t>(i));
+        }
+      item.Grounding.Supports.push_back(std::move(s));
+    }
+  if (grounding.at_key("queries").get_array().get(array) == simdjson::SUCCESS)
+    for (element query : array)
+      if (query.get_string().get(text) == simdjson::SUCCESS) item.Grounding.Queries.emplace_back(text);
+}
+
 // Reads one turn; false at the first value that cannot be read as its kind.
 bool ReadTurn(element e, THistoryItem& item, std::size_t& budget, TTakenData* taken) {
   simdjson::dom::object obj;
@@ -167,6 +208,7 @@ bool ReadTurn(element e, THistoryItem& item, std::size_t& budget, TTakenData* ta
   if (!stamp.empty() && !ParseIsoTimestamp(stamp, item.Timestamp)) item.Timestamp = Now();
   if (!ReadText(e, "model_name", item.ModelName)) return false;
   if (!ReadText(e, "duration", item.Duration)) return false;
+  ReadTurnExtras(e, item);
   simdjson::dom::array parts;
   if (e.at_key("parts").get_array().get(parts) == simdjson::SUCCESS) {
     for (element pe : parts) {
@@ -521,6 +563,41 @@ class TChatFileText {
   std::optional<TBlockWriter> FBlocks;  // with a file
 };
 
+// A model turn's thoughts and sources, after the turn's other members; a turn without
+// them is written as it always was.
+void WriteTurnExtras(const THistoryItem& AItem, TChatFileText& AOut) {
+  if (!AItem.Thoughts.empty()) {
+    AOut.Raw(",\"thoughts\":");
+    AOut.String(AItem.Thoughts);
+    if (AItem.ThoughtsTokens > 0) AOut.Raw(",\"thoughts_token_count\":" + std::to_string(AItem.ThoughtsTokens));
+  }
+  const TGrounding& g = AItem.Grounding;
+  if (g.empty()) return;
+  AOut.Raw(",\"grounding\":{\"sources\":[");
+  for (std::size_t i = 0; i < g.Sources.size(); ++i) {
+    AOut.Raw(i == 0 ? "{\"title\":" : ",{\"title\":");
+    AOut.String(g.Sources[i].Title);
+    AOut.Raw(",\"uri\":");
+    AOut.String(g.Sources[i].Uri);
+    AOut.Raw("}");
+  }
+  AOut.Raw("],\"supports\":[");
+  for (std::size_t i = 0; i < g.Supports.size(); ++i) {
+    const TGroundingSupport& support = g.Supports[i];
+    std::string text = i == 0 ? "{" : ",{";
+    text += "\"start_index\":" + std::to_string(support.StartIndex) + ",\"end_index\":" +
+            std::to_string(support.EndIndex) + ",\"sources\":[";
+    for (std::size_t j = 0; j < support.Sources.size(); ++j) text += (j ? "," : "") + std::to_string(support.Sources[j]);
+    AOut.Raw(text + "]}");
+  }
+  AOut.Raw("],\"queries\":[");
+  for (std::size_t i = 0; i < g.Queries.size(); ++i) {
+    if (i > 0) AOut.Raw(",");
+    AOut.String(g.Queries[i]);
+  }
+  AOut.Raw("]}");
+}
+
 void MakeChatFileText(const TChatHistory& AHistory, TChatFileText& AOut) {
   AOut.Raw(kUtf8Bom);
   AOut.Raw("{\"contents\":[");
@@ -572,6 +649,7 @@ void MakeChatFileText(const TChatHistory& AHistory, TChatFileText& AOut) {
       AOut.Raw(",\"duration\":");
       AOut.String(item.Duration);
     }
+    WriteTurnExtras(item, AOut);
     AOut.Raw("}");
   }
   AOut.Raw("]}");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "view/AnswerExtras.h"
 #include "view/MessageRender.h"
 #include "view/PageTemplate.h"
 
@@ -114,8 +115,13 @@ TMarkdownExport ChatToMarkdown(const TChatHistory& AHistory, std::string_view AP
       out.Text += Heading("🤖 " + who, item.Timestamp);
       if (image) {
         if (IsPicture(item.Parts.front())) addPicture(item.Parts.front());
-      } else if (!item.Parts.empty() && !item.Parts.front().Text.empty()) {
-        out.Text += item.Parts.front().Text + "\n\n";
+      } else {
+        // Thoughts fold as on the page (the <details> element is kept by common Markdown viewers).
+        if (!item.Thoughts.empty())
+          out.Text += std::string("<details><summary>") + kThoughtsSummary + "</summary>\n\n" + item.Thoughts +
+                      "\n\n</details>\n\n";
+        if (!item.Parts.empty() && !item.Parts.front().Text.empty()) out.Text += item.Parts.front().Text + "\n\n";
+        out.Text += SourcesMarkdown(item.Grounding);
       }
     }
   }

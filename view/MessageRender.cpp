@@ -11,6 +11,7 @@
 #include "core/DateTime.h"
 #include "core/Platform.h"
 #include "core/Text.h"
+#include "view/AnswerExtras.h"
 
 namespace tarvok {
 namespace {
@@ -216,14 +217,22 @@ std::string RenderUserMessageNames(std::string_view AText, const std::vector<std
   return html;
 }
 
-std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
-                               int ATokenCount, std::string_view ADuration, const TMarkdownConverter& AConvert) {
+namespace {
+
+std::string ModelBubble(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp, int ATokenCount,
+                        std::string_view ADuration, const TMarkdownConverter& AConvert, const TAnswerExtras* AExtras) {
   std::string mimeType, base64;
   if (ParseImagePayload(AText, mimeType, base64)) return RenderImageMessage(mimeType, base64, ATimestamp);
 
+  const bool cited = AExtras && !AExtras->Grounding.Supports.empty();
   std::string converted;
   try {
-    converted = AConvert ? AConvert(AText) : AnswerToHtml(AText);
+    if (cited) {
+      const std::string marked = InsertCitationStandIns(AText, AExtras->Grounding);
+      converted = ReplaceCitationStandIns(AConvert ? AConvert(marked) : AnswerToHtml(marked), AText, AExtras->Grounding);
+    } else {
+      converted = AConvert ? AConvert(AText) : AnswerToHtml(AText);
+    }
   } catch (const std::exception& e) {
     // The answer is kept, shown as text: it is the model's, not ours to run.
     converted = std::string("<h3>Ошибка конвертации Markdown:</h3><pre>") + EscapeHtml(e.what()) + "</pre><hr>" + EscapeHtml(AText);
@@ -234,16 +243,35 @@ std::string RenderModelMessage(std::string_view AText, std::string_view AModelNa
   html += "</strong>";
   html += TimestampSpan(ATimestamp);
   html += "  </div>  <div class=\"message-content\">";
+  if (AExtras) html += RenderThoughtsBlock(AExtras->Thoughts);
   html += WrapCodeBlocks(converted);
-  if (ATokenCount >= 0 || !ADuration.empty()) {
+  if (AExtras) html += RenderSourcesBlock(AExtras->Grounding);
+  const int thoughtsTokens = AExtras ? AExtras->ThoughtsTokens : 0;
+  if (ATokenCount >= 0 || !ADuration.empty() || thoughtsTokens > 0) {
     html += "<div class=\"message-footer\">";
     if (!ADuration.empty()) html += std::string("Время: ") + EscapeHtml(FormatDurationText(ADuration));
     if (!ADuration.empty() && ATokenCount >= 0) html += " | ";
     if (ATokenCount >= 0) html += std::string(kTokensLabel) + std::to_string(ATokenCount);
+    if (thoughtsTokens > 0) {
+      if (!ADuration.empty() || ATokenCount >= 0) html += " | ";
+      html += std::string(kThoughtsSummary) + ": " + std::to_string(thoughtsTokens);
+    }
     html += "</div>";
   }
   html += "</div></div>";
   return html;
+}
+
+}  // namespace
+
+std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
+                               int ATokenCount, std::string_view ADuration, const TMarkdownConverter& AConvert) {
+  return ModelBubble(AText, AModelName, ATimestamp, ATokenCount, ADuration, AConvert, nullptr);
+}
+
+std::string RenderAnswerMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
+                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras) {
+  return ModelBubble(AText, AModelName, ATimestamp, ATokenCount, ADuration, {}, AExtras.empty() ? nullptr : &AExtras);
 }
 
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp) {
@@ -284,7 +312,13 @@ std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessa
       return RenderImageMessage(image.MimeType, image.Base64Data.view(), AItem.Timestamp);
     }
     const std::string_view text = AItem.Parts.empty() ? std::string_view() : std::string_view(AItem.Parts.front().Text);
-    return RenderModelMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, AConvert);
+    if (AItem.Thoughts.empty() && AItem.ThoughtsTokens == 0 && AItem.Grounding.empty())
+      return RenderModelMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, AConvert);
+    TAnswerExtras extras;
+    extras.Thoughts = AItem.Thoughts;
+    extras.ThoughtsTokens = AItem.ThoughtsTokens;
+    extras.Grounding = AItem.Grounding;
+    return RenderAnswerMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, extras);
   }
   return {};
 }

@@ -52,6 +52,11 @@ std::string RenderUserMessageNames(std::string_view AText, const std::vector<std
 std::string RenderModelMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
                                int ATokenCount, std::string_view ADuration,
                                const TMarkdownConverter& AConvert = {});
+// The same answer with what it carried beside its text: the thoughts folded above it, the
+// citation marks and sources of a grounded answer, and " | Мысли: N" in the footer. Without
+// extras the bubble is exactly RenderModelMessage's.
+std::string RenderAnswerMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
+                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras);
 // A MIME type other than a shown picture type, or data that is empty or not Base64, shows
 // no picture but a short notice saying so.
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);

@@ -34,4 +34,14 @@ std::string ReplaceBubbleScript(std::string_view AId, std::string_view AHtml) {
          "if(c)c.insertAdjacentHTML(\"beforeend\",h);}})();";
 }
 
+std::string ReplaceBubbleKeepingThoughtsScript(std::string_view AId, std::string_view AHtml) {
+  if (AId.empty()) return {};
+  // The finished bubble has no id: the new element is found by its place.
+  return "(function(){var h=\"" + JsStringBody(AHtml) + "\",el=document.getElementById(\"" + JsStringBody(AId) +
+         "\");if(el){var d=el.querySelector(\"details.thoughts\"),o=d&&d.open,p=el.parentNode,"
+         "b=el.previousElementSibling;el.outerHTML=h;if(o){var n=b?b.nextElementSibling:p.firstElementChild,"
+         "e=n&&n.querySelector(\"details.thoughts\");if(e)e.open=true;}}else{"
+         "var c=document.getElementById(\"chat-container\");if(c)c.insertAdjacentHTML(\"beforeend\",h);}})();";
+}
+
 }  // namespace tarvok

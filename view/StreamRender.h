@@ -17,6 +17,9 @@ std::string WithStoppedNote(std::string_view ABubbleHtml);
 // the chat instead, so the answer still shows, after the turn it answers.
 std::string ReplaceBubbleScript(std::string_view AId, std::string_view AHtml);
 
+// The same, and a thoughts block (details.thoughts) that was open stays open.
+std::string ReplaceBubbleKeepingThoughtsScript(std::string_view AId, std::string_view AHtml);
+
 inline constexpr const char* kStoppedNote = "Остановлено";
 
 }  // namespace tarvok

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/gemini-emulator/FeatureReplies.h"
 #include "tools/gemini-emulator/ServiceJson.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -243,15 +244,17 @@ struct TAnswer {
 
 struct TUsage {
   long long Prompt = 0, Candidates = 0, ImageCandidates = 0;
+  long long Thoughts = 0;  // written only when the request asked for thoughts
 };
 
 void WriteUsage(TServiceJson& AOut, const TUsage& AUsage, bool AFinal) {
   AOut.Key("usageMetadata").BeginObject();
   AOut.Member("promptTokenCount", AUsage.Prompt);
   if (AFinal || AUsage.Candidates > 0) AOut.Member("candidatesTokenCount", AUsage.Candidates);
-  AOut.Member("totalTokenCount", AUsage.Prompt + AUsage.Candidates);
+  AOut.Member("totalTokenCount", AUsage.Prompt + AUsage.Candidates + AUsage.Thoughts);
   AOut.Key("promptTokensDetails").BeginArray().BeginObject()
       .Member("modality", "TEXT").Member("tokenCount", AUsage.Prompt).EndObject().EndArray();
+  if (AUsage.Thoughts > 0) AOut.Member("thoughtsTokenCount", AUsage.Thoughts);
   if (AUsage.ImageCandidates > 0) {
     AOut.Key("candidatesTokensDetails").BeginArray()
         .BeginObject().Member("modality", "TEXT").Member("tokenCount", AUsage.Candidates - AUsage.ImageCandidates).EndObject()
@@ -262,18 +265,24 @@ void WriteUsage(TServiceJson& AOut, const TUsage& AUsage, bool AFinal) {
 }
 
 // One answer object: the whole answer, or one stream event holding a piece of it.
+// AThoughts, when given, goes first as a thought part (alone in a stream's thought event);
+// AAddOns adds the grounding of a searched answer.
 std::string AnswerObject(bool AOneLine, std::string_view AText, std::string_view APng, bool AFinal,
-                         const TUsage& AUsage, std::string_view AModel, std::string_view AResponseId) {
+                         const TUsage& AUsage, std::string_view AModel, std::string_view AResponseId,
+                         const TAnswerAddOns* AAddOns = nullptr, std::string_view AThoughts = {}) {
   TServiceJson out(AOneLine);
   out.BeginObject().Key("candidates").BeginArray().BeginObject();
   out.Key("content").BeginObject().Key("parts").BeginArray();
-  if (!AText.empty() || APng.empty()) out.BeginObject().Member("text", AText).EndObject();
+  if (!AThoughts.empty()) WriteThoughtPart(out, AThoughts);
+  if ((!AText.empty() || APng.empty()) && !(AText.empty() && !AThoughts.empty()))
+    out.BeginObject().Member("text", AText).EndObject();
   if (!APng.empty()) {
     out.BeginObject().Key("inlineData").BeginObject()
         .Member("mimeType", "image/png").Member("data", APng).EndObject().EndObject();
   }
   out.EndArray().Member("role", "model").EndObject();
   if (AFinal) out.Member("finishReason", "STOP");
+  if (AAddOns && AAddOns->Grounded) WriteGrounding(out, *AAddOns, AFinal);
   out.Member("index", 0).EndObject().EndArray();
   WriteUsage(out, AUsage, AFinal);
   out.Member("modelVersion", AModel).Member("responseId", AResponseId).EndObject();
@@ -350,9 +359,12 @@ TScriptedReply GenerateReply(const TApiCall& ACall, const TRecordedRequest& AReq
   }
   usage.Candidates = EstimateTokens(answer.Text) + usage.ImageCandidates;
   const std::string responseId = NewResponseId();
+  const TAnswerAddOns addOns = MakeAnswerAddOns(doc, summary.LastUserText, answer.Text);
+  usage.Thoughts = addOns.ThoughtsTokens;
 
   if (!AStream) {
-    return Json(200, AnswerObject(false, answer.Text, answer.PngBase64, true, usage, ACall.Model, responseId) + "\n");
+    return Json(200, AnswerObject(false, answer.Text, answer.PngBase64, true, usage, ACall.Model, responseId,
+                                  &addOns, addOns.Thoughts) + "\n");
   }
 
   std::vector<std::string> pieces = SplitForStream(answer.Text);
@@ -360,12 +372,15 @@ TScriptedReply GenerateReply(const TApiCall& ACall, const TRecordedRequest& AReq
   TUsage running = usage;
   running.Candidates = 0;
   running.ImageCandidates = 0;
+  // The thoughts come first, a paragraph an event, as the service streams them.
+  for (const std::string& thought : ThoughtPieces(addOns.Thoughts))
+    events.push_back(AnswerObject(ASse, "", "", false, running, ACall.Model, responseId, &addOns, thought));
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const bool last = i + 1 == pieces.size();
     running.Candidates += EstimateTokens(pieces[i]);
     if (last) running = usage;
     const std::string_view png = last ? std::string_view(answer.PngBase64) : std::string_view();
-    events.push_back(AnswerObject(ASse, pieces[i], png, last, running, ACall.Model, responseId));
+    events.push_back(AnswerObject(ASse, pieces[i], png, last, running, ACall.Model, responseId, &addOns));
   }
   TScriptedReply reply;
   if (ASse) {
@@ -456,6 +471,7 @@ TScriptedReply MakeDefaultReply(const TRecordedRequest& ARequest, std::string_vi
                  "Please use API key or other form of API consumer identity to call this API.",
                  "PERMISSION_DENIED", stream && !sse);
   }
+  if (auto list = ModelListReply(ARequest, ADecodedPath)) return std::move(*list);
   if (call && ARequest.Method == "POST") {
     if (call->Method == "generateContent" || stream) return GenerateReply(*call, ARequest, stream, sse);
     if (call->Method == "countTokens") return CountTokensReply(ARequest);
