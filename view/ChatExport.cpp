@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "view/AnswerExtras.h"
+#include "view/MathMarkdown.h"
 #include "view/MessageRender.h"
 #include "view/PageTemplate.h"
 
@@ -140,7 +141,7 @@ std::string ChatToHtml(const TChatHistory& AHistory, std::string_view ATitle) {
                            "\"><title>" + EscapeHtml(ATitle) + "</title>";
   page.insert(page.find("</head>"), head);
   const TMarkdownConverter convert = [](std::string_view AText) {
-    return MarkdownToHtml(AText, TMarkdownOptions{.RemotePicturesAsLinks = true});
+    return AnswerToHtml(AText, TMarkdownOptions{.RemotePicturesAsLinks = true});
   };
   std::string bubbles;
   for (const THistoryItem& item : AHistory) bubbles += RenderHistoryItem(item, {}, convert);

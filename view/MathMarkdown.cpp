@@ -291,10 +291,12 @@ std::string RestoreMath(std::string_view AHtml, const TProtectedMath& AProtected
   return out;
 }
 
-std::string AnswerToHtml(std::string_view AMarkdown) {
+std::string AnswerToHtml(std::string_view AMarkdown, const TMarkdownOptions& AOptions) {
   const TProtectedMath math = ProtectMath(AMarkdown);
-  if (math.Spans.empty()) return MarkdownToHtml(AMarkdown);
-  return RestoreMath(MarkdownToHtml(math.Text), math);
+  if (math.Spans.empty()) return MarkdownToHtml(AMarkdown, AOptions);
+  return RestoreMath(MarkdownToHtml(math.Text, AOptions), math);
 }
+
+std::string AnswerToHtml(std::string_view AMarkdown) { return AnswerToHtml(AMarkdown, TMarkdownOptions{}); }
 
 }  // namespace tarvok

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "view/Markdown.h"
+
 namespace tarvok {
 
 struct TMathSpan {
@@ -35,5 +37,6 @@ std::string RestoreMath(std::string_view AHtml, const TProtectedMath& AProtected
 
 // Markdown to HTML with the formulas kept; exactly MarkdownToHtml for an answer without any.
 std::string AnswerToHtml(std::string_view AMarkdown);
+std::string AnswerToHtml(std::string_view AMarkdown, const TMarkdownOptions& AOptions);
 
 }  // namespace tarvok

@@ -92,7 +92,7 @@ TEST(ChatExport, HtmlIsThePageAsShownWithPicturesInlineAndNoScript) {
 TEST(ChatExport, HtmlLoadsNothingFromElsewhere) {
   const TChatHistory history = {
       Turn("model", {Text("See ![x](https://tracker.example/p.png?q=secret) and ![](//cdn.example/a.gif)\n\n"
-                          "![inline](data:image/png;base64,iVBORw0KGgo=)")}),
+                          "![inline](data:image/png;base64,iVBORw0KGgo=) with $x_1 + y_1$")}),
   };
   const std::string html = ChatToHtml(history, "t");
   EXPECT_EQ(html.find("<img src=\"https:"), std::string::npos) << html;
@@ -101,6 +101,8 @@ TEST(ChatExport, HtmlLoadsNothingFromElsewhere) {
   EXPECT_NE(html.find("<a href=\"//cdn.example/a.gif\">//cdn.example/a.gif</a>"), std::string::npos);
   EXPECT_NE(html.find("<img src=\"data:image/png;base64,iVBORw0KGgo=\" alt=\"inline\" />"), std::string::npos);
   EXPECT_NE(html.find(std::string("content=\"") + std::string(kExportPolicy) + "\""), std::string::npos);
+  EXPECT_NE(html.find("<span class=\"math inline\">\\(x_1 + y_1\\)</span>"), std::string::npos)
+      << "formulas are kept as the chat pane keeps them";
 }
 
 TEST(ChatExport, MarkdownPictureLinksSurviveOddNamesAndNeverTakeAnExistingFile) {
