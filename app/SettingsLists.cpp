@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <filesystem>
 
 #include "app/IniFile.h"
@@ -25,6 +26,27 @@ std::vector<std::string> Entries(const QComboBox* ABox) {
   std::vector<std::string> out;
   for (int i = 0; i < ABox->count(); ++i) out.push_back(S(ABox->itemText(i)));
   return out;
+}
+
+std::string SplitterSizesText(const QSplitter* ASplitter) {
+  std::string out;
+  for (const int size : ASplitter->sizes()) out += (out.empty() ? "" : ",") + std::to_string(size);
+  return out;
+}
+
+// "177,830,152": as many sizes as the splitter has panes, none negative, not all zero;
+// anything else leaves the splitter as it is.
+void RestoreSplitter(QSplitter* ASplitter, const std::string& AText) {
+  QList<int> sizes;
+  int sum = 0;
+  for (const QString& item : Q(AText).split(',')) {
+    const auto size = TryStrToInt(S(item.trimmed()));
+    if (!size || *size < 0 || *size > 100000) return;
+    sizes << *size;
+    sum += *size;
+  }
+  if (sizes.size() != ASplitter->count() || sum <= 0) return;
+  ASplitter->setSizes(sizes);
 }
 
 }  // namespace
@@ -52,6 +74,8 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   else F.KreaEdit->setText(level);
   F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
   F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
+  RestoreSplitter(F.Splitter1, ini.ReadString(kSection, "Splitter1Sizes", ""));
+  RestoreSplitter(F.Splitter3, ini.ReadString(kSection, "Splitter3Sizes", ""));
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -65,6 +89,8 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteString(kSection, "CreativityLevel", S(F.KreaEdit->text()));
   ini.WriteString(kSection, "LastSaveDir", F.ChatView().FLastSaveDir);
   ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
+  ini.WriteString(kSection, "Splitter1Sizes", SplitterSizesText(F.Splitter1));
+  ini.WriteString(kSection, "Splitter3Sizes", SplitterSizesText(F.Splitter3));
   ini.UpdateFile();
 }
 
