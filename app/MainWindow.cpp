@@ -306,7 +306,8 @@ void TForm1::BuildInputPanel() {
 
 int TForm1::ArrangePanel3(int AWidth) {
   auto* rows = static_cast<QGridLayout*>(Panel3->layout());
-  const int oneRow = Panel3Main->sizeHint().width() + rows->horizontalSpacing() + Panel3Extra->sizeHint().width();
+  const int oneRow =
+      Panel3Main->minimumSizeHint().width() + rows->horizontalSpacing() + Panel3Extra->minimumSizeHint().width();
   const bool wrap = AWidth < oneRow;
   if (wrap != FPanel3Wrapped) {
     FPanel3Wrapped = wrap;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/FindBar.h"
 #include "app/WebChatPage.h"
