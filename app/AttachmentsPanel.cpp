@@ -12,6 +12,7 @@
 #include "app/UiTexts.h"
 #include "core/Platform.h"
 #include "core/Text.h"
+#include "core/TextAttachment.h"
 #include "core/TokenEstimate.h"
 #include "storage/Attachments.h"
 

@@ -6,7 +6,7 @@
 #include "cli/ConsoleRunner.h"
 #include "core/Files.h"
 #include "core/Platform.h"
-#include "core/TokenEstimate.h"
+#include "core/TextAttachment.h"
 
 namespace tarvok {
 namespace {

@@ -25,4 +25,9 @@ inline constexpr const char* kBlockedTail = ").";
 // A request the user stopped before any answer arrived.
 inline constexpr const char* kStoppedResult = "Ошибка: запрос остановлен.";
 
+// A 429 that names its quota and the wait before a retry adds a line of them.
+inline constexpr const char* kQuotaHead = "Квота: ";
+inline constexpr const char* kRetryHead = "Повторить можно через ";
+inline constexpr const char* kRetryTail = " с.";
+
 }  // namespace tarvok::texts

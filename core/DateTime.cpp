@@ -5,6 +5,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/Platform.h"
+
 namespace tarvok {
 namespace {
 
@@ -67,11 +69,7 @@ TDateTime Now() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
+  LocalTimeOf(t, local);
   const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   return EncodeDateTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ms});
 }

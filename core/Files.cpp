@@ -6,13 +6,6 @@
 #include <fstream>
 #include <random>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "core/Platform.h"
 
 namespace tarvok {
@@ -116,27 +109,16 @@ void WriteFileAtomic(const std::filesystem::path& APath, std::string_view AConte
     std::filesystem::remove(temp, ec);
     throw TFileError("Не удалось записать файл " + PathToUtf8(APath) + ": " + what + " (" + reason + ")");
   };
-#ifdef _WIN32
-  std::FILE* f = _wfopen(temp.c_str(), L"wb");
-#else
   // Owner-only from the first byte: these files hold the user's chats and keys. A new
   // name each time, never following a link someone put there.
-  std::FILE* f = nullptr;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0 && !(f = ::fdopen(fd, "wb"))) ::close(fd);
-#endif
+  std::FILE* f = CreateNewPrivateFile(temp);
   if (!f) fail("create");
   if (!AContent.empty() && std::fwrite(AContent.data(), 1, AContent.size(), f) != AContent.size()) {
     std::fclose(f);
     fail("write");
   }
   if (std::fflush(f) != 0) { std::fclose(f); fail("flush"); }
-#ifdef _WIN32
-  if (_commit(_fileno(f)) != 0) { std::fclose(f); fail("flush"); }
-#else
-  // Some file systems report a full disk only here.
-  if (::fsync(fileno(f)) != 0 && errno != EINVAL) { std::fclose(f); fail("flush"); }
-#endif
+  if (!FlushFileToDisk(f)) { std::fclose(f); fail("flush"); }
   if (std::fclose(f) != 0) fail("close");
   std::error_code ec;
   MoveFileOver(temp, APath, ec);
@@ -151,12 +133,7 @@ TAtomicFileWriter::TAtomicFileWriter(const std::filesystem::path& APath) : FPath
   std::random_device rd;
   FTemp = APath.parent_path() / PathFromUtf8(TempPrefix(APath) + std::to_string(CurrentProcessIdNumber()) + "-" +
                                              std::to_string(rd() % 1000000) + ".tmp");
-#ifdef _WIN32
-  FFile = _wfopen(FTemp.c_str(), L"wb");
-#else
-  const int fd = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0 && !(FFile = ::fdopen(fd, "wb"))) ::close(fd);
-#endif
+  FFile = CreateNewPrivateFile(FTemp);
   if (!FFile) Fail("create");
   // The pieces are large already; a stream buffer would only copy them once more.
   std::setvbuf(FFile, nullptr, _IONBF, 0);
@@ -182,27 +159,19 @@ void TAtomicFileWriter::Write(std::string_view AData) {
   if (!FFile) Fail("write");
   if (!AData.empty() && std::fwrite(AData.data(), 1, AData.size(), FFile) != AData.size()) Fail("write");
   FWritten += AData.size();
-#ifdef __linux__
   // Start writing what is done to the disk now, without waiting for it, so that the
   // flush at the end waits only for the last pieces.
   constexpr std::uint64_t kWriteBackStep = 8 << 20;
   if (FWritten - FWriteBackAt >= kWriteBackStep) {
-    ::sync_file_range(fileno(FFile), static_cast<off_t>(FWriteBackAt), static_cast<off_t>(FWritten - FWriteBackAt),
-                      SYNC_FILE_RANGE_WRITE);
+    StartFileWriteBack(FFile, FWriteBackAt, FWritten - FWriteBackAt);
     FWriteBackAt = FWritten;
   }
-#endif
 }
 
 void TAtomicFileWriter::Commit() {
   if (!FFile) Fail("write");
   if (std::fflush(FFile) != 0) Fail("flush");
-#ifdef _WIN32
-  if (_commit(_fileno(FFile)) != 0) Fail("flush");
-#else
-  // Some file systems report a full disk only here.
-  if (::fsync(fileno(FFile)) != 0 && errno != EINVAL) Fail("flush");
-#endif
+  if (!FlushFileToDisk(FFile)) Fail("flush");
   std::FILE* f = FFile;
   FFile = nullptr;
   if (std::fclose(f) != 0) Fail("close");

@@ -83,6 +83,7 @@ TGeminiSettings TGeminiDM::Settings() const {
   s.TopP = TopP;
   s.MaxOutputTokens = MaxOutputTokens;
   s.CaInfoFile = CaInfoFile;
+  s.Proxy = Proxy;
   return s;
 }
 

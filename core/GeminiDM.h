@@ -25,6 +25,9 @@ struct TGeminiSettings {
   std::int32_t MaxOutputTokens = 500000;
   // CA certificates for TLS; empty means the system's store.
   std::string CaInfoFile;
+  // The proxy for every call to the service; empty leaves libcurl's default (the
+  // environment's proxy variables).
+  std::string Proxy;
 };
 
 // How one request runs besides its content. The defaults are a plain request.
@@ -59,6 +62,8 @@ class TGeminiDM {
   std::int32_t TimeOut1 = 0;
   // CA certificates for TLS (a test or local server); empty means the system's store.
   std::string CaInfoFile;
+  // The proxy for every call; empty leaves libcurl's default.
+  std::string Proxy;
 
   TChatHistory& ChatHistory() { return FChatHistory; }
   std::int32_t& ActualHistoryTokens() { return FActualHistoryTokens; }

@@ -2,6 +2,9 @@
 // The few things that differ between systems, behind plain functions.
 // Implementations: Platform_posix.cpp and Platform_win.cpp, chosen by CMake.
 
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -35,6 +38,21 @@ std::string PathToUtf8(const std::filesystem::path& APath);
 // existing target is replaced with ReplaceFileW, which keeps its creation time (the chat
 // list is ordered by it); elsewhere it is a rename, which gives the file a new birth time.
 void MoveFileOver(const std::filesystem::path& ATemp, const std::filesystem::path& ATarget, std::error_code& AError);
+
+// The broken-down local time of AWhen; false when the system cannot give it.
+bool LocalTimeOf(std::time_t AWhen, std::tm& ALocal);
+
+// Opens an existing file for binary reading by its UTF-8 name; null when it cannot.
+std::FILE* OpenFileForReading(const std::string& AUtf8Path);
+// Creates a new file for binary writing, readable by its owner only where the system has
+// such rights, never following a link someone put there; null (errno set) when it exists or cannot be made.
+std::FILE* CreateNewPrivateFile(const std::filesystem::path& APath);
+// Makes what was written to the file reach the disk; false (errno set) on failure. Some
+// file systems report a full disk only here.
+bool FlushFileToDisk(std::FILE* AFile);
+// Starts writing the given range of the file to the disk without waiting for it, so that
+// a flush at the end waits only for the last pieces; a hint that may do nothing.
+void StartFileWriteBack(std::FILE* AFile, std::uint64_t AOffset, std::uint64_t ALength);
 
 // A number that grows with time, in milliseconds (GetTickCount's role).
 unsigned long long TickCountMs();

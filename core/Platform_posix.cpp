@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
 #include <signal.h>
@@ -118,6 +119,34 @@ std::filesystem::path UserDataRoot() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
   return XdgDataRoot(xdg ? xdg : "", home ? home : "");
+}
+
+bool LocalTimeOf(std::time_t AWhen, std::tm& ALocal) { return localtime_r(&AWhen, &ALocal) != nullptr; }
+
+std::FILE* OpenFileForReading(const std::string& AUtf8Path) { return std::fopen(AUtf8Path.c_str(), "rb"); }
+
+std::FILE* CreateNewPrivateFile(const std::filesystem::path& APath) {
+  const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return f;
+}
+
+bool FlushFileToDisk(std::FILE* AFile) { return ::fsync(fileno(AFile)) == 0 || errno == EINVAL; }
+
+void StartFileWriteBack(std::FILE* AFile, std::uint64_t AOffset, std::uint64_t ALength) {
+#ifdef __linux__
+  ::sync_file_range(fileno(AFile), static_cast<off_t>(AOffset), static_cast<off_t>(ALength), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)AFile;
+  (void)AOffset;
+  (void)ALength;
+#endif
 }
 
 }  // namespace tarvok

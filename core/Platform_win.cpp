@@ -6,6 +6,11 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -119,5 +124,23 @@ std::filesystem::path UserDataRoot() {
   std::filesystem::path root(local);
   return root.is_absolute() ? root : std::filesystem::path();
 }
+
+bool LocalTimeOf(std::time_t AWhen, std::tm& ALocal) { return localtime_s(&ALocal, &AWhen) == 0; }
+
+std::FILE* OpenFileForReading(const std::string& AUtf8Path) { return _wfopen(PathFromUtf8(AUtf8Path).c_str(), L"rb"); }
+
+std::FILE* CreateNewPrivateFile(const std::filesystem::path& APath) {
+  int fd = -1;
+  if (_wsopen_s(&fd, APath.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                _S_IREAD | _S_IWRITE) != 0)
+    return nullptr;
+  std::FILE* f = _wfdopen(fd, L"wb");
+  if (!f) _close(fd);
+  return f;
+}
+
+bool FlushFileToDisk(std::FILE* AFile) { return _commit(_fileno(AFile)) == 0; }
+
+void StartFileWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
 
 }  // namespace tarvok

@@ -3,17 +3,14 @@
 // the request and hands the result back on the main thread, calls its completion
 // exactly once, and frees itself; the creator does not keep it.
 
-#include <cstddef>
+#include <chrono>
 #include <string>
-#include <string_view>
 
 #include "core/GeminiDM.h"
+#include "core/HttpTransport.h"
 #include "core/Types.h"
 
 namespace tarvok {
-
-// The size of libcurl's upload buffer, the pieces in which a request body is made as it is sent.
-inline constexpr std::size_t kRequestBodyPieceBytes = 512 * 1024;
 
 class TGeminiRequestThread {
  public:
@@ -32,6 +29,10 @@ class TGeminiRequestThread {
   // A finished worker's thread waits a moment for the next request; this ends the threads
   // waiting now (a test that keeps new threads from starting must not find one left over).
   static void ReleaseIdleThreads();
+  // Stops every request still on its way (a closing window) and waits at most ALimit until
+  // none is on its way any more. Their completions still go to the main thread, which may
+  // drop them. False when some were still going at the limit.
+  static bool StopAll(std::chrono::milliseconds ALimit);
 
   ~TGeminiRequestThread();
   TGeminiRequestThread(const TGeminiRequestThread&) = delete;
@@ -44,6 +45,9 @@ class TGeminiRequestThread {
   void Execute();
   void RegisterRequest();
   void DeliverResult();
+  // Hands the answer so far to the main thread and waits until the page has taken it, or
+  // until a stop: a closing window waits for the worker, never the reverse.
+  void HandOnPartial(const std::string& AText);
 
   // Counts the worker as active from its creation until its last member is gone (it is
   // the first member, so it goes last).
@@ -68,13 +72,5 @@ class TGeminiRequestThread {
   TMainThread& FMainThread;
   TRequestOptions FOptions;
 };
-
-// The status line as the error text shows it: HTTP/2 and later send none but protocol and
-// code ("HTTP/2 429"), so the standard reason phrase of the code is added when missing.
-std::string StatusLineWithReason(std::string_view AStatusLine, long AStatus);
-
-// The result text with every occurrence of the API key masked (libcurl messages and
-// error bodies can carry the request address).
-std::string RedactApiKey(std::string AText, const std::string& AApiKey);
 
 }  // namespace tarvok

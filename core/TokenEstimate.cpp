@@ -13,6 +13,7 @@
 #include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
+#include "core/TextAttachment.h"
 
 namespace tarvok {
 namespace {
@@ -97,11 +98,7 @@ bool GetImageDimensions(const std::string& AFileName, int& AWidth, int& AHeight)
   AWidth = AHeight = 0;
   // Only a regular file: opening a FIFO or a device named like a picture would block.
   if (!FileExists(AFileName)) return false;
-#ifdef _WIN32
-  std::FILE* f = _wfopen(PathFromUtf8(AFileName).c_str(), L"rb");
-#else
-  std::FILE* f = std::fopen(AFileName.c_str(), "rb");
-#endif
+  std::FILE* f = OpenFileForReading(AFileName);
   if (!f) return false;
   unsigned char head[8] = {};
   const std::size_t got = std::fread(head, 1, sizeof head, f);
@@ -151,47 +148,6 @@ int CountTokensForHistory(const TChatHistory& AHistory) {
   std::uint32_t sum = 0;  // wraps as 32-bit arithmetic does, without undefined overflow
   for (const THistoryItem& item : AHistory) sum += static_cast<std::uint32_t>(item.TokenCount);
   return static_cast<std::int32_t>(sum);
-}
-
-bool IsValidUtf8(std::string_view buf) {
-  std::size_t i = 0;
-  const std::size_t len = buf.size();
-  while (i < len) {
-    const auto b = static_cast<unsigned char>(buf[i]);
-    if (b < 0x80) { ++i; continue; }
-    std::size_t n;
-    if ((b & 0xE0) == 0xC0) n = 1;
-    else if ((b & 0xF0) == 0xE0) n = 2;
-    else if ((b & 0xF8) == 0xF0) n = 3;
-    else return false;
-    if (i + n >= len) return false;
-    for (std::size_t k = 1; k <= n; ++k)
-      if ((static_cast<unsigned char>(buf[i + k]) & 0xC0) != 0x80) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-std::string DecodeTextBytes(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  if (bytes.starts_with("\xEF\xBB\xBF")) return MakeValidUtf8(bytes);  // the mark stays, as U+FEFF
-  if (bytes.starts_with("\xFF\xFE")) return Utf16BytesToUtf8(bytes, false);
-  if (bytes.starts_with("\xFE\xFF")) return Utf16BytesToUtf8(bytes, true);
-  if (simdjson::validate_utf8(bytes.data(), bytes.size())) return std::string(bytes);
-  // The structural check lets overlong forms and surrogates pass; they decode to U+FFFD.
-  if (IsValidUtf8(bytes)) return MakeValidUtf8(bytes);
-  return DecodeLegacyCodePage(bytes);
-}
-
-std::string SanitizeTextFile(const std::string& AFileName) {
-  if (AFileName.empty()) return {};
-  try {
-    const auto data = ReadWholeFile(PathFromUtf8(AFileName));
-    if (!data) return {};
-    return DecodeTextBytes(*data);
-  } catch (...) {
-    return {};
-  }
 }
 
 }  // namespace tarvok

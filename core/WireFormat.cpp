@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/ApiAddress.h"
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
 #include "core/JsonWriter.h"
@@ -152,9 +153,11 @@ bool ReadCandidate(simdjson::dom::element first, std::string& AResult) {
 
 std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view AModelName, std::string_view AApiKey) {
   const std::string_view pattern = ASettings.GeminiApiUrlBase;
-  const std::string_view values[] = {AModelName, ASettings.MethodGenerate};
+  // The model name is one path segment, whatever it holds: "../x?" must not reach another address.
+  const std::string model = EncodePathSegment(AModelName);
+  const std::string_view values[] = {model, ASettings.MethodGenerate};
   std::string url;
-  url.reserve(pattern.size() + AModelName.size() + ASettings.MethodGenerate.size() + AApiKey.size());
+  url.reserve(pattern.size() + model.size() + ASettings.MethodGenerate.size() + AApiKey.size());
   std::size_t next = 0;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size()) {

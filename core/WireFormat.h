@@ -26,8 +26,8 @@ class TRequestError : public std::runtime_error {
   std::string FTypeName;
 };
 
-// GeminiApiUrlBase with the model name and the method put in for its two %s, then the
-// key. Nothing is escaped. A pattern that asks for more than two values raises TRequestError.
+// GeminiApiUrlBase with the model name (percent-encoded as one path segment) and the
+// method put in for its two %s, then the key. A pattern that asks for more than two values raises TRequestError.
 std::string BuildRequestUrl(const TGeminiSettings& ASettings, std::string_view AModelName, std::string_view AApiKey);
 
 // The compact ASCII body of a chat turn; built in one pass into one pre-sized buffer.

@@ -1,5 +1,5 @@
 // The error text of a failed request's body: no crash, and the text comes out as valid UTF-8.
-#include "core/TokenEstimate.h"
+#include "core/TextAttachment.h"
 #include "core/WireFormat.h"
 #include "fuzz/FuzzSupport.h"
 

@@ -1,7 +1,7 @@
 // A text attachment's bytes decoded to UTF-8 (byte-order mark, UTF-8 check, legacy code
 // page), in memory and from a file: no crash, the same text both ways, and never invalid UTF-8.
 #include "core/Text.h"
-#include "core/TokenEstimate.h"
+#include "core/TextAttachment.h"
 #include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {

@@ -8,6 +8,7 @@
 #include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
+#include "core/TextAttachment.h"
 #include "core/TokenEstimate.h"
 #include "storage/Base64.h"
 

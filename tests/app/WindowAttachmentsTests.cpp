@@ -9,6 +9,7 @@
 #include "app/QtDialogs.h"
 #include "app/QtText.h"
 #include "app/UiTexts.h"
+#include "core/TextAttachment.h"
 #include "core/TokenEstimate.h"
 #include "tests/app/support/WindowFixture.h"
 

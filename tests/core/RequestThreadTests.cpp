@@ -290,7 +290,9 @@ TEST_P(Transport, WireFaults) {
       {"429 with quota details", [](TRequestHarness& h) { h.Server.Enqueue(Reply(429, emulator::ReadFixture("06-error-429-quota-details-raw.json"))); },
        "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429,
                                            "You exceeded your current quota, please check your plan and billing details. For more "
-                                           "information on this error, head to: https://ai.google.dev/gemini-api/docs/rate-limits.")},
+                                           "information on this error, head to: https://ai.google.dev/gemini-api/docs/rate-limits.") +
+           "\r\n" + texts::kQuotaHead + "GenerateContentInputTokensPerModelPerMinute-FreeTier. " + texts::kRetryHead + "26" +
+           texts::kRetryTail},
       {"429 with an error body", [](TRequestHarness& h) { h.Server.Enqueue(Reply(429, R"({"error":{"code":429,"message":"Resource exhausted"}})")); },
        "ERROR_CODE_429_FINAL:" + HttpError("HTTP/1.1 429 Too Many Requests", 429, "Resource exhausted")},
       {"400 whose body is not JSON",
@@ -318,6 +320,14 @@ TEST_P(Transport, WireFaults) {
       {.name = "a stream that ends inside an event",
        .arrange = [&](TRequestHarness& h) { h.Server.Enqueue(cutStream(true)); },
        .result = exception + "the answer stream ended inside an event", .stream = true},
+      {.name = "a stream that ends properly after an event without a stop reason",
+       .arrange =
+           [&](TRequestHarness& h) {
+             TScriptedReply r = cutStream(true);
+             r.CloseAfterBytes = static_cast<long long>(("data: " + r.SseEvents[0] + "\r\n\r\n").size());
+             h.Server.Enqueue(std::move(r));
+           },
+       .result = exception + "the answer stream ended before the answer was finished", .stream = true},
       {.name = "a stream that stalls inside an event past the read time-out",
        .arrange =
            [&](TRequestHarness& h) {
@@ -542,6 +552,23 @@ TEST(RequestBytes, AnUploadTheServerStopsTakingEndsByStopOrTimeOut) {
   }
 }
 
+// A model name that looks like a path reaches the service as one segment, streamed or not.
+TEST(RequestBytes, AModelNameStaysOneSegmentOfThePath) {
+  for (const bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "stream" : "whole");
+    TRequestHarness h(false);
+    TRequestOptions options;
+    options.Stream = stream;
+    h.Dm.GenerateContent(kKey, "../../../../n07?", h.TextParts("Hi"), false, h.Recorder(), false, options);
+    ASSERT_TRUE(h.WaitForCompletions(1));
+    const auto requests = h.Server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Path, stream ? "/v1beta/models/..%2F..%2F..%2F..%2Fn07%3F:streamGenerateContent"
+                                       : "/v1beta/models/..%2F..%2F..%2F..%2Fn07%3F:generateContent");
+    EXPECT_EQ(requests[0].Query, std::string("key=") + kKey + (stream ? "&alt=sse" : ""));
+  }
+}
+
 TEST(RequestBytes, SettingsAreTakenWhenTheRequestStarts) {
   TRequestHarness h(false);
   h.Dm.GenerateContent(kKey, kModel, h.TextParts("Hi"), false, h.Recorder(), false);
@@ -581,6 +608,31 @@ TEST(RequestWorkers, RequestsPendingTogetherGoOutTogether) {
   EXPECT_EQ(h.Completions.size(), 1u) << "a request waited for another's answer before it went out";
   ASSERT_TRUE(h.WaitForCompletions(4));
   for (const auto& c : h.Completions) EXPECT_FALSE(c.Failed) << c.Result;
+}
+
+// The quota and the wait a 429 names, from the details the service sends.
+TEST(QuotaDetails, TheLineNamesWhatTheAnswerCarries) {
+  const std::string quota = texts::kQuotaHead;
+  const std::string retry = texts::kRetryHead;
+  const std::string tail = texts::kRetryTail;
+  const std::string quotaFailure = R"({"@type":"type.googleapis.com/google.rpc.QuotaFailure","violations":[{"quotaId":"PerDay"}]})";
+  auto body = [](const std::string& ADetails) { return R"({"error":{"code":429,"details":[)" + ADetails + "]}}"; };
+  const struct {
+    const char* name;
+    std::string body;
+    std::string line;
+  } cases[] = {
+      {"recorded answer", emulator::ReadFixture("06-error-429-quota-details-raw.json"),
+       quota + "GenerateContentInputTokensPerModelPerMinute-FreeTier. " + retry + "26" + tail},
+      {"help only", emulator::ReadFixture("06-error-429-help-only-raw.json"), ""},
+      {"no details", emulator::ReadFixture("06-error-429-no-details-raw.json"), ""},
+      {"quota only", body(quotaFailure), quota + "PerDay."},
+      {"a fraction of a second rounds up", body(R"({"@type":"type.googleapis.com/google.rpc.RetryInfo","retryDelay":"1.2s"})"), retry + "2" + tail},
+      {"a delay that is no duration", body(R"({"@type":"type.googleapis.com/google.rpc.RetryInfo","retryDelay":"soon"})"), ""},
+      {"violations empty", body(R"({"@type":"type.googleapis.com/google.rpc.QuotaFailure","violations":[]})"), ""},
+      {"not JSON", "quota exceeded", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(QuotaDetailsLine(c.body), c.line) << c.name;
 }
 
 TEST(RedactApiKey, MasksEveryOccurrence) {

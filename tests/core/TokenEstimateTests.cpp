@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "TempDir.h"
+#include "core/TextAttachment.h"
 #include "core/TokenEstimate.h"
 
 using namespace tarvok;

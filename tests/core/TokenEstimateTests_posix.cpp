@@ -10,6 +10,7 @@
 #include <future>
 
 #include "TempDir.h"
+#include "core/TextAttachment.h"
 #include "core/TokenEstimate.h"
 
 using namespace tarvok;

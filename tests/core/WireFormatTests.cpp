@@ -9,6 +9,7 @@
 
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
+#include "core/ApiAddress.h"
 #include "core/WireFormat.h"
 #include "SampleHistories.h"
 
@@ -117,6 +118,45 @@ TEST(RequestUrl, PatternTakesModelAndMethodThenTheKey) {
   EXPECT_EQ(BuildRequestUrl(s, "m", "k"), "http://127.0.0.1:9/100%/m/generateContent?k=k");
   s.GeminiApiUrlBase = "%s%s%s";
   EXPECT_THROW(BuildRequestUrl(s, "m", "k"), TRequestError);
+}
+
+// A model name is one path segment of the address, whatever it holds.
+TEST(RequestUrl, TheModelNameCannotChangeTheAddress) {
+  TGeminiSettings s;
+  s.GeminiApiUrlBase = "https://host/v1beta/models/%s:%s?key=";
+  s.MethodGenerate = "generateContent";
+  const struct {
+    const char* model;
+    const char* url;
+  } cases[] = {
+      {"gemini-2.5-flash", "https://host/v1beta/models/gemini-2.5-flash:generateContent?key=k"},
+      {"../../../../n07?", "https://host/v1beta/models/..%2F..%2F..%2F..%2Fn07%3F:generateContent?key=k"},
+      {"m#frag", "https://host/v1beta/models/m%23frag:generateContent?key=k"},
+      {"50%", "https://host/v1beta/models/50%25:generateContent?key=k"},
+      {"a b\\c", "https://host/v1beta/models/a%20b%5Cc:generateContent?key=k"},
+      {"..", "https://host/v1beta/models/%2E%2E:generateContent?key=k"},
+      {"\xD0\xBC", "https://host/v1beta/models/%D0%BC:generateContent?key=k"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BuildRequestUrl(s, c.model, "k"), c.url) << c.model;
+}
+
+TEST(ApiAddress, RootsComeFromTheAddressPattern) {
+  const struct {
+    const char* pattern;
+    const char* apiRoot;
+    const char* uploadRoot;
+  } cases[] = {
+      {kDefaultGeminiApiUrlBase, "https://generativelanguage.googleapis.com/v1beta",
+       "https://generativelanguage.googleapis.com/upload/v1beta"},
+      {"http://127.0.0.1:8080/relay/v1beta/models/%s:%s?key=", "http://127.0.0.1:8080/relay/v1beta",
+       "http://127.0.0.1:8080/upload/relay/v1beta"},
+      {"http://127.0.0.1:9/v1/%s:%s?key=", "http://127.0.0.1:9/v1", "http://127.0.0.1:9/upload/v1"},
+      {"http://127.0.0.1:9/%s:%s?key=", "http://127.0.0.1:9", "http://127.0.0.1:9/upload"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ApiRootOf(c.pattern), c.apiRoot) << c.pattern;
+    EXPECT_EQ(UploadRootOf(c.pattern), c.uploadRoot) << c.pattern;
+  }
 }
 
 TEST(ImageResultText, CompactEscapedTwoMembers) {
