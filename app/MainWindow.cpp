@@ -30,6 +30,7 @@
 #include "app/NewPartProcess.h"
 #include "app/QtText.h"
 #include "app/SendFlow.h"
+#include "app/SettingsCommand.h"
 #include "app/SettingsLists.h"
 #include "app/ShownText.h"
 #include "app/UiTexts.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
   FLibrary = std::make_unique<TChatLibrary>(*this);
   FNewPart = std::make_unique<TNewPartProcess>(*this);
   FAnswerActions = std::make_unique<TAnswerActions>(*this);
+  FSettingsCommand = std::make_unique<TSettingsCommand>(*this);
   FChatView->OnBubbleAction = [this](const QString& AAction, int ATurn) {
     RunCommand([&] { FAnswerActions->BubbleAction(AAction, ATurn); });
   };
@@ -414,6 +416,15 @@ void TForm1::WireHandlers() {
   on(N17, &QAction::triggered, [this] { FLibrary->N17Click(); });
   on(N14, &QAction::triggered, [this] { FNewPart->N14Click(); });
   Edit1->installEventFilter(this);
+
+  // The settings dialog.
+  on(btnSettings, &QPushButton::clicked, [this] { FSettingsCommand->btnSettingsClick(); });
+  SettingsShortcut = new QAction(this);
+  SettingsShortcut->setObjectName("SettingsShortcut");
+  SettingsShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  SettingsShortcut->setShortcutContext(Qt::WindowShortcut);
+  addAction(SettingsShortcut);
+  on(SettingsShortcut, &QAction::triggered, [this] { FSettingsCommand->btnSettingsClick(); });
 
   // CLI environment.
   connect(N20, &QAction::triggered, FCliEnvironment, &TCliEnvironmentController::N20Click);

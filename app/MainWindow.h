@@ -40,6 +40,7 @@ class TFindBar;
 class TCliEnvironmentController;
 class TNewPartProcess;
 class TSendFlow;
+class TSettingsCommand;
 class TSettingsLists;
 class TUpDown;
 
@@ -143,6 +144,8 @@ class TForm1 : public QMainWindow {
   TChatLibrary& Library() { return *FLibrary; }
   TNewPartProcess& NewPart() { return *FNewPart; }
   TAnswerActions& AnswerActions() { return *FAnswerActions; }
+  TSettingsCommand& SettingsCommand() { return *FSettingsCommand; }
+  QAction* SettingsShortcut = nullptr;  // Ctrl+,
 
   // The status line: one text, overwritten by every operation.
   void SetStatusText(const std::string& AText);
@@ -205,6 +208,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TChatLibrary> FLibrary;
   std::unique_ptr<TNewPartProcess> FNewPart;
   std::unique_ptr<TAnswerActions> FAnswerActions;
+  std::unique_ptr<TSettingsCommand> FSettingsCommand;
   TCliEnvironmentController* FCliEnvironment = nullptr;
   bool FRequestPending = false;
   TStopTokenPtr FPendingStop;

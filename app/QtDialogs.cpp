@@ -1,6 +1,7 @@
 #include "app/QtDialogs.h"
 
 #include <QApplication>
+#include "app/SettingsDialog.h"
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -85,6 +86,13 @@ QString TQtDialogs::SaveFile(const QString& ATitle, const QString& ADir, const Q
   if (!AFileName.isEmpty()) dialog.selectFile(AFileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
+}
+
+bool TQtDialogs::EditSettings(TSettingsValues& AValues, const std::function<QString(const TSettingsValues&)>& AValidate) {
+  TSettingsDialog dialog(AValues, AValidate, FParent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  AValues = dialog.Values();
+  return true;
 }
 
 }  // namespace tarvok

@@ -76,6 +76,7 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
   RestoreSplitter(F.Splitter1, ini.ReadString(kSection, "Splitter1Sizes", ""));
   RestoreSplitter(F.Splitter3, ini.ReadString(kSection, "Splitter3Sizes", ""));
+  dm.Proxy = ini.ReadString(kSection, "Proxy", "");
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -91,6 +92,8 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   ini.WriteInteger(kSection, "StreamAnswers", F.chkStreamAnswers->isChecked() ? 1 : 0);
   ini.WriteString(kSection, "Splitter1Sizes", SplitterSizesText(F.Splitter1));
   ini.WriteString(kSection, "Splitter3Sizes", SplitterSizesText(F.Splitter3));
+  // Written once set: a file whose user never named a proxy keeps without the key.
+  if (!dm.Proxy.empty() || ini.ReadString(kSection, "Proxy", "\x01") != "\x01") ini.WriteString(kSection, "Proxy", dm.Proxy);
   ini.UpdateFile();
 }
 

@@ -6,6 +6,7 @@ namespace tarvok::ui {
 inline constexpr const char* kCaptionSettings = "⚙";
 inline constexpr const char* kHintSettings = "Настройки (Ctrl+,)";
 inline constexpr const char* kSettingsTitle = "Настройки";
+inline constexpr const char* kStatusSettingsSaved = "Настройки сохранены.";
 
 // Find in chat.
 inline constexpr const char* kFindPlaceholder = "Найти в чате";
