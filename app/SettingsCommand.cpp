@@ -10,6 +10,7 @@
 #include "app/SettingsValues.h"
 #include "app/WindowTexts.h"
 #include "core/Platform.h"
+#include "core/ProxyEnvironment.h"
 
 namespace tarvok {
 
@@ -35,6 +36,7 @@ void TSettingsCommand::Apply(const TSettingsValues& AValues) {
   dm.GeminiApiUrlBase = S(AValues.GeminiApiUrlBase);
   dm.MethodGenerate = S(AValues.MethodGenerate);
   dm.Proxy = S(AValues.Proxy);
+  SetProxyEnvironment(dm.Proxy);  // for the CLI's runs
   // The boxes of the window take the rest, through their own handlers.
   F.MaxLimKont->setText(AValues.MaxContextTokens);
   F.TimeOutEdit->setText(AValues.TimeOutMinutes);

@@ -14,6 +14,7 @@
 #include "app/QtText.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
+#include "core/ProxyEnvironment.h"
 
 namespace tarvok {
 namespace {
@@ -77,6 +78,7 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   RestoreSplitter(F.Splitter1, ini.ReadString(kSection, "Splitter1Sizes", ""));
   RestoreSplitter(F.Splitter3, ini.ReadString(kSection, "Splitter3Sizes", ""));
   dm.Proxy = ini.ReadString(kSection, "Proxy", "");
+  SetProxyEnvironment(dm.Proxy);  // for the CLI's runs
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {

@@ -1,5 +1,7 @@
 #include "core/HttpTransport.h"
 
+#include "core/ProxyAddress.h"
+
 #include <curl/curl.h>
 #include <simdjson.h>
 
@@ -392,6 +394,10 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
       throw TRequestError("TTimeoutError", "the server sent nothing for " + std::to_string(readTimeoutSeconds) + " s");
     std::string message = curl_easy_strerror(code);
     if (errors[0] != '\0' && message != errors) message += std::string(": ") + Trim(errors).data();
+    // With a proxy set, a failed transfer may be the proxy's doing: it is named (without
+    // its password), so the user knows which setting to look at.
+    if (!AOptions.Proxy.empty())
+      message = RedactProxyPassword(message, AOptions.Proxy) + " (прокси " + MaskedProxyUrl(AOptions.Proxy) + ")";
     throw TRequestError("TTransportError", message);
   }
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.Status);

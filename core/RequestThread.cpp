@@ -1,5 +1,7 @@
 #include "core/RequestThread.h"
 
+#include "core/ProxyAddress.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -293,7 +295,7 @@ void TGeminiRequestThread::Execute() {
     FResult = std::move(error);
     FFlags.Failed = true;
   }
-  if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
+  if (FFlags.Failed) FResult = RedactProxyPassword(RedactApiKey(std::move(FResult), FApiKey), FSettings.Proxy);
   // What was sent goes here, on this thread, not with the completion on the main thread.
   FHistory = {};
   FPrompt = {};
