@@ -362,8 +362,10 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
   if (AOptions.Proxy.empty()) {
     curl_easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
   } else {
-    // A proxy the user named carries every call, to a local relay too.
+    // A proxy the user named carries every call, to a local relay too (NO_PROXY of the
+    // environment included).
     curl_easy_setopt(c, CURLOPT_PROXY, AOptions.Proxy.c_str());
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
   }
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, AOptions.ConnectTimeoutMs);
   // The read time-out bounds silence, not the whole answer: a long answer that keeps

@@ -7,6 +7,7 @@ TARVOK_PACKAGES=(
   libstb-dev libutf8proc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev ripgrep nghttp2-server
   nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji desktop-file-utils
+  tinyproxy microsocks
 )
 
 tarvok_missing_packages() {
