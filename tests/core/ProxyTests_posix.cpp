@@ -99,9 +99,10 @@ TEST(ProxyTest, GenerateAndStreamGoThroughEachProxyKind) {
     auto proxy = c.Socks ? StartMicrosocks(port) : StartTinyproxy(h.Dir.Path(), port);
     ASSERT_TRUE(proxy->Running()) << c.Name;
     h.Dm.Proxy = std::string(c.Scheme) + "://" + (c.Socks ? "tarvok:s0cks-pass@" : "") + "127.0.0.1:" + std::to_string(port);
-    h.Server.Enqueue(emulator::StreamedTextReply({"whole"}, 1, 1));
-    h.Server.Enqueue(emulator::StreamedTextReply({"piece one, ", "piece two"}, 1, 1));
+    h.Server.Enqueue(emulator::WholeTextReply({"whole"}, 1, 1));
     h.Dm.GenerateContent("k", "m", h.TextParts("hi"), false, h.Recorder(), false);
+    ASSERT_TRUE(h.WaitForCompletions(1)) << c.Name;  // one at a time: each gets its own scripted reply
+    h.Server.Enqueue(emulator::StreamedTextReply({"piece one, ", "piece two"}, 1, 1));
     TRequestOptions stream;
     stream.Stream = true;
     h.Dm.GenerateContent("k", "m", h.TextParts("hi"), false, h.Recorder(), false, stream);
