@@ -144,8 +144,9 @@ void TAnswerActions::EditQuestion(int ATurn) {
   const std::string typed = PromptBoxText(*F.memoPrompt);
   SetPromptBoxText(*F.memoPrompt, typed.empty() || typed == text ? text : text + "\r\n\r\n" + typed);
   std::vector<std::string> all = files;
+  const auto limit = static_cast<std::size_t>(std::max(0, F.GeminiDM().MaxFilesPerRequest));
   for (const std::string& path : F.FlbFiles1)
-    if (std::find(all.begin(), all.end(), path) == all.end()) all.push_back(path);
+    if (all.size() < limit && std::find(all.begin(), all.end(), path) == all.end()) all.push_back(path);
   F.Attachments().SetFiles(all);
   F.UpdateContextTokensLabel();
   F.memoPrompt->setFocus();
