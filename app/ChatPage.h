@@ -34,6 +34,22 @@ class IChatPage {
   virtual void ShowLocalFile(const QString& AFilePath) = 0;
   // The address the pane shows (or is about to show).
   virtual QString CurrentUrl() const = 0;
+  // The user clicked a button the page put on a bubble: AAction is "copy", "again" or
+  // "edit", ATurn the stored turn the bubble shows. A page without such buttons never calls.
+  virtual void SetBubbleActionHandler(std::function<void(const QString& AAction, int ATurn)> AHandler) {
+    (void)AHandler;
+  }
+  // Runs a script that only decorates the page (tells the bubbles which turns they show, for
+  // their buttons); the message HTML stays as it is. A page without decoration ignores it.
+  virtual void DecoratePage(const std::string& AScript) { (void)AScript; }
+  // Highlights every match of AText (none for an empty text) and moves to the next one, or
+  // the previous one, after the current; AResult gets the current match's number (from 1)
+  // and the count, 0 and 0 when nothing matches. A page that cannot search finds nothing.
+  virtual void FindText(const QString& AText, bool ABackward, std::function<void(int AActive, int ATotal)> AResult) {
+    (void)AText;
+    (void)ABackward;
+    if (AResult) AResult(0, 0);
+  }
   // The widget to place in the window; nullptr for a page without one.
   virtual QWidget* Widget() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -39,7 +40,16 @@ bool IsFolder(const std::filesystem::path& APath) {
 
 TChatView::TChatView(IChatPage& APage, Dialogs& ADialogs) : FPage(APage), FDialogs(ADialogs) {
   FPage.SetPageLostHandler([this] { PageLost(); });
+  FPage.SetBubbleActionHandler([this](const QString& AAction, int ATurn) {
+    if (OnBubbleAction) OnBubbleAction(AAction, ATurn);
+  });
 }
+
+void TChatView::TagExchange(const std::string& AUserId, int AUserTurn, bool AImage) {
+  FPage.DecoratePage(TagExchangeScript(AUserId, AUserTurn, AUserTurn + 1, AImage));
+}
+
+void TChatView::RemoveBubblesFromTurn(int ATurn) { FPage.ExecutePageScript(RemoveBubblesFromTurnScript(ATurn)); }
 
 void TChatView::PageLost() {
   const bool rebuild = ++FPageLossesInARun <= kRebuildsInARun;
@@ -182,15 +192,24 @@ void TChatView::AppendHistory(const TChatHistory& AHistory, const std::string& A
   // growing past a few megabytes so that a chat of pictures is not held twice at once.
   constexpr std::size_t kBatchBytes = 8u << 20;
   std::string batch;
+  std::vector<TShownTurn> shown;
   for (const THistoryItem& item : AHistory) {
     const bool pending = !AUserId.empty() && &item == &AHistory.back() && item.Role == "user";
-    batch += RenderHistoryItem(item, pending ? std::string_view(AUserId) : std::string_view());
+    const std::string html = RenderHistoryItem(item, pending ? std::string_view(AUserId) : std::string_view());
+    if (!html.empty()) shown.push_back({static_cast<int>(&item - AHistory.data()), IsImageTurn(item)});
+    batch += html;
     if (batch.size() >= kBatchBytes) {
       FPage.AppendChatHtml(batch);
       batch.clear();
     }
   }
   if (!batch.empty()) FPage.AppendChatHtml(batch);
+  if (!shown.empty()) FPage.DecoratePage(TagShownTurnsScript(shown));
+}
+
+bool IsImageTurn(const THistoryItem& AItem) {
+  return AItem.Role == "model" &&
+         std::any_of(AItem.Parts.begin(), AItem.Parts.end(), [](const TContentPart& APart) { return !APart.Base64Data.empty(); });
 }
 
 }  // namespace tarvok

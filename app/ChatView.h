@@ -14,12 +14,17 @@
 
 namespace tarvok {
 
+// A model turn that holds a picture rather than text.
+bool IsImageTurn(const THistoryItem& AItem);
+
 class TChatView {
  public:
   TChatView(IChatPage& APage, Dialogs& ADialogs);
 
   // Receives every status-bar text ("Файл сохранен: ...").
   std::function<void(const QString& AText)> OnStatusText;
+  // A bubble's button the user clicked ("copy", "again", "edit") and the stored turn it names.
+  std::function<void(const QString& AAction, int ATurn)> OnBubbleAction;
   // The conversation shown, for putting the chat back after the page lost its document.
   std::function<const TChatHistory&()> ShownHistory;
 
@@ -82,6 +87,10 @@ class TChatView {
   void AddImageMessage(const std::string& AMimeType, const std::string& ABase64Data);
   // One bubble per stored turn, appended in few batches; the caller has emptied the page before.
   void RenderChatHistory(const TChatHistory& AHistory);
+  // The question AUserId and the answer just shown are stored turns AUserTurn and AUserTurn + 1.
+  void TagExchange(const std::string& AUserId, int AUserTurn, bool AImage);
+  // Takes the bubble of stored turn ATurn, and everything shown after it, off the page.
+  void RemoveBubblesFromTurn(int ATurn);
 
  private:
   QString InitialSaveDir() const;

@@ -4,6 +4,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+#include "app/SettingsValues.h"
 
 namespace tarvok {
 
@@ -20,6 +23,10 @@ class Dialogs {
   virtual bool InputQuery(const QString& ACaption, const QString& APrompt, QString& AValue) = 0;
   // Open dialog for several files; empty when cancelled. AFilter is in the toolkit's form.
   virtual QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) = 0;
+  // The settings dialog "Настройки", started with AValues; on OK AValues receives what was
+  // entered. OK is refused, the dialog staying open, while AValidate names a wrong value.
+  // False when cancelled.
+  virtual bool EditSettings(TSettingsValues& AValues, const std::function<QString(const TSettingsValues&)>& AValidate) = 0;
   // Save dialog; empty when cancelled. ASelectedFilter, when given, names the filter shown
   // first and receives the one the user left selected; the default suffix then follows it.
   virtual QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName,

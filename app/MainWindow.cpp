@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,17 +21,22 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/AnswerActions.h"
 #include "app/AttachmentsPanel.h"
 #include "app/ChatLibrary.h"
 #include "app/DesktopActions.h"
+#include "app/FindBar.h"
 #include "app/CliEnvironment.h"
 #include "app/NewPartProcess.h"
 #include "app/QtText.h"
 #include "app/SendFlow.h"
+#include "app/SettingsCommand.h"
 #include "app/SettingsLists.h"
 #include "app/ShownText.h"
 #include "app/UiTexts.h"
 #include "app/UpDown.h"
+#include "app/WindowPlacement.h"
+#include "app/WindowTexts.h"
 
 namespace tarvok {
 namespace {
@@ -44,6 +50,8 @@ constexpr int kInputHeight = 156;
 constexpr int kMemoLeft = 130;
 constexpr int kMemoWidth = 470;
 constexpr int kPanel3Height = 34;
+// The lowest edge of the settings column (the time-out box), with its margin.
+constexpr int kSettingsColumnBottom = 126;
 
 template <typename T>
 T* Named(T* AWidget, const char* AName) {
@@ -83,6 +91,11 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
   FSendFlow = std::make_unique<TSendFlow>(*this);
   FLibrary = std::make_unique<TChatLibrary>(*this);
   FNewPart = std::make_unique<TNewPartProcess>(*this);
+  FAnswerActions = std::make_unique<TAnswerActions>(*this);
+  FSettingsCommand = std::make_unique<TSettingsCommand>(*this);
+  FChatView->OnBubbleAction = [this](const QString& AAction, int ATurn) {
+    RunCommand([&] { FAnswerActions->BubbleAction(AAction, ATurn); });
+  };
 
   TCliEnvironmentWidgets cliWidgets;
   cliWidgets.GeminiCliCheckBox = GeminiCliCheckBox;
@@ -93,12 +106,9 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
 
   WireHandlers();
   new TDesktopActions(*this);  // drops, paste, export, shortcuts; a child of the window
+  FindBar = new TFindBar(*this);
 
-  resize(kClientWidth, kClientHeight + statusBar->sizeHint().height());
-  if (const QScreen* screen = QApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - rect().center());
-  }
+  PlaceOnScreen();
   FormCreate();
 }
 
@@ -177,9 +187,9 @@ void TForm1::BuildLayout() {
 
 void TForm1::BuildInputPanel() {
   Panel2 = Named(new QWidget, "Panel2");
-  Panel2->setMinimumHeight(100);
   FPanel2DesignWidth = kClientWidth - kLeftWidth - kRightWidth - 6;
   FMemoDesignLeft = kMemoLeft;
+  FMemoDesignWidth = kMemoWidth;
 
   // Settings column with the context count on top.
   Label5 = Named(new QLabel(Q(ui::kLabelContext), Panel2), "Label5");
@@ -213,18 +223,27 @@ void TForm1::BuildInputPanel() {
   memoPrompt->setGeometry(kMemoLeft, 4, kMemoWidth, kInputHeight - kPanel3Height - 10);
 
   Panel3 = Named(new QWidget(Panel2), "Panel3");
-  auto* row = new QHBoxLayout(Panel3);
-  row->setContentsMargins(0, 2, 0, 2);
+  auto* rows = new QGridLayout(Panel3);
+  rows->setContentsMargins(0, 2, 0, 2);
+  rows->setHorizontalSpacing(3);
+  rows->setVerticalSpacing(2);
+  Panel3Main = Named(new QWidget(Panel3), "Panel3Main");
+  Panel3Extra = Named(new QWidget(Panel3), "Panel3Extra");
+  auto* row = new QHBoxLayout(Panel3Main);
+  row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(3);
-  lblFileLimits1 = Named(new QLabel(Q(ui::kLabelFilesDesign), Panel3), "lblFileLimits1");
-  btnAddFile1 = Named(new QPushButton("+", Panel3), "btnAddFile1");
-  btnClearFiles1 = Named(new QPushButton("-", Panel3), "btnClearFiles1");
+  auto* extraRow = new QHBoxLayout(Panel3Extra);
+  extraRow->setContentsMargins(0, 0, 0, 0);
+  extraRow->setSpacing(3);
+  lblFileLimits1 = Named(new QLabel(Q(ui::kLabelFilesDesign), Panel3Main), "lblFileLimits1");
+  btnAddFile1 = Named(new QPushButton("+", Panel3Main), "btnAddFile1");
+  btnClearFiles1 = Named(new QPushButton("-", Panel3Main), "btnClearFiles1");
   btnClearFiles1->setToolTip(Q(ui::kHintClearFiles));
   for (auto* b : {btnAddFile1, btnClearFiles1}) b->setFixedWidth(26);
-  Label1 = Named(new QLabel(Q(ui::kLabelModel), Panel3), "Label1");
-  cbModels = Named(new QComboBox(Panel3), "cbModels");
-  Label6 = Named(new QLabel(Q(ui::kLabelKey), Panel3), "Label6");
-  editApiKey = Named(new QComboBox(Panel3), "editApiKey");
+  Label1 = Named(new QLabel(Q(ui::kLabelModel), Panel3Main), "Label1");
+  cbModels = Named(new QComboBox(Panel3Main), "cbModels");
+  Label6 = Named(new QLabel(Q(ui::kLabelKey), Panel3Main), "Label6");
+  editApiKey = Named(new QComboBox(Panel3Main), "editApiKey");
   for (auto* box : {cbModels, editApiKey}) {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
@@ -234,40 +253,85 @@ void TForm1::BuildInputPanel() {
     box->setToolTip("Enter Save");
     box->setMinimumWidth(96);
     box->setMaximumWidth(170);
+    // A long key or model name must not widen the row past the window.
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(8);
   }
   // The built-in models, there before Models.txt exists.
   for (const char* model : {"gemini-2.5-pro", "gemini-2.5-flash", "gemini-2.5-flash-lite"}) cbModels->addItem(model);
-  btnSend = Named(new QPushButton(Q(ui::kCaptionSend), Panel3), "btnSend");
+  btnSend = Named(new QPushButton(Q(ui::kCaptionSend), Panel3Main), "btnSend");
   btnSend->setToolTip("Ctrl+Enter");
   btnSend->setFixedWidth(36);
-  chkEnableWebSearch = Named(new QCheckBox(Q(ui::kCaptionWeb), Panel3), "chkEnableWebSearch");
+  chkEnableWebSearch = Named(new QCheckBox(Q(ui::kCaptionWeb), Panel3Extra), "chkEnableWebSearch");
   chkEnableWebSearch->setToolTip(Q(ui::kHintWeb));
-  GeminiCliCheckBox = Named(new QCheckBox("CLI", Panel3), "GeminiCliCheckBox");
+  GeminiCliCheckBox = Named(new QCheckBox("CLI", Panel3Extra), "GeminiCliCheckBox");
   GeminiCliCheckBox->setToolTip("Gemini CLI");
-  chkStreamAnswers = Named(new QCheckBox(Q(ui::kCaptionStream), Panel3), "chkStreamAnswers");
+  chkStreamAnswers = Named(new QCheckBox(Q(ui::kCaptionStream), Panel3Extra), "chkStreamAnswers");
   chkStreamAnswers->setToolTip(Q(ui::kHintStream));
-  chkShowThoughts = Named(new QCheckBox(Q(ui::kCaptionThoughts), Panel3), "chkShowThoughts");
+  chkShowThoughts = Named(new QCheckBox(Q(ui::kCaptionThoughts), Panel3Extra), "chkShowThoughts");
   chkShowThoughts->setToolTip(Q(ui::kHintThoughts));
-  TimeoutLabel = Named(new QLabel("00:00", Panel3), "TimeoutLabel");
+  TimeoutLabel = Named(new QLabel("00:00", Panel3Extra), "TimeoutLabel");
   TimeoutLabel->setMinimumWidth(36);
-  Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3), "Label8");
-  CountLabel = Named(new QLabel("0", Panel3), "CountLabel");
+  Label8 = Named(new QLabel(Q(ui::kLabelLimit), Panel3Extra), "Label8");
+  CountLabel = Named(new QLabel("0", Panel3Extra), "CountLabel");
   CountLabel->setToolTip(Q(ui::kHintLimit));
   CountLabel->setMinimumWidth(24);
+  btnSettings = Named(new QPushButton(Q(ui::kCaptionSettings), Panel3Extra), "btnSettings");
+  btnSettings->setToolTip(Q(ui::kHintSettings));
+  btnSettings->setFixedWidth(28);
   for (QWidget* w : std::initializer_list<QWidget*>{lblFileLimits1, btnAddFile1, btnClearFiles1, Label1, cbModels, Label6,
-                                                   editApiKey, btnSend, chkEnableWebSearch, GeminiCliCheckBox,
-                                                   chkStreamAnswers, chkShowThoughts, TimeoutLabel, Label8, CountLabel})
+                                                   editApiKey, btnSend})
     row->addWidget(w, w == cbModels || w == editApiKey ? 1 : 0);
-  row->addStretch(0);
+  for (QWidget* w : std::initializer_list<QWidget*>{chkEnableWebSearch, GeminiCliCheckBox, chkStreamAnswers,
+                                                   chkShowThoughts, TimeoutLabel, Label8, CountLabel})
+    extraRow->addWidget(w);
+  extraRow->addStretch(1);
+  extraRow->addWidget(btnSettings);
+  rows->addWidget(Panel3Main, 0, 0);
+  rows->addWidget(Panel3Extra, 0, 1);
+  rows->setColumnStretch(0, 1);
   Panel3->resize(Panel3->sizeHint().width(), kPanel3Height);
 
   ListBox1 = Named(new QListWidget(Panel2), "ListBox1");
   DownBut = Named(new QPushButton(Q(ui::kCaptionDown), Panel2), "DownBut");
   DownBut->setFixedSize(26, 26);
 
+  // The settings column must show whole, and the prompt box keep a few lines beside it;
+  // the width is the narrowest the two-row Panel3 and the file list still fit in.
+  Panel2->setMinimumHeight(kSettingsColumnBottom);
+  Panel2->setMinimumWidth(kMemoLeft + std::max(kMinMemoWidth + 5 + kMinFilesWidth + 4 + DownBut->width(),
+                                               std::max(Panel3Main->minimumSizeHint().width(),
+                                                        Panel3Extra->minimumSizeHint().width())) +
+                          8);
   Panel2->installEventFilter(this);
   Panel2->resize(FPanel2DesignWidth, kInputHeight);
   Panel2Resize();
+}
+
+int TForm1::ArrangePanel3(int AWidth) {
+  auto* rows = static_cast<QGridLayout*>(Panel3->layout());
+  const int oneRow =
+      Panel3Main->minimumSizeHint().width() + rows->horizontalSpacing() + Panel3Extra->minimumSizeHint().width();
+  const bool wrap = AWidth < oneRow;
+  if (wrap != FPanel3Wrapped) {
+    FPanel3Wrapped = wrap;
+    rows->removeWidget(Panel3Extra);
+    rows->addWidget(Panel3Extra, wrap ? 1 : 0, wrap ? 0 : 1);
+  }
+  return wrap ? 2 * kPanel3Height - 4 : kPanel3Height;
+}
+
+void TForm1::PlaceOnScreen() {
+  const QSize wanted(kClientWidth, kClientHeight + statusBar->sizeHint().height());
+  const QScreen* screen = QApplication::primaryScreen();
+  if (!screen) {
+    resize(wanted);
+    return;
+  }
+  // The frame is not known before the window is shown: a usual title bar and border.
+  const QRect client = FitClientRect(screen->availableGeometry(), wanted, minimumSizeHint(), kAssumedFrame);
+  resize(client.size());
+  move(client.topLeft() - QPoint(kAssumedFrame.left(), kAssumedFrame.top()));
 }
 
 void TForm1::BuildMenus() {
@@ -362,6 +426,15 @@ void TForm1::WireHandlers() {
   on(N17, &QAction::triggered, [this] { FLibrary->N17Click(); });
   on(N14, &QAction::triggered, [this] { FNewPart->N14Click(); });
   Edit1->installEventFilter(this);
+
+  // The settings dialog.
+  on(btnSettings, &QPushButton::clicked, [this] { FSettingsCommand->btnSettingsClick(); });
+  SettingsShortcut = new QAction(this);
+  SettingsShortcut->setObjectName("SettingsShortcut");
+  SettingsShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  SettingsShortcut->setShortcutContext(Qt::WindowShortcut);
+  addAction(SettingsShortcut);
+  on(SettingsShortcut, &QAction::triggered, [this] { FSettingsCommand->btnSettingsClick(); });
 
   // CLI environment.
   connect(N20, &QAction::triggered, FCliEnvironment, &TCliEnvironmentController::N20Click);

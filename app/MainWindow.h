@@ -33,11 +33,14 @@ class QToolButton;
 
 namespace tarvok {
 
+class TAnswerActions;
 class TAttachmentsPanel;
 class TChatLibrary;
+class TFindBar;
 class TCliEnvironmentController;
 class TNewPartProcess;
 class TSendFlow;
+class TSettingsCommand;
 class TSettingsLists;
 class TUpDown;
 
@@ -88,9 +91,15 @@ class TForm1 : public QMainWindow {
   QLabel* TimeoutLabel = nullptr;
   QLabel* Label8 = nullptr;  // "Лимит:"
   QLabel* CountLabel = nullptr;
+  QPushButton* btnSettings = nullptr;  // "⚙": the settings dialog
+  // Panel3's two groups: the second (check boxes, time, limit, settings) goes under the
+  // first when the panel is too narrow for one row.
+  QWidget* Panel3Main = nullptr;
+  QWidget* Panel3Extra = nullptr;
   QListWidget* ListBox1 = nullptr;
   QPushButton* DownBut = nullptr;
   QStatusBar* statusBar = nullptr;
+  TFindBar* FindBar = nullptr;  // find in chat, over the chat pane
   QLabel* StatusText = nullptr;
   QTimer* Timer1 = nullptr;
   QTimer* TokenUpdateTimer = nullptr;
@@ -136,6 +145,9 @@ class TForm1 : public QMainWindow {
   TSendFlow& SendFlow() { return *FSendFlow; }
   TChatLibrary& Library() { return *FLibrary; }
   TNewPartProcess& NewPart() { return *FNewPart; }
+  TAnswerActions& AnswerActions() { return *FAnswerActions; }
+  TSettingsCommand& SettingsCommand() { return *FSettingsCommand; }
+  QAction* SettingsShortcut = nullptr;  // Ctrl+,
 
   // The status line: one text, overwritten by every operation.
   void SetStatusText(const std::string& AText);
@@ -182,6 +194,10 @@ class TForm1 : public QMainWindow {
   void BuildLayout();
   void BuildInputPanel();
   void BuildMenus();
+  // Panel3 in one row when the width allows, else in two; returns its height.
+  int ArrangePanel3(int AWidth);
+  // Client size and place: the design size where the screen's free area allows it.
+  void PlaceOnScreen();
   void WireHandlers();
 
   TGeminiDM& FGeminiDM;
@@ -193,12 +209,19 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TSendFlow> FSendFlow;
   std::unique_ptr<TChatLibrary> FLibrary;
   std::unique_ptr<TNewPartProcess> FNewPart;
+  std::unique_ptr<TAnswerActions> FAnswerActions;
+  std::unique_ptr<TSettingsCommand> FSettingsCommand;
   TCliEnvironmentController* FCliEnvironment = nullptr;
   bool FRequestPending = false;
   TStopTokenPtr FPendingStop;
   bool FSendPressedWhilePending = false;
   bool FClosed = false;
+  // The least the prompt box and the attached-file list are given on a narrow panel.
+  static constexpr int kMinMemoWidth = 220;
+  static constexpr int kMinFilesWidth = 60;
   int FMemoDesignLeft = 0;
+  int FMemoDesignWidth = 0;
+  bool FPanel3Wrapped = false;
   int FPanel2DesignWidth = 0;
 };
 

@@ -143,14 +143,17 @@ void TForm1::Panel2Resize() {
   const int height = Panel2->height();
   // The prompt box keeps its relative horizontal place (its centre scales with the
   // panel), but never slides over the settings column.
-  const int memoWidth = memoPrompt->width();
+  int memoWidth = FMemoDesignWidth;
   const double centre = (FMemoDesignLeft + memoWidth / 2.0) * width / std::max(1, FPanel2DesignWidth);
   const int memoLeft = std::max(FMemoDesignLeft, static_cast<int>(centre - memoWidth / 2.0 + 0.5));
-  const int panel3Height = Panel3->height();
+  // On a narrow panel it gives way, so that the file list and "↓" stay in view.
+  const int room = width - memoLeft - 5 - kMinFilesWidth - 4 - DownBut->width() - 4;
+  if (memoWidth > room) memoWidth = std::max(kMinMemoWidth, room);
+  // Under the prompt box, as wide as the panel leaves it, in two rows when one does not fit.
+  const int panel3Width = width - memoLeft - 4;
+  const int panel3Height = ArrangePanel3(panel3Width);
   memoPrompt->setGeometry(memoLeft, 4, memoWidth, std::max(20, height - panel3Height - 10));
-  // Under the prompt box, as wide as the panel leaves it (its contents need at least their size).
-  Panel3->setGeometry(memoPrompt->x(), memoPrompt->y() + memoPrompt->height() + 2,
-                      std::max(Panel3->minimumSizeHint().width(), width - memoPrompt->x() - 4), panel3Height);
+  Panel3->setGeometry(memoLeft, memoPrompt->y() + memoPrompt->height() + 2, panel3Width, panel3Height);
   const int listLeft = memoPrompt->x() + memoPrompt->width() + 5;
   DownBut->move(width - DownBut->width() - 4, 4);
   ListBox1->setGeometry(listLeft, 4, std::max(40, DownBut->x() - 4 - listLeft), memoPrompt->height());

@@ -1,6 +1,7 @@
 #include "app/QtDialogs.h"
 
 #include <QApplication>
+#include "app/SettingsDialog.h"
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -95,6 +96,13 @@ QString TQtDialogs::SaveFile(const QString& ATitle, const QString& ADir, const Q
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   if (ASelectedFilter) *ASelectedFilter = dialog.selectedNameFilter();
   return dialog.selectedFiles().first();
+}
+
+bool TQtDialogs::EditSettings(TSettingsValues& AValues, const std::function<QString(const TSettingsValues&)>& AValidate) {
+  TSettingsDialog dialog(AValues, AValidate, FParent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  AValues = dialog.Values();
+  return true;
 }
 
 }  // namespace tarvok

@@ -25,6 +25,7 @@ class TQtDialogs : public Dialogs {
   QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) override;
   QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName, const QString& AFilter,
                    const QString& ADefaultSuffix, QString* ASelectedFilter = nullptr) override;
+  bool EditSettings(TSettingsValues& AValues, const std::function<QString(const TSettingsValues&)>& AValidate) override;
 
  private:
   QWidget* FParent;

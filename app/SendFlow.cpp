@@ -17,6 +17,7 @@
 #include <simdjson.h>
 
 #include "app/AttachmentsPanel.h"
+#include "app/ChatView.h"
 #include "app/ChatLibrary.h"
 #include "app/MainWindow.h"
 #include "app/PromptBox.h"
@@ -99,6 +100,8 @@ struct TSendFlow::TSendState {
   TStreamingAnswer Streaming;
   // The user's stop ended the request (rather than its answer coming first), as its completion says.
   bool StoppedByUser = false;
+  // An answer asked again: the exchange it replaces, put back when the new one fails.
+  TChatHistory Replaced;
   bool Stopped() const { return StoppedByUser; }
 };
 
@@ -155,7 +158,48 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
     F.Dlg().ShowMessage(Q(ui::kMsgImageNoFiles));
     return;
   }
+  Start(state, AText, AFiles, nullptr, image);
+}
 
+bool TSendFlow::AnswerAgain(const TSendRoute& ARoute, const std::string& AText, const TContentParts& AParts,
+                            const std::vector<std::string>& AFiles, TChatHistory AReplaced) {
+  if (F.RequestPending()) return false;
+  auto state = std::make_shared<TSendState>();
+  state->ModelToUse = ARoute.Model;
+  state->ApiKey = ARoute.ApiKey;
+  state->Cli = ARoute.Cli;
+  state->WebSearch = ARoute.WebSearch;
+  state->Stream = !ARoute.Cli && ARoute.Stream;
+  state->SavedPrompt = AText;
+  state->SavedFiles = AFiles;
+  auto& history = F.GeminiDM().FChatHistory;
+  state->HistoryBefore = history.size() - std::min(history.size(), AReplaced.size());
+  // The exchange leaves the history and the page; the new answer takes its place.
+  history.resize(state->HistoryBefore);
+  F.GeminiDM().FActualHistoryTokens = TGeminiDM::CountTokensForHistory(history);
+  F.ChatView().RemoveBubblesFromTurn(static_cast<int>(state->HistoryBefore));
+  state->Replaced = std::move(AReplaced);
+  const bool image = LowerCase(state->ModelToUse).find("image") != std::string::npos;
+  Start(state, AText, AFiles, &AParts, image);
+  return true;
+}
+
+void TSendFlow::PutBackReplaced(TSendState& AState) {
+  if (AState.Replaced.empty()) return;
+  auto& history = F.GeminiDM().FChatHistory;
+  history.resize(std::min(history.size(), AState.HistoryBefore));
+  history.insert(history.end(), AState.Replaced.begin(), AState.Replaced.end());
+  F.GeminiDM().FActualHistoryTokens = TGeminiDM::CountTokensForHistory(history);
+  AState.Replaced.clear();
+  // The page as it was before the click.
+  F.ChatView().ResetChatView();
+  F.ChatView().RenderChatHistory(history);
+}
+
+void TSendFlow::Start(const std::shared_ptr<TSendState>& AState, const std::string& AText,
+                      const std::vector<std::string>& AFiles, const TContentParts* AParts, bool AImage) {
+  const auto& state = AState;
+  const bool image = AImage;
   F.SetRequestPending(true);
   F.SetStatusText(ui::kStatusSending);
   F.StartElapsedTime();
@@ -167,6 +211,7 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
       history.resize(state->HistoryBefore);
       F.GeminiDM().FActualHistoryTokens = TGeminiDM::CountTokensForHistory(history);
     }
+    PutBackReplaced(*state);
     // With an error on its way, its own report follows: no second message box.
     RestoreInputFields(*state, std::uncaught_exceptions() == 0);
     if (!state->LMessageID.empty()) F.ChatView().MarkMessageSendError(state->LMessageID);
@@ -175,7 +220,7 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
 
   // The help page shown for a missing key begins a new chat; shown with F1 over the open
   // chat, it only gives the pane back to that chat.
-  if (F.ChatView().HelpShownForMissingKey()) {
+  if (!AParts && F.ChatView().HelpShownForMissingKey()) {
     F.Library().btnNewChatClick();  // AFiles is our own copy already
     state->HistoryBefore = F.GeminiDM().FChatHistory.size();
   } else {
@@ -184,7 +229,9 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
   state->LMessageID = F.ChatView().AddUserMessage(AText, AFiles, -1);
 
   TContentParts parts;
-  if (!image) {
+  if (AParts) {
+    parts = *AParts;  // asked again: the turn as it was sent
+  } else if (!image) {
     parts.push_back(TContentPart{TPartType::ptText, AText, {}, {}, {}});
     try {
       // The CLI reads the files itself; the REST route sends big ones through the Files API.
@@ -198,8 +245,11 @@ void TSendFlow::SendUserRequest(const std::string& AText, std::vector<std::strin
     }
   }
 
-  F.Attachments().ClearInputs();
-  F.memoPrompt->setFocus();
+  // Asked again, the boxes keep whatever the user has in them.
+  if (!AParts) {
+    F.Attachments().ClearInputs();
+    F.memoPrompt->setFocus();
+  }
 
   // The completion may arrive after the window is gone; it is dropped then.
   QPointer<TForm1> form(&F);
@@ -278,6 +328,7 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
 
   const bool failed = AFlags.Failed;
   if (failed) {
+    PutBackReplaced(AState);
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
     // What arrived of a broken stream stays readable in its marked bubble; it is not recorded.
@@ -303,14 +354,17 @@ void TSendFlow::TextCompletion(TSendState& AState, const std::string& AResult, c
   // Only the model turn this request added, never an earlier one.
   auto& history = F.GeminiDM().FChatHistory;
   const std::size_t modelTurn = AState.HistoryBefore + 1;
-  if (!failed && history.size() == modelTurn + 1 && history[modelTurn].Role == "model") {
+  const bool recorded = !failed && history.size() == modelTurn + 1 && history[modelTurn].Role == "model";
+  if (recorded) {
     history[modelTurn].ModelName = AState.ModelToUse;
     history[modelTurn].Duration = duration;
+    F.ChatView().TagExchange(AState.LMessageID, static_cast<int>(AState.HistoryBefore), false);
   }
   // Unlocked before saving, so a failing save (shown by the general error report)
   // cannot leave the window locked.
   F.SetRequestPending(false);
   SaveAfterAnswer();
+  if (recorded) RememberRoute(AState, modelTurn);
   F.ChatView().ScrollChatBy(130);
   AState.SavedFiles.clear();
 }
@@ -321,6 +375,7 @@ void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult, 
   F.CountLabel->setText(
       QString::number(GetRequestCount(S(F.editApiKey->currentText()), S(F.cbModels->currentText()))));
   if (AFlags.Failed) {
+    PutBackReplaced(AState);
     RestoreInputFields(AState);
     F.ChatView().MarkMessageSendError(AState.LMessageID);
     F.ChatView().AddModelMessage(WithoutRateLimitMarker(AResult), "", -1, "");
@@ -339,12 +394,29 @@ void TSendFlow::ImageCompletion(TSendState& AState, const std::string& AResult, 
       F.ChatView().AddModelMessage(AResult, "", -1, "");
     }
   }
+  const auto& history = F.GeminiDM().FChatHistory;
+  const std::size_t modelTurn = AState.HistoryBefore + 1;
+  const bool recorded = !AFlags.Failed && history.size() == modelTurn + 1 && history[modelTurn].Role == "model";
+  if (recorded) F.ChatView().TagExchange(AState.LMessageID, static_cast<int>(AState.HistoryBefore), IsImageTurn(history[modelTurn]));
   F.SetRequestPending(false);
   SaveAfterAnswer();
+  if (recorded) RememberRoute(AState, modelTurn);
   F.SetStatusText(AState.Stopped() ? ui::kStatusStopped : ui::kStatusDone);
   F.UpdateContextTokensLabel();
   F.ChatView().ScrollChatToBottom();
   AState.SavedFiles.clear();
+}
+
+void TSendFlow::RememberRoute(const TSendState& AState, std::size_t AModelTurn) {
+  FLastRoute = TSendRoute{AState.ModelToUse, AState.ApiKey, AState.Cli, AState.WebSearch, AState.Stream};
+  FLastRouteChat = F.FCurrentChatFile;
+  FLastRouteTurn = AModelTurn;
+}
+
+std::optional<TSendRoute> TSendFlow::RouteOfLastAnswer() const {
+  if (!FLastRoute || FLastRouteChat != F.FCurrentChatFile || FLastRouteTurn + 1 != F.GeminiDM().FChatHistory.size())
+    return std::nullopt;
+  return FLastRoute;
 }
 
 void TSendFlow::SaveAfterAnswer() {

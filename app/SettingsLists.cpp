@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSignalBlocker>
 #include <cstdio>
+#include <QSplitter>
 #include <filesystem>
 
 #include "app/IniFile.h"
@@ -17,6 +18,7 @@
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
 #include "core/Text.h"
+#include "core/ProxyEnvironment.h"
 
 namespace tarvok {
 namespace {
@@ -29,6 +31,27 @@ std::vector<std::string> Entries(const QComboBox* ABox) {
   std::vector<std::string> out;
   for (int i = 0; i < ABox->count(); ++i) out.push_back(S(ABox->itemText(i)));
   return out;
+}
+
+std::string SplitterSizesText(const QSplitter* ASplitter) {
+  std::string out;
+  for (const int size : ASplitter->sizes()) out += (out.empty() ? "" : ",") + std::to_string(size);
+  return out;
+}
+
+// "177,830,152": as many sizes as the splitter has panes, none negative, not all zero;
+// anything else leaves the splitter as it is.
+void RestoreSplitter(QSplitter* ASplitter, const std::string& AText) {
+  QList<int> sizes;
+  int sum = 0;
+  for (const QString& item : Q(AText).split(',')) {
+    const auto size = TryStrToInt(S(item.trimmed()));
+    if (!size || *size < 0 || *size > 100000) return;
+    sizes << *size;
+    sum += *size;
+  }
+  if (sizes.size() != ASplitter->count() || sum <= 0) return;
+  ASplitter->setSizes(sizes);
 }
 
 }  // namespace
@@ -57,6 +80,10 @@ void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
   F.ChatView().FLastSaveDir = ini.ReadString(kSection, "LastSaveDir", "");
   F.chkStreamAnswers->setChecked(ini.ReadInteger(kSection, "StreamAnswers", 0) == 1);
   F.chkShowThoughts->setChecked(ini.ReadInteger(kSection, "ShowThoughts", 0) == 1);
+  RestoreSplitter(F.Splitter1, ini.ReadString(kSection, "Splitter1Sizes", ""));
+  RestoreSplitter(F.Splitter3, ini.ReadString(kSection, "Splitter3Sizes", ""));
+  dm.Proxy = ini.ReadString(kSection, "Proxy", "");
+  SetProxyEnvironment(dm.Proxy);  // for the CLI's runs
 }
 
 void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
@@ -73,6 +100,10 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   // Written once the box has been ticked: a config.ini of a user who never did stays as it was.
   if (F.chkShowThoughts->isChecked() || ini.ReadString(kSection, "ShowThoughts", "").size() > 0)
     ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
+  ini.WriteString(kSection, "Splitter1Sizes", SplitterSizesText(F.Splitter1));
+  ini.WriteString(kSection, "Splitter3Sizes", SplitterSizesText(F.Splitter3));
+  // Written once set: a file whose user never named a proxy keeps without the key.
+  if (!dm.Proxy.empty() || ini.ReadString(kSection, "Proxy", "\x01") != "\x01") ini.WriteString(kSection, "Proxy", dm.Proxy);
   ini.UpdateFile();
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QWebChannel>
+#include <QWebEngineFindTextResult>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -51,6 +52,15 @@ constexpr const char* kPageGuard =
     "   var url = a.href;"
     "   if (e.isTrusted && (a.protocol === 'http:' || a.protocol === 'https:' || a.protocol === 'mailto:'))"
     "    withHost(function (h) { h.openLink(url); });"
+    "  }"
+    "  var act = t ? t.closest('.bubble-action') : null;"
+    "  if (act) {"
+    "   e.preventDefault();"
+    "   var w = act.closest('.message-wrapper');"
+    "   var turn = w ? parseInt(w.getAttribute('data-turn'), 10) : NaN;"
+    "   var what = act.getAttribute('data-action');"
+    "   if (e.isTrusted && turn >= 0) withHost(function (h) { h.bubbleAction(what, turn); });"
+    "   return;"
     "  }"
     "  var b = t ? t.closest('.download-btn') : null;"
     "  if (!b) return;"
@@ -191,7 +201,8 @@ class TChatWebEnginePage : public QWebEnginePage {
 
 }  // namespace
 
-// Web and mail links the user clicked go to the system's programs.
+// Web and mail links the user clicked go to the system's programs; the bubbles' buttons the
+// user clicked go to the window.
 class TLinkOpener : public QObject {
   Q_OBJECT
  public:
@@ -200,6 +211,12 @@ class TLinkOpener : public QObject {
     const QUrl url(AUrl);
     if (IsOutsideLink(url)) QDesktopServices::openUrl(url);
   }
+  Q_INVOKABLE void bubbleAction(const QString& AAction, int ATurn) {
+    // Not from inside the channel's call: the action may open a dialog or load the page.
+    QMetaObject::invokeMethod(this, [this, AAction, ATurn] { if (BubbleAction) BubbleAction(AAction, ATurn); },
+                              Qt::QueuedConnection);
+  }
+  std::function<void(const QString&, int)> BubbleAction;
 };
 
 void WebChatPage::PrepareBrowserEngine() {
@@ -243,7 +260,8 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
   });
   // The channel lives in the guard's world only: the page's own scripts cannot reach it.
   auto* channel = new QWebChannel(this);
-  channel->registerObject(QStringLiteral("host"), new TLinkOpener(channel));
+  FHost = new TLinkOpener(channel);
+  channel->registerObject(QStringLiteral("host"), FHost);
   FPage->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
   QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
   channelScript.open(QIODevice::ReadOnly);
@@ -385,6 +403,17 @@ void WebChatPage::ScrollChatBy(int ADeltaY) {
 
 void WebChatPage::ScrollChatToBottom() {
   RunScript("(function(){var c=document.getElementById(\"chat-container\");if(c)window.scrollTo(0,c.scrollHeight);})();");
+}
+
+void WebChatPage::SetBubbleActionHandler(std::function<void(const QString&, int)> AHandler) {
+  FHost->BubbleAction = std::move(AHandler);
+}
+
+void WebChatPage::FindText(const QString& AText, bool ABackward, std::function<void(int, int)> AResult) {
+  const QWebEnginePage::FindFlags flags = ABackward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags();
+  FPage->findText(AText, flags, [AResult](const QWebEngineFindTextResult& AFound) {
+    if (AResult) AResult(AFound.activeMatch(), AFound.numberOfMatches());
+  });
 }
 
 void WebChatPage::EvaluateScript(const std::string& AScript, std::function<void(const QVariant&)> AResult) {

@@ -20,6 +20,7 @@ class QWebEngineProfile;
 namespace tarvok {
 
 class TRequestBlocker;
+class TLinkOpener;
 
 class WebChatPage : public QObject, public IChatPage {
   Q_OBJECT
@@ -40,6 +41,9 @@ class WebChatPage : public QObject, public IChatPage {
   void SetPageLostHandler(std::function<void()> AHandler) override { FPageLostHandler = std::move(AHandler); }
   void ShowLocalFile(const QString& AFilePath) override;
   QString CurrentUrl() const override { return FUrl; }
+  void SetBubbleActionHandler(std::function<void(const QString&, int)> AHandler) override;
+  void DecoratePage(const std::string& AScript) override { RunScript(AScript); }
+  void FindText(const QString& AText, bool ABackward, std::function<void(int AActive, int ATotal)> AResult) override;
   QWidget* Widget() override;
 
   // Runs a script in its turn and hands its result back (for callers that need a value).
@@ -67,6 +71,7 @@ class WebChatPage : public QObject, public IChatPage {
 
   QWebEngineProfile* FProfile = nullptr;
   TRequestBlocker* FBlocker = nullptr;
+  TLinkOpener* FHost = nullptr;
   QWebEnginePage* FPage = nullptr;
   QPointer<QWebEngineView> FView;
   std::deque<std::function<bool()>> FQueue;

@@ -1,5 +1,7 @@
 #include "core/HttpTransport.h"
 
+#include "core/ProxyAddress.h"
+
 #include <curl/curl.h>
 #include <simdjson.h>
 
@@ -360,8 +362,10 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
   if (AOptions.Proxy.empty()) {
     curl_easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
   } else {
-    // A proxy the user named carries every call, to a local relay too.
+    // A proxy the user named carries every call, to a local relay too (NO_PROXY of the
+    // environment included).
     curl_easy_setopt(c, CURLOPT_PROXY, AOptions.Proxy.c_str());
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
   }
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, AOptions.ConnectTimeoutMs);
   // The read time-out bounds silence, not the whole answer: a long answer that keeps
@@ -392,6 +396,10 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
       throw TRequestError("TTimeoutError", "the server sent nothing for " + std::to_string(readTimeoutSeconds) + " s");
     std::string message = curl_easy_strerror(code);
     if (errors[0] != '\0' && message != errors) message += std::string(": ") + Trim(errors).data();
+    // With a proxy set, a failed transfer may be the proxy's doing: it is named (without
+    // its password), so the user knows which setting to look at.
+    if (!AOptions.Proxy.empty())
+      message = RedactProxyPassword(message, AOptions.Proxy) + " (прокси " + MaskedProxyUrl(AOptions.Proxy) + ")";
     throw TRequestError("TTransportError", message);
   }
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.Status);

@@ -1,5 +1,7 @@
 #include "core/RequestThread.h"
 
+#include "core/ProxyAddress.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -352,7 +354,7 @@ void TGeminiRequestThread::Execute() {
     FFlags.Failed = true;
     FFlags.Extras = {};
   }
-  if (FFlags.Failed) FResult = RedactApiKey(std::move(FResult), FApiKey);
+  if (FFlags.Failed) FResult = RedactProxyPassword(RedactApiKey(std::move(FResult), FApiKey), FSettings.Proxy);
   // What was sent goes here, on this thread, not with the completion on the main thread.
   FHistory = {};
   FPrompt = {};

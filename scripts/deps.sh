@@ -8,6 +8,7 @@ TARVOK_PACKAGES=(
   libjs-katex fonts-katex libjs-highlight.js
   libgtest-dev libgmock-dev libbenchmark-dev ripgrep nghttp2-server
   nodejs npm xvfb xauth x11-utils fonts-noto-color-emoji desktop-file-utils
+  tinyproxy microsocks
 )
 
 # The user's data root, by the rule the program follows when its own folder cannot hold

@@ -1,6 +1,7 @@
 #include "view/PageTemplate.h"
 
 #include <string>
+#include <vector>
 
 #include "core/Text.h"
 
@@ -59,6 +60,50 @@ constexpr const char* kScript =
     " }"
     " function autoScrollToBottom() { window.scrollTo(0, document.body.scrollHeight); }";
 
+// Buttons under each bubble, added by the page itself (the bubble's own HTML stays as rendered):
+// "Копировать ответ" on every model bubble, "Повторить ответ" on the last one and "Изменить
+// вопрос" on the question before it. The window tells which stored turn a bubble shows
+// (data-turn); a click is taken by the page guard, which passes only the user's own clicks on.
+constexpr const char* kBubbleActionRules[] = {
+    ".bubble-actions { text-align: right; margin-top: 6px; }",
+    ".bubble-action { background-color: transparent; color: #666; border: 1px solid #ccc; border-radius: 5px; padding: 0 7px; margin-left: 4px; cursor: pointer; font-size: 0.8em; }",
+    ".bubble-action:hover { background-color: #eee; color: #212121; }",
+    ".bubble-action.answer-again-btn, .bubble-action.edit-question-btn { display: none; }",
+    ".last-exchange .bubble-action.answer-again-btn, .last-exchange .bubble-action.edit-question-btn { display: inline-block; }"
+};
+
+constexpr const char* kBubbleActionScript =
+    " function addBubbleActions(w) {"
+    " if (!w.hasAttribute(\"data-turn\")) return;"
+    " for (var i = 0; i < w.children.length; i++) if (w.children[i].className === \"bubble-actions\") return;"
+    " var model = w.classList.contains(\"model-message\");"
+    " var defs = model ? [[\"copy\", \"answer-copy-btn\", \"Копировать ответ\", \"⧉\"],"
+    " [\"again\", \"answer-again-btn\", \"Повторить ответ\", \"↻\"]]"
+    " : [[\"edit\", \"edit-question-btn\", \"Изменить вопрос\", \"✎\"]];"
+    " if (w.getAttribute(\"data-kind\") === \"image\") defs.shift();"
+    " var bar = document.createElement(\"div\"); bar.className = \"bubble-actions\";"
+    " defs.forEach(function (d) {"
+    " var b = document.createElement(\"button\"); b.type = \"button\";"
+    " b.className = \"bubble-action \" + d[1]; b.setAttribute(\"data-action\", d[0]);"
+    " b.title = d[2]; b.textContent = d[3]; bar.appendChild(b);"
+    " });"
+    " w.appendChild(bar);"
+    " }"
+    " function decorateBubbles() {"
+    " var c = document.getElementById(\"chat-container\"); if (!c) return;"
+    " var tagged = c.querySelectorAll(\".message-wrapper[data-turn]\");"
+    " var last = null, lastTurn = -1;"
+    " for (var i = 0; i < tagged.length; i++) {"
+    " addBubbleActions(tagged[i]); tagged[i].classList.remove(\"last-exchange\");"
+    " var t = parseInt(tagged[i].getAttribute(\"data-turn\"), 10);"
+    " if (t > lastTurn) { lastTurn = t; last = tagged[i]; }"
+    " }"
+    " if (!last || !last.classList.contains(\"model-message\")) return;"
+    " last.classList.add(\"last-exchange\");"
+    " var q = c.querySelector(\".user-message[data-turn=\\\"\" + (lastTurn - 1) + \"\\\"]\");"
+    " if (q) q.classList.add(\"last-exchange\");"
+    " }";
+
 std::string BuildTemplate() {
   std::string html =
       "<!DOCTYPE html><html lang=\"ru\"><head>"
@@ -67,9 +112,14 @@ std::string BuildTemplate() {
     html += rule;
     html += ' ';
   }
+  for (const char* rule : kBubbleActionRules) {
+    html += rule;
+    html += ' ';
+  }
   html.pop_back();
   html += "</style><script>";
   html += kScript;
+  html += kBubbleActionScript;
   html += "</script></head><body><div id=\"chat-container\"></div></body></html>";
   return html;
 }
@@ -154,6 +204,39 @@ std::string MarkMessageSendErrorScript(std::string_view AMessageId) {
       "  }"
       "}";
   return script;
+}
+
+// --- the stored turns the bubbles show, for the per-bubble buttons ---
+
+std::string TagShownTurnsScript(const std::vector<TShownTurn>& ATurns) {
+  std::string turns, images;
+  for (const TShownTurn& t : ATurns) {
+    turns += (turns.empty() ? "" : ",") + std::to_string(t.Turn);
+    images += images.empty() ? "" : ",";
+    images += t.Image ? "1" : "0";
+  }
+  return "(function(){var c=document.getElementById(\"chat-container\");if(!c)return;"
+         "var w=c.querySelectorAll(\".message-wrapper\");var t=[" + turns + "],k=[" + images + "];"
+         "for(var i=0;i<w.length&&i<t.length;i++){w[i].setAttribute(\"data-turn\",t[i]);"
+         "if(k[i])w[i].setAttribute(\"data-kind\",\"image\");}"
+         "if(typeof decorateBubbles===\"function\")decorateBubbles();})();";
+}
+
+std::string TagExchangeScript(std::string_view AUserId, int AUserTurn, int AModelTurn, bool AImage) {
+  return "(function(){var c=document.getElementById(\"chat-container\");if(!c)return;"
+         "var u=document.getElementById(\"" + JsStringBody(AUserId) + "\");"
+         "if(u)u.setAttribute(\"data-turn\"," + std::to_string(AUserTurn) + ");"
+         "var m=c.querySelectorAll(\".model-message\");m=m[m.length-1];"
+         "if(m){m.setAttribute(\"data-turn\"," + std::to_string(AModelTurn) + ");" +
+         (AImage ? "m.setAttribute(\"data-kind\",\"image\");" : "") +
+         "}if(typeof decorateBubbles===\"function\")decorateBubbles();})();";
+}
+
+std::string RemoveBubblesFromTurnScript(int ATurn) {
+  return "(function(){var c=document.getElementById(\"chat-container\");if(!c)return;"
+         "var b=c.querySelector(\".message-wrapper[data-turn=\\\"" + std::to_string(ATurn) + "\\\"]\");"
+         "while(b){var n=b.nextElementSibling;c.removeChild(b);b=n;}"
+         "if(typeof decorateBubbles===\"function\")decorateBubbles();})();";
 }
 
 }  // namespace tarvok

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvok {
 
@@ -25,5 +26,18 @@ std::string MarkMessageSendErrorScript(std::string_view AMessageId);
 // Text as the body of a JavaScript string literal in double quotes (also safe inside
 // an HTML script element: '<' and '>' are escaped).
 std::string JsStringBody(std::string_view AText);
+
+// --- the stored turns the bubbles show (the page's per-bubble buttons name them) ---
+
+struct TShownTurn {
+  int Turn = 0;        // index in the history
+  bool Image = false;  // a picture answer: nothing to copy as text
+};
+// Tags the page's bubbles, in order, with the turns of a page just drawn from the history.
+std::string TagShownTurnsScript(const std::vector<TShownTurn>& ATurns);
+// Tags the question with id AUserId and the last model bubble as one exchange just answered.
+std::string TagExchangeScript(std::string_view AUserId, int AUserTurn, int AModelTurn, bool AImage);
+// Removes the bubble of turn ATurn and every bubble after it.
+std::string RemoveBubblesFromTurnScript(int ATurn);
 
 }  // namespace tarvok

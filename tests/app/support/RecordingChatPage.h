@@ -33,6 +33,16 @@ class RecordingChatPage : public IChatPage {
   void SetPageLostHandler(std::function<void()> AHandler) override { FPageLostHandler = std::move(AHandler); }
   QString CurrentUrl() const override { return FUrl; }
   QWidget* Widget() override { return nullptr; }
+  void SetBubbleActionHandler(std::function<void(const QString&, int)> AHandler) override {
+    FBubbleActionHandler = std::move(AHandler);
+  }
+  // Decorations are kept apart from Ops: they leave the message HTML as it is.
+  void DecoratePage(const std::string& AScript) override { Decorations.push_back(AScript); }
+  std::vector<std::string> Decorations;
+  // As the page would after the user clicked a bubble's button.
+  void FireBubbleAction(const QString& AAction, int ATurn) {
+    if (FBubbleActionHandler) FBubbleActionHandler(AAction, ATurn);
+  }
 
   // As the page would report a new document title.
   void FireTitleChanged(const QString& ATitle) {
@@ -54,6 +64,7 @@ class RecordingChatPage : public IChatPage {
  private:
   std::function<void(const QString&)> FTitleHandler;
   std::function<void()> FPageLostHandler;
+  std::function<void(const QString&, int)> FBubbleActionHandler;
   QString FUrl = QStringLiteral("about:blank");
 };
 

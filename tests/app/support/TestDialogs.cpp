@@ -46,4 +46,23 @@ QString TestDialogs::SaveFile(const QString& ATitle, const QString& ADir, const 
   return answer(call);
 }
 
+bool TestDialogs::EditSettings(TSettingsValues& AValues,
+                               const std::function<QString(const TSettingsValues&)>& AValidate) {
+  SettingsShown.push_back(AValues);
+  // As the dialog does: an OK with a wrong value stays open for the next answer.
+  while (!SettingsAnswers.empty()) {
+    TSettingsValues edited = AValues;
+    const auto answer = SettingsAnswers.front();
+    SettingsAnswers.pop_front();
+    if (!answer(edited)) return false;
+    const QString wrong = AValidate(edited);
+    if (wrong.isEmpty()) {
+      AValues = edited;
+      return true;
+    }
+    SettingsRefusals.push_back(wrong);
+  }
+  return false;
+}
+
 }  // namespace tarvok

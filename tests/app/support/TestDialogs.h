@@ -33,6 +33,12 @@ class TestDialogs : public Dialogs {
   // The filter the user leaves selected in the next save dialogs; none queued keeps the first.
   std::deque<QString> SaveFilterAnswers;
 
+  // The settings dialog: each answer edits the values as the user would and returns true
+  // for OK (then checked by the dialog's validation, as its OK button is) or false for Отмена.
+  std::deque<std::function<bool(TSettingsValues&)>> SettingsAnswers;
+  std::vector<TSettingsValues> SettingsShown;  // the values each opening started with
+  std::vector<QString> SettingsRefusals;       // what a refused OK named
+
   // What was shown.
   std::vector<QString> Messages;
   std::vector<QString> Errors;
@@ -52,6 +58,7 @@ class TestDialogs : public Dialogs {
   QStringList OpenFiles(const QString& ATitle, const QString& ADir, const QString& AFilter) override;
   QString SaveFile(const QString& ATitle, const QString& ADir, const QString& AFileName, const QString& AFilter,
                    const QString& ADefaultSuffix, QString* ASelectedFilter = nullptr) override;
+  bool EditSettings(TSettingsValues& AValues, const std::function<QString(const TSettingsValues&)>& AValidate) override;
 };
 
 }  // namespace tarvok
