@@ -81,11 +81,11 @@ std::string HostNote(const TGroundingSource& ASource) {
 
 }  // namespace
 
-std::string RenderThoughtsBlock(std::string_view AThoughts) {
+std::string RenderThoughtsBlock(std::string_view AThoughts, const TMarkdownConverter& AConvert) {
   if (AThoughts.empty()) return {};
   std::string body;
   try {
-    body = WrapCodeBlocks(MarkdownToHtml(AThoughts));
+    body = WrapCodeBlocks(AConvert ? AConvert(AThoughts) : MarkdownToHtml(AThoughts));
   } catch (const std::exception&) {
     body = "<pre>" + EscapeHtml(AThoughts) + "</pre>";
   }

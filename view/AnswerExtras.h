@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/Types.h"
+#include "view/Markdown.h"
 
 namespace tarvok {
 
@@ -16,8 +17,9 @@ inline constexpr const char* kSourcesTitle = "Источники";
 inline constexpr const char* kSearchQueriesTitle = "Поисковые запросы:";
 
 // <details class="thoughts"> with the summary "Мысли" and the thoughts as Markdown; empty
-// for empty thoughts. Collapsed unless the page opens it.
-std::string RenderThoughtsBlock(std::string_view AThoughts);
+// for empty thoughts. Collapsed unless the page opens it. AConvert, when set, replaces the
+// Markdown converter (the HTML export turns remote pictures into links with it).
+std::string RenderThoughtsBlock(std::string_view AThoughts, const TMarkdownConverter& AConvert = {});
 
 // The answer's Markdown with a stand-in for a citation mark after every stretch a support
 // ties to a source (at its end offset, in bytes of the text, moved forward to a whole

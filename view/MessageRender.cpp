@@ -243,7 +243,7 @@ std::string ModelBubble(std::string_view AText, std::string_view AModelName, TDa
   html += "</strong>";
   html += TimestampSpan(ATimestamp);
   html += "  </div>  <div class=\"message-content\">";
-  if (AExtras) html += RenderThoughtsBlock(AExtras->Thoughts);
+  if (AExtras) html += RenderThoughtsBlock(AExtras->Thoughts, AConvert);
   html += WrapCodeBlocks(converted);
   if (AExtras) html += RenderSourcesBlock(AExtras->Grounding);
   const int thoughtsTokens = AExtras ? AExtras->ThoughtsTokens : 0;
@@ -270,8 +270,9 @@ std::string RenderModelMessage(std::string_view AText, std::string_view AModelNa
 }
 
 std::string RenderAnswerMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
-                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras) {
-  return ModelBubble(AText, AModelName, ATimestamp, ATokenCount, ADuration, {}, AExtras.empty() ? nullptr : &AExtras);
+                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras,
+                                const TMarkdownConverter& AConvert) {
+  return ModelBubble(AText, AModelName, ATimestamp, ATokenCount, ADuration, AConvert, AExtras.empty() ? nullptr : &AExtras);
 }
 
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp) {
@@ -318,7 +319,7 @@ std::string RenderHistoryItem(const THistoryItem& AItem, std::string_view AMessa
     extras.Thoughts = AItem.Thoughts;
     extras.ThoughtsTokens = AItem.ThoughtsTokens;
     extras.Grounding = AItem.Grounding;
-    return RenderAnswerMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, extras);
+    return RenderAnswerMessage(text, AItem.ModelName, AItem.Timestamp, AItem.TokenCount, AItem.Duration, extras, AConvert);
   }
   return {};
 }

@@ -54,9 +54,10 @@ std::string RenderModelMessage(std::string_view AText, std::string_view AModelNa
                                const TMarkdownConverter& AConvert = {});
 // The same answer with what it carried beside its text: the thoughts folded above it, the
 // citation marks and sources of a grounded answer, and " | Мысли: N" in the footer. Without
-// extras the bubble is exactly RenderModelMessage's.
+// extras the bubble is exactly RenderModelMessage's. AConvert as for RenderModelMessage.
 std::string RenderAnswerMessage(std::string_view AText, std::string_view AModelName, TDateTime ATimestamp,
-                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras);
+                                int ATokenCount, std::string_view ADuration, const TAnswerExtras& AExtras,
+                                const TMarkdownConverter& AConvert = {});
 // A MIME type other than a shown picture type, or data that is empty or not Base64, shows
 // no picture but a short notice saying so.
 std::string RenderImageMessage(std::string_view AMimeType, std::string_view ABase64Data, TDateTime ATimestamp);

@@ -105,6 +105,15 @@ TEST(ChatExport, HtmlLoadsNothingFromElsewhere) {
       << "formulas are kept as the chat pane keeps them";
 }
 
+// An answer that carried thoughts or sources goes through the same converter.
+TEST(ChatExport, AnAnswerWithThoughtsLoadsNothingFromElsewhereEither) {
+  THistoryItem answer = Turn("model", {Text("See ![x](https://tracker.example/p.png?q=secret)")});
+  answer.Thoughts = "Thinking about ![y](https://tracker.example/t.png)";
+  const std::string html = ChatToHtml({answer}, "t");
+  EXPECT_EQ(html.find("<img src=\"https:"), std::string::npos) << html;
+  EXPECT_NE(html.find("<a href=\"https://tracker.example/p.png?q=secret\">x</a>"), std::string::npos) << html;
+}
+
 TEST(ChatExport, MarkdownPictureLinksSurviveOddNamesAndNeverTakeAnExistingFile) {
   const TChatHistory history = {Turn("model", {Data("image/png", "iVBO")}, 0), Turn("model", {Data("image/jpeg", "AAAA")}, 0)};
   // A link target a viewer reads as it was written: '#' is no fragment, '%' no escape.
