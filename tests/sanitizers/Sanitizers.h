@@ -1,6 +1,6 @@
 #pragma once
 // What a test can judge depends on the sanitizer it runs under: their allocators and
-// shadow memory change what a process holds, and AddressSanitizer ends the process
+// shadow memory change what a process holds, and their allocators end the process
 // where a throwing operator new would run out of memory.
 
 #if defined(__SANITIZE_ADDRESS__)
