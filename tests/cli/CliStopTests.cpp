@@ -13,6 +13,7 @@
 #include "core/CoreTexts.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
+#include "tests/sanitizers/Sanitizers.h"
 
 namespace tarvok {
 namespace {
@@ -56,6 +57,7 @@ TEST(CliStopTest, AStopEndsTheRunItsChildrenAndItsFolderAtOnce) {
   SetProgramDir(program.Path());
   TLoopMainThread main;
   TGeminiDM dm(main);
+  test::StartSanitizerThreads();
   const std::size_t threadsBefore = ThreadCount();
 
   TRequestOptions options;

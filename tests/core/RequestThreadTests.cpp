@@ -353,6 +353,7 @@ TEST_P(Transport, WireFaults) {
     if ((c.where == kTlsOnly && !tls) || (c.where == kPlainOnly && tls)) continue;
     SCOPED_TRACE(c.name);
     firstPiece.Reset();
+    tarvok::test::StartSanitizerThreads();
     const int threadsBefore = ThreadCount();
     const long residentBefore = ResidentKb();
     {

@@ -18,10 +18,9 @@ struct TSignal {
   std::condition_variable Changed;
   int Count = 0;
   void Add() {
-    {
-      std::lock_guard lock(Lock);
-      ++Count;
-    }
+    // Told with the lock held: once the count is seen, the test may end and the signal go.
+    std::lock_guard lock(Lock);
+    ++Count;
     Changed.notify_all();
   }
   bool WaitFor(int ACount) {

@@ -1,6 +1,6 @@
 #pragma once
 // What a test can judge depends on the sanitizer it runs under: their allocators and
-// shadow memory change what a process holds, and AddressSanitizer ends the process
+// shadow memory change what a process holds, and their allocators end the process
 // where a throwing operator new would run out of memory.
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -19,6 +19,7 @@
 #endif
 
 #include <chrono>
+#include <thread>
 
 #ifdef TARVOK_TEST_ASAN
 extern "C" void __sanitizer_purge_allocator();
@@ -49,6 +50,13 @@ inline void ReleaseFreedMemory() {
 #ifdef TARVOK_TEST_ASAN
   __sanitizer_purge_allocator();
 #endif
+}
+
+// ThreadSanitizer starts a thread of its own along with the first thread the process
+// makes. A test that counts the process's threads before and after calls this first, so
+// that thread is there on both sides of the count.
+inline void StartSanitizerThreads() {
+  if constexpr (kThreadSanitizer) std::thread([] {}).join();
 }
 
 }  // namespace tarvok::test

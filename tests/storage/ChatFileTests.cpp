@@ -399,9 +399,9 @@ TEST(ChatFile, AFileTooBigForMemoryReadsAsUnreadable) {
   EXPECT_TRUE(ReadChatFile(path, history, tokens, &report));
   EXPECT_TRUE(history.empty());
   EXPECT_FALSE(report.Complete);
-  if (tarvok::test::kAddressSanitizer)
-    GTEST_SKIP() << "the whole-file reader's part: AddressSanitizer ends the process where a throwing "
-                    "operator new runs out of memory, whatever allocator_may_return_null says";
+  if (tarvok::test::kAddressSanitizer || tarvok::test::kThreadSanitizer)
+    GTEST_SKIP() << "the whole-file reader's part: the sanitizer's allocator ends the process where a "
+                    "throwing operator new runs out of memory, whatever allocator_may_return_null says";
   EXPECT_EQ(ReadWholeFile(PathFromUtf8(path)), std::nullopt);
 }
 
