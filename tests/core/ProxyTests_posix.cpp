@@ -110,7 +110,9 @@ TEST(ProxyTest, GenerateAndStreamGoThroughEachProxyKind) {
     for (const auto& done : h.Completions) EXPECT_FALSE(done.Failed) << c.Name << ": " << done.Result;
     const auto requests = h.Server.Requests();
     ASSERT_EQ(requests.size(), 2u) << c.Name;
-    if (!c.Tls && !c.Socks) EXPECT_NE(requests[0].Header("Via").find("tinyproxy"), std::string::npos) << "carried by it";
+    if (!c.Tls && !c.Socks) {
+      EXPECT_NE(requests[0].Header("Via").find("tinyproxy"), std::string::npos) << "carried by it";
+    }
   }
 }
 
