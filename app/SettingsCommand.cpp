@@ -25,6 +25,7 @@ TSettingsValues TSettingsCommand::Current() const {
   v.TimeOutMinutes = QString::number(dm.TimeOut1 / 60);
   v.CreativityLevel = F.KreaEdit->text();
   v.StreamAnswers = F.chkStreamAnswers->isChecked();
+  v.ShowThoughts = F.chkShowThoughts->isChecked();
   v.Proxy = Q(dm.Proxy);
   return v;
 }
@@ -42,6 +43,7 @@ void TSettingsCommand::Apply(const TSettingsValues& AValues) {
   F.TimeOutEdit->setText(AValues.TimeOutMinutes);
   F.KreaEdit->setText(AValues.CreativityLevel);
   F.chkStreamAnswers->setChecked(AValues.StreamAnswers);
+  F.chkShowThoughts->setChecked(AValues.ShowThoughts);
 }
 
 void TSettingsCommand::btnSettingsClick() {

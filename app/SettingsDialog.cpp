@@ -38,6 +38,9 @@ TSettingsDialog::TSettingsDialog(const TSettingsValues& AValues, std::function<Q
   StreamAnswers = new QCheckBox(Q(kStream), this);
   StreamAnswers->setObjectName("StreamAnswers");
   form->addRow(QString(), StreamAnswers);
+  ShowThoughts = new QCheckBox(Q(kThoughts), this);
+  ShowThoughts->setObjectName("ShowThoughts");
+  form->addRow(QString(), ShowThoughts);
   Proxy = edit("Proxy", kProxy);
   Proxy->setPlaceholderText(Q(kProxyHint));
   Proxy->setToolTip(Q(kProxyHint));
@@ -74,6 +77,7 @@ void TSettingsDialog::Show(const TSettingsValues& AValues) {
   TimeOutMinutes->setText(AValues.TimeOutMinutes);
   CreativityLevel->setText(AValues.CreativityLevel);
   StreamAnswers->setChecked(AValues.StreamAnswers);
+  ShowThoughts->setChecked(AValues.ShowThoughts);
   Proxy->setText(AValues.Proxy);
 }
 
@@ -87,6 +91,7 @@ TSettingsValues TSettingsDialog::Values() const {
   v.TimeOutMinutes = TimeOutMinutes->text().trimmed();
   v.CreativityLevel = CreativityLevel->text().trimmed();
   v.StreamAnswers = StreamAnswers->isChecked();
+  v.ShowThoughts = ShowThoughts->isChecked();
   v.Proxy = Proxy->text().trimmed();
   return v;
 }

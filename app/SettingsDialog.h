@@ -34,6 +34,7 @@ class TSettingsDialog : public QDialog {
   QLineEdit* TimeOutMinutes = nullptr;
   QLineEdit* CreativityLevel = nullptr;
   QCheckBox* StreamAnswers = nullptr;
+  QCheckBox* ShowThoughts = nullptr;
   QLineEdit* Proxy = nullptr;
   QLabel* ErrorLabel = nullptr;
   QPushButton* btnOk = nullptr;

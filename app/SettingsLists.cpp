@@ -63,6 +63,11 @@ TCreativity CreativityLevel(int ALevel) {
 }
 
 void TSettingsLists::LoadSettings(const std::filesystem::path& AFileName) {
+  if (!FSplittersWatched) {
+    FSplittersWatched = true;
+    for (QSplitter* splitter : {F.Splitter1, F.Splitter3})
+      QObject::connect(splitter, &QSplitter::splitterMoved, splitter, [this] { FSplittersMoved = true; });
+  }
   if (!std::filesystem::exists(AFileName)) {
     SaveSettings(AFileName);
     return;
@@ -100,8 +105,10 @@ void TSettingsLists::SaveSettings(const std::filesystem::path& AFileName) {
   // Written once the box has been ticked: a config.ini of a user who never did stays as it was.
   if (F.chkShowThoughts->isChecked() || ini.ReadString(kSection, "ShowThoughts", "").size() > 0)
     ini.WriteInteger(kSection, "ShowThoughts", F.chkShowThoughts->isChecked() ? 1 : 0);
-  ini.WriteString(kSection, "Splitter1Sizes", SplitterSizesText(F.Splitter1));
-  ini.WriteString(kSection, "Splitter3Sizes", SplitterSizesText(F.Splitter3));
+  if (FSplittersMoved || !ini.ReadString(kSection, "Splitter1Sizes", "").empty()) {
+    ini.WriteString(kSection, "Splitter1Sizes", SplitterSizesText(F.Splitter1));
+    ini.WriteString(kSection, "Splitter3Sizes", SplitterSizesText(F.Splitter3));
+  }
   // Written once set: a file whose user never named a proxy keeps without the key.
   if (!dm.Proxy.empty() || ini.ReadString(kSection, "Proxy", "\x01") != "\x01") ini.WriteString(kSection, "Proxy", dm.Proxy);
   ini.UpdateFile();

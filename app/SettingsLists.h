@@ -68,6 +68,10 @@ class TSettingsLists {
   TListFile FModels;
   std::map<std::string, TModelInfo> FModelLimits;  // by lower-cased name
   TStopTokenPtr FModelListStop;  // set while the list loads
+  // Set once the user drags a splitter: a config.ini whose user never did keeps without
+  // the splitters' keys.
+  bool FSplittersMoved = false;
+  bool FSplittersWatched = false;
 };
 
 }  // namespace tarvok

@@ -25,6 +25,7 @@ TSettingsValues TSettingsValues::Defaults() {
   v.TimeOutMinutes = QStringLiteral("8");
   v.CreativityLevel = QStringLiteral("0");
   v.StreamAnswers = false;
+  v.ShowThoughts = false;
   v.Proxy.clear();
   return v;
 }

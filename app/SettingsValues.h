@@ -15,7 +15,7 @@ struct TSettingsValues {
   QString TimeOutMinutes;
   QString CreativityLevel;
   bool StreamAnswers = false;
-  // "Мысли" (ShowThoughts) takes its place here beside the stream box once the window has it.
+  bool ShowThoughts = false;
   QString Proxy;
 
   // The program's built-in values (what a first start writes).
@@ -35,6 +35,7 @@ inline constexpr const char* kMethodGenerate = "Метод (MethodGenerate)";
 inline constexpr const char* kTimeOut = "Таймаут (минут)";
 inline constexpr const char* kCreativity = "Креатив (0–5)";
 inline constexpr const char* kStream = "Поток: показывать ответ по мере получения";
+inline constexpr const char* kThoughts = "Мысли: просить у модели сводку её рассуждений";
 inline constexpr const char* kProxy = "Прокси";
 inline constexpr const char* kProxyHint = "пусто: переменные окружения; http://, https://, socks5://, socks5h://, можно user:password@";
 }  // namespace settingslabels

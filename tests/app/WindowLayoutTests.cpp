@@ -101,6 +101,8 @@ TEST_F(LayoutTest, SplitterPositionsAreKeptInConfigIni) {
   QCoreApplication::processEvents();
   Form().Splitter1->setSizes({240, 700, 180});
   Form().Splitter3->setSizes({560, 200});
+  // As a drag of a handle tells it (setSizes alone is no user's move).
+  emit Form().Splitter1->splitterMoved(240, 1);
   QCoreApplication::processEvents();
   const QList<int> chatList = Form().Splitter1->sizes();
   const QList<int> input = Form().Splitter3->sizes();

@@ -85,7 +85,7 @@ TEST(AnswerExtrasRenderTest, AReopenedTurnAndTheExportsShowThemToo) {
 
   const std::string md = ChatToMarkdown({item}, "p").Text;
   EXPECT_NE(md.find("<details><summary>Мысли</summary>\n\nДумаю.\n\n</details>\n\nОтвет\n\n**Источники**\n\n"
-                    "1. [Погода](<https://weather.example/moscow>) (weather\\.example)\n2. javascript\\:alert\\(1\\)\n"),
+                    "1. [Погода](<https://weather.example/moscow>) (weather\\.example)\n2. javascript\\:alert&#40;1\\)\n"),
             std::string::npos)
       << md;
 }
