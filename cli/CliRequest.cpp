@@ -19,15 +19,6 @@
 namespace tarvok {
 namespace {
 
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // Strict standard Base64 (the stored form). The storage layer has its own codec, but the
 // CLI layer sits beside it, not above it.
 bool DecodeBase64(std::string_view AText, std::string& ABytes) {
@@ -45,7 +36,7 @@ bool DecodeBase64(std::string_view AText, std::string& ABytes) {
         continue;
       }
       if (pad > 0) return false;
-      v[k] = Base64Value(c);
+      v[k] = Base64DigitValue(c);
       if (v[k] < 0) return false;
     }
     const unsigned triple = (unsigned(v[0]) << 18) | (unsigned(v[1]) << 12) | (unsigned(v[2]) << 6) | unsigned(v[3]);

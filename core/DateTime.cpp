@@ -8,10 +8,6 @@
 #include "core/Platform.h"
 
 namespace tarvok {
-namespace {
-
-std::mutex GClockLock;
-std::function<TDateTime()> GClock;
 
 // Days from 1970-01-01 for a civil date (proleptic Gregorian).
 long long DaysFromCivil(int y, unsigned m, unsigned d) {
@@ -22,6 +18,11 @@ long long DaysFromCivil(int y, unsigned m, unsigned d) {
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
+
+namespace {
+
+std::mutex GClockLock;
+std::function<TDateTime()> GClock;
 
 void CivilFromDays(long long z, int& y, int& m, int& d) {
   z += 719468;

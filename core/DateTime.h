@@ -22,4 +22,7 @@ void SetClockForTests(std::function<TDateTime()> AClock);
 // Formats with the picture letters yyyy mm dd hh nn ss zzz (everything else is copied).
 std::string FormatDateTime(std::string_view APicture, TDateTime AValue);
 
+// Days from 1970-01-01 for a civil date (proleptic Gregorian).
+long long DaysFromCivil(int y, unsigned m, unsigned d);
+
 }  // namespace tarvok

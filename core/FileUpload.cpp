@@ -7,31 +7,13 @@
 #include <mutex>
 
 #include "core/ApiAddress.h"
+#include "core/DateTime.h"
 #include "core/JsonWriter.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 
 namespace tarvok {
 namespace {
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// Days from 1970-01-01 for a civil date (proleptic Gregorian).
-long long DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
 
 // Waits AFor, or less when the request is stopped (then raises TStoppedError).
 void WaitOrStop(TStopToken* AStop, std::chrono::milliseconds AFor) {
@@ -107,7 +89,7 @@ std::size_t TBase64Body::Read(char* ADest, std::size_t AMax) {
         bits <<= 6;
         continue;
       }
-      const int v = Base64Value(c);
+      const int v = Base64DigitValue(static_cast<unsigned char>(c));
       if (v < 0) throw TRequestError("TUploadError", "the attachment's data is not Base64");
       bits = (bits << 6) | static_cast<std::uint32_t>(v);
       ++have;

@@ -215,4 +215,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return t.compare(0, p.size(), p) == 0 && t.size() >= p.size();
 }
 
+int Base64DigitValue(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
 }  // namespace tarvok

@@ -35,6 +35,8 @@ bool RepairLoneSurrogateEscapes(char* AJson, std::size_t ALength);
 
 // Blanks and control characters (<= U+0020) trimmed from both ends, as the toolkit's Trim does.
 std::string_view Trim(std::string_view AText);
+// The value of one Base64 digit (A-Z a-z 0-9 + /), or -1 for any other character.
+int Base64DigitValue(unsigned char c);
 bool StartsWithNoCase(std::string_view AText, std::string_view APrefix);  // full Unicode-insensitive for ASCII and Cyrillic
 std::string LowerCase(std::string_view AText);  // Unicode simple lower-case mapping
 bool SameTextNoCase(std::string_view A, std::string_view B);
