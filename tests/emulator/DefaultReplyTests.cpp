@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HttpTransport.h"
 #include "tests/emulator/CurlClient.h"
 #include "tools/gemini-emulator/GeminiEmulator.h"
 
@@ -207,6 +208,19 @@ TEST_F(DefaultReplyTest, CountTokensAndErrors) {
   EXPECT_EQ(unknown.Status, 404);
   EXPECT_FALSE(ErrorMessage(unknown.Body, 404).empty());
   EXPECT_EQ(FEmu.Requests().size(), std::size(rows) + 2);
+}
+
+TEST_F(DefaultReplyTest, APromptAskingForASpentQuotaGetsTheServicesAnswerWithItsDetails) {
+  const std::string body = R"({"contents":[{"role":"user","parts":[{"text":"\u043f\u043e\u043a\u0430\u0436\u0438 429"}]}]})";
+  for (const char* method : {"generateContent", "streamGenerateContent"}) {
+    SCOPED_TRACE(method);
+    const auto r = CurlRequest(Url(std::string("gemini-2.5-flash:") + method), body);
+    EXPECT_EQ(r.Status, 429);
+    const std::string one = r.Body.starts_with("[") ? r.Body.substr(1, r.Body.rfind(']') - 1) : r.Body;
+    EXPECT_FALSE(ErrorMessage(one, 429).empty());
+    EXPECT_EQ(QuotaDetailsLine(one),
+              "Квота: GenerateRequestsPerMinutePerProjectPerModel-FreeTier. Повторить можно через 27 с.");
+  }
 }
 
 }  // namespace

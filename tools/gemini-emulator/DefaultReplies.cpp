@@ -324,6 +324,30 @@ TScriptedReply Error(int ACode, std::string_view AMessage, std::string_view ASta
   return Json(ACode, std::move(body));
 }
 
+// The service's answer to a request over a quota, with the details it names: which quota
+// ran out and when to try again (the shape of a recorded answer).
+TScriptedReply QuotaExceeded(std::string_view AModel, bool AArrayForm) {
+  TServiceJson out;
+  out.BeginObject().Key("error").BeginObject()
+      .Member("code", 429)
+      .Member("message", "You exceeded your current quota, please check your plan and billing details.")
+      .Member("status", "RESOURCE_EXHAUSTED")
+      .Key("details").BeginArray()
+      .BeginObject().Member("@type", "type.googleapis.com/google.rpc.QuotaFailure")
+      .Key("violations").BeginArray().BeginObject()
+      .Member("quotaMetric", "generativelanguage.googleapis.com/generate_content_free_tier_requests")
+      .Member("quotaId", "GenerateRequestsPerMinutePerProjectPerModel-FreeTier")
+      .Key("quotaDimensions").BeginObject().Member("location", "global").Member("model", AModel).EndObject()
+      .Member("quotaValue", "10")
+      .EndObject().EndArray().EndObject()
+      .BeginObject().Member("@type", "type.googleapis.com/google.rpc.RetryInfo").Member("retryDelay", "26.5s").EndObject()
+      .EndArray()
+      .EndObject().EndObject();
+  std::string body = out.Take() + "\n";
+  if (AArrayForm) body = "[" + body.substr(0, body.size() - 1) + "\n]";
+  return Json(429, std::move(body));
+}
+
 TScriptedReply GenerateReply(const TApiCall& ACall, const TRecordedRequest& ARequest, bool AStream,
                              bool ASse) {
   simdjson::dom::parser parser;
@@ -336,6 +360,8 @@ TScriptedReply GenerateReply(const TApiCall& ACall, const TRecordedRequest& AReq
   if (summary.Turns == 0)
     return Error(400, "* GenerateContentRequest.contents: contents is not specified\n", "INVALID_ARGUMENT",
                  AStream && !ASse);
+  // The demo shows what a spent quota looks like when the prompt asks for it.
+  if (summary.LastUserText.find(kQuotaDemoPrompt) != std::string::npos) return QuotaExceeded(ACall.Model, AStream && !ASse);
   if (auto config = Member(doc, "generationConfig", "generation_config")) {
     summary.WantsJson = StringOf(Member(*config, "responseMimeType", "response_mime_type")) == "application/json";
     summary.Schema = Member(*config, "responseJsonSchema", "response_json_schema");

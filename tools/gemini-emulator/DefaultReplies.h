@@ -31,6 +31,9 @@ TScriptedReply MakeDefaultReply(const TRecordedRequest& ARequest, std::string_vi
 // The service's error body: {"error": {"code", "message", "status"}} in its layout.
 std::string ServiceErrorBody(int ACode, std::string_view AMessage, std::string_view AStatus);
 
+// A prompt holding this gets the service's 429 for a spent quota, with its details.
+inline constexpr std::string_view kQuotaDemoPrompt = "покажи 429";
+
 // A small real PNG whose colours follow ASeed.
 std::string MakeDemoPng(std::string_view ASeed);
 
