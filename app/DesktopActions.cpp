@@ -45,6 +45,8 @@ QList<QUrl> LocalFiles(const QMimeData* AData) {
   return out;
 }
 
+}  // namespace
+
 QAction* Shortcut(TForm1& AForm, const char* AName, const QKeySequence& AKeys) {
   auto* action = new QAction(&AForm);
   action->setObjectName(AName);
@@ -54,7 +56,6 @@ QAction* Shortcut(TForm1& AForm, const char* AName, const QKeySequence& AKeys) {
   return action;
 }
 
-}  // namespace
 
 TDesktopActions::TDesktopActions(TForm1& AForm) : QObject(&AForm), F(AForm) {
   ExportChat = F.ListBox2PopupMenu->addAction(Q(ui::kMenuExportChat));

@@ -9,11 +9,15 @@
 #include <QUrl>
 
 class QAction;
+class QKeySequence;
 class QMimeData;
 
 namespace tarvok {
 
 class TForm1;
+
+// A window-wide shortcut named AName, owned by the window.
+QAction* Shortcut(TForm1& AForm, const char* AName, const QKeySequence& AKeys);
 
 class TDesktopActions : public QObject {
   Q_OBJECT

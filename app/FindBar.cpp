@@ -12,20 +12,12 @@
 #include <QToolButton>
 
 #include "app/MainWindow.h"
+#include "app/DesktopActions.h"
 #include "app/QtText.h"
 #include "app/WindowTexts.h"
 
 namespace tarvok {
 namespace {
-
-QAction* Shortcut(TForm1& AForm, const char* AName, const QKeySequence& AKeys) {
-  auto* action = new QAction(&AForm);
-  action->setObjectName(AName);
-  action->setShortcut(AKeys);
-  action->setShortcutContext(Qt::WindowShortcut);
-  AForm.addAction(action);
-  return action;
-}
 
 QToolButton* Button(QWidget* AParent, const char* AName, const QString& AText, const char* AHint) {
   auto* button = new QToolButton(AParent);
