@@ -46,10 +46,18 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
       AStep();
       return;
     }
-    QPointer<QObject> context = FContext;
-    if (!context) return;  // the window is gone: the step is dropped
-    // A deleted receiver drops the call and releases the waiting thread.
-    QMetaObject::invokeMethod(context, [&AStep] { AStep(); }, Qt::BlockingQueuedConnection);
+    // The window may be deleted at any moment on the UI thread, so the step goes to the
+    // application object and asks there, where nothing can delete it meanwhile, whether the
+    // window still lives; a window that is gone drops the step. An application that ends
+    // first deletes the call unrun, which releases the waiting thread too.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    QMetaObject::invokeMethod(
+        app,
+        [this, &AStep] {
+          if (FContext) AStep();
+        },
+        Qt::BlockingQueuedConnection);
   }
 
   void RunCliTask(const std::string& AStatus, std::function<void()> ATaskLogic) override {

@@ -189,5 +189,21 @@ TEST_F(CliController, AWindowClosedDuringATaskDropsItsLateSteps) {
   EXPECT_NE(FStatus, Q(clitexts::kStatusDone));
 }
 
+// The window goes away at the moment the task hands its next step to the UI thread, again
+// and again: the step must never reach a deleted window (a sanitizer build sees any touch).
+TEST_F(CliController, AWindowDeletedWhileATaskHandsItAStepIsNeverTouched) {
+  for (int round = 0; round < 40; ++round) {
+    std::atomic<bool> running = false;
+    Make("", [&] { running = true; });
+    FDialogs.YesNoAnswers = {true};
+    FController->N18Click();
+    ASSERT_TRUE(ProcessUntil([&] { return running.load(); }));
+    delete FController;
+    FController = nullptr;
+    ASSERT_TRUE(ProcessUntil([&] { return FSentinel.use_count() == 1; })) << "round " << round;
+  }
+  EXPECT_TRUE(ProcessUntil([] { return QApplication::overrideCursor() == nullptr; }));
+}
+
 }  // namespace
 }  // namespace tarvok
