@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -26,11 +28,18 @@ class TQtMainThread : public TMainThread {
   bool Closed() const;
 
  private:
+  // Steps wait here, in order, under the lock; each is announced by one event to the
+  // receiver. The step itself never travels inside Qt's event: Qt's own queue is locked
+  // where a thread checker cannot see it, while this lock orders everything a worker
+  // wrote before queueing a step before the step's run, for the checker as for the CPU.
   struct TState {
     mutable std::mutex Lock;
     std::condition_variable Done;
     bool Closed = false;
+    std::deque<std::function<void()>> Pending;
   };
+  class TReceiver;
+  void Post(std::function<void()> AStep);
   std::shared_ptr<TState> FState;
   std::unique_ptr<QObject> FReceiver;
 };
