@@ -25,11 +25,11 @@
 #include "cli/CliTexts.h"
 #include "cli/ConsoleRunner.h"
 #include "cli/PrivateFiles.h"
+#include "core/ChildEnvironment.h"
 #include "core/Files.h"
 #include "core/Platform.h"
 #include "core/Text.h"
 
-extern char** environ;
 
 namespace tarvok {
 namespace {
@@ -44,17 +44,9 @@ bool IsExecutable(const std::string& APath) { return ::access(APath.c_str(), X_O
 // A terminal program, when there is a display to show it on.
 std::string FindTerminal() {
   if (EnvText("DISPLAY").empty() && EnvText("WAYLAND_DISPLAY").empty()) return "";
-  const std::string path = EnvText("PATH");
   for (const char* name : {"x-terminal-emulator", "xterm"}) {
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t end = path.find(':', start);
-      std::string dir = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      const std::string candidate = (std::filesystem::path(dir.empty() ? std::string(".") : dir) / name).string();
-      if (IsExecutable(candidate)) return candidate;
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+    const std::string found = ProgramForChild(name);
+    if (found.find('/') != std::string::npos) return found;
   }
   return "";
 }
@@ -73,7 +65,9 @@ int Spawn(const std::vector<std::string>& AArgs, bool ANullInput, pid_t& APid, c
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const int error = ::posix_spawnp(&APid, argv[0], &actions, nullptr, argv.data(), environ);
+  const std::string program = ProgramForChild(args.front());
+  std::vector<std::string> entries = ChildEnvironmentEntries();
+  const int error = ::posix_spawn(&APid, program.c_str(), &actions, nullptr, argv.data(), EnvironmentArray(entries).data());
   posix_spawn_file_actions_destroy(&actions);
   return error;
 }
@@ -178,10 +172,10 @@ void RefreshPathPosix() {
   std::error_code ec;
   for (const auto& f : folders)
     if (std::filesystem::is_directory(f, ec)) existing.push_back(f);
-  std::string path = AppendToSearchPath(EnvText("PATH"), existing);
+  std::string path = AppendToSearchPath(ChildVariable("PATH"), existing);
   // A Node.js the setup put into the user's prefix replaces the system's older one.
   if (!home.empty() && IsExecutable(home + "/.local/bin/node")) path = PrependToSearchPath(path, home + "/.local/bin");
-  ::setenv("PATH", path.c_str(), 1);
+  SetChildVariable("PATH", path);
 }
 
 [[noreturn]] void FailFile(const std::string& AWhat, const std::string& APath, int AError) {

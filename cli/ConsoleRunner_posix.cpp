@@ -16,9 +16,9 @@
 #include <system_error>
 
 #include "cli/ConsoleRunner.h"
+#include "core/ChildEnvironment.h"
 #include "cli/CliRuns.h"
 
-extern char** environ;
 
 namespace tarvok {
 namespace {
@@ -156,7 +156,10 @@ std::string RunConsoleCommand(const std::string& ACommand, const std::string& AI
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawnError = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  // The program is found, and started, with the environment a started program gets.
+  const std::string program = ProgramForChild(args.front());
+  std::vector<std::string> entries = ChildEnvironmentEntries();
+  const int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), EnvironmentArray(entries).data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   outWrite.Close();

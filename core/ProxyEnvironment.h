@@ -7,7 +7,8 @@
 namespace tarvok {
 
 // Sets HTTPS_PROXY, HTTP_PROXY and ALL_PROXY (and their lower-case forms) to AProxy, or puts
-// back their values from before the first call when AProxy is empty. Main thread only.
+// back their values from before the first call when AProxy is empty, for the programs started
+// from then on (Tarvok's own environment is left as it is). Main thread only.
 void SetProxyEnvironment(const std::string& AProxy);
 
 }  // namespace tarvok

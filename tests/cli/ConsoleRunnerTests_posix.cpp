@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -9,6 +10,8 @@
 #include "CliTestSupportPosix.h"
 #include "cli/CliRuns.h"
 #include "cli/ConsoleRunner.h"
+#include "core/ChildEnvironment.h"
+#include "core/ProxyEnvironment.h"
 
 namespace tarvok {
 namespace {
@@ -162,6 +165,44 @@ TEST(ConsoleRunner, AStopTokenEndsTheRunWithEverythingItStarted) {
   EXPECT_EQ(result, "");
   ASSERT_GT(grandchild, 0);
   EXPECT_TRUE(WaitUntilGone(grandchild));
+}
+
+// What started programs should see differently is laid over the environment as each
+// starts; the process's own environment never changes, as another thread may be reading
+// it (a getenv, or libcurl looking for a proxy) at that moment.
+TEST(ChildEnvironment, StartedProgramsSeeTheProxyAndPathSetForThemAndTheProcessKeepsItsOwn) {
+  TTempDir dir;
+  const auto bin = dir.Path() / "bin";
+  std::filesystem::create_directories(bin);
+  std::ofstream(bin / "tarvok-env-probe") << "#!/bin/sh\necho \"$HTTPS_PROXY|$http_proxy|$ALL_PROXY\"\n";
+  std::filesystem::permissions(bin / "tarvok-env-probe", std::filesystem::perms::owner_all);
+  const char* own = std::getenv("HTTPS_PROXY");
+  const std::string before = own ? own : "";
+  const std::string proxy = "http://127.0.0.1:3128";
+
+  SetProxyEnvironment(proxy);
+  SetChildVariable("PATH", bin.string() + ":" + ChildVariable("PATH"));
+  EXPECT_EQ(RunConsoleCommand("tarvok-env-probe", "", "", 30), proxy + "|" + proxy + "|" + proxy + "\n");
+  own = std::getenv("HTTPS_PROXY");
+  EXPECT_EQ(own ? own : "", before);
+  EXPECT_EQ(ChildVariable("HTTPS_PROXY"), proxy);
+
+  // Changed from another thread while programs start: each sees one value or the other.
+  std::atomic<bool> done = false;
+  std::thread toggler([&] {
+    for (int i = 0; !done; ++i) SetProxyEnvironment(i % 2 ? proxy : "");
+  });
+  for (int i = 0; i < 20; ++i) {
+    const std::string seen = RunConsoleCommand("/bin/sh -c 'echo \"$HTTPS_PROXY\"'", "", "", 30);
+    EXPECT_TRUE(seen == proxy + "\n" || seen == before + "\n") << seen;
+  }
+  done = true;
+  toggler.join();
+
+  SetProxyEnvironment("");
+  SetChildVariable("PATH", std::nullopt);
+  EXPECT_EQ(RunConsoleCommand("/bin/sh -c 'echo \"$HTTPS_PROXY\"'", "", "", 30), before + "\n");
+  EXPECT_EQ(RunConsoleCommand("tarvok-env-probe", "", "", 30), "Error creating process: No such file or directory");
 }
 
 }  // namespace
