@@ -351,6 +351,7 @@ void TGeminiEmulator::SetExpiredCertificate(bool AExpired) { FImpl->ExpiredCerti
 void TGeminiEmulator::SetRecordBodies(bool ARecord) {
   std::lock_guard lock(FImpl->Mutex);
   FImpl->RecordBodies = ARecord;
+  FImpl->Files.SetKeepBytes(ARecord);
 }
 
 void TGeminiEmulator::SetFileProcessingLooks(int ALooks) { FImpl->Files.SetProcessingLooks(ALooks); }
