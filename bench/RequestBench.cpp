@@ -479,19 +479,22 @@ void BM_TurnAfterUpload(benchmark::State& AState) {
 }
 BENCHMARK(BM_TurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Peak resident memory of this process so far, in bytes (Linux).
-std::size_t PeakResidentBytes() {
+// A memory figure of this process from /proc/self/status, in bytes (Linux).
+std::size_t StatusBytes(const std::string& AField) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) {
-      std::istringstream in(line.substr(6));
+    if (line.rfind(AField, 0) == 0) {
+      std::istringstream in(line.substr(AField.size()));
       std::size_t kb = 0;
       in >> kb;
       return kb * 1024;
     }
   return 0;
 }
+
+// Peak resident memory of this process so far.
+std::size_t PeakResidentBytes() { return StatusBytes("VmHWM:"); }
 
 // The turn sent once through the worker to the emulator program, then the process's peak
 // memory: the chat's attachments, and whatever the send adds to them. The emulator must
@@ -527,7 +530,9 @@ int PeakSend() {
 
 // The file attached as the window attaches it, then its turn sent once through the worker
 // to the emulator program (the upload, the looks, the turn that refers to the uri) and the
-// next turn after it; then the process's peak memory beside the file's bytes.
+// next turn after it; then the process's peak memory, and how far it rose above what the
+// process held before the file was attached (the program and its libraries), beside the
+// file's bytes.
 int PeakUpload() {
   const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
   if (!url || !*url) {
@@ -536,6 +541,8 @@ int PeakUpload() {
   }
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());
+  // The program and its libraries as they are before the file is attached.
+  const std::size_t before = StatusBytes("VmRSS:");
   const TUploadedChat& chat = UploadedChat();
   if (!chat.Error.empty()) {
     std::fprintf(stderr, "%s\n", chat.Error.c_str());
@@ -559,8 +566,10 @@ int PeakUpload() {
   }
   loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
   FlushRequestCounts();
-  std::printf("peak_bytes %zu\nfile_bytes %llu\nattachment_base64_bytes %zu\n", PeakResidentBytes(),
-              static_cast<unsigned long long>(kUploadFileBytes), UploadPart().Base64Data.size());
+  const std::size_t peak = PeakResidentBytes();
+  std::printf("peak_bytes %zu\nresident_before_bytes %zu\npeak_growth_bytes %zu\nfile_bytes %llu\nattachment_base64_bytes %zu\n",
+              peak, before, peak - std::min(peak, before), static_cast<unsigned long long>(kUploadFileBytes),
+              UploadPart().Base64Data.size());
   return 0;
 }
 
