@@ -116,7 +116,8 @@ struct TGeminiEmulator::TImpl {
     if (Observer) Observer(rec);
     {
       std::lock_guard lock(Mutex);
-      if (!RecordBodies) rec.Body = {};
+      // Emptied by assignment, a string keeps its buffer: hundreds of megabytes an upload.
+      if (!RecordBodies) std::string().swap(rec.Body);
       Recorded.push_back(std::move(rec));
     }
     Changed.notify_all();
