@@ -140,6 +140,7 @@ int Program(const char* ADir, const char* APage) {
   ResetChildSignal();
   PrepareEngine();
   const fs::path dir = PathFromUtf8(ADir);
+  const std::string pageFile = PathToUtf8(fs::absolute(PathFromUtf8(APage)));  // before the move to DIR
   const fs::path chat = dir / "chats" / kLongChatName;
   if (!fs::exists(chat)) WriteChatFile(PathToUtf8(chat), MakeLongChat(kTurns));
   int argc = 1;
@@ -173,9 +174,9 @@ int Program(const char* ADir, const char* APage) {
   if (ready) Report("Tarvok");
   // The reference shows what the page ended with, in a window of the chat pane's size.
   const QString html = "<!DOCTYPE html>" + Evaluate(*pagePtr, "document.documentElement.outerHTML").toString();
-  WriteFileAtomic(PathFromUtf8(APage), html.toStdString());
+  WriteFileAtomic(PathFromUtf8(pageFile), html.toStdString());
   const QSize size = pagePtr->Widget()->size();
-  WriteFileAtomic(PathFromUtf8(std::string(APage) + ".size"),
+  WriteFileAtomic(PathFromUtf8(pageFile + ".size"),
                   std::to_string(size.width()) + " " + std::to_string(size.height()) + "\n");
   std::printf("%s chats %d, chat row %d\n", ready ? "ready" : "not ready", chats, row);
   std::fflush(stdout);
@@ -195,7 +196,7 @@ int Bare(const char* APage) {
   bool loaded = false;
   QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
   // From its file: setHtml takes no more than 2 MB once encoded, which the page exceeds.
-  view.load(QUrl::fromLocalFile(QString::fromStdString(APage)));
+  view.load(QUrl::fromLocalFile(QString::fromStdString(PathToUtf8(fs::absolute(PathFromUtf8(APage))))));
   view.show();
   bool ready = WaitFor([&] { return loaded && view.isVisible(); });
   if (ready) {
