@@ -112,6 +112,67 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
   return true;
 }
 
+// A JSON string's content, decoded and lower-cased as AppendLower does, in one pass, for
+// the common content: ASCII characters and escapes of ASCII and Cyrillic (U+0400..U+047F)
+// letters, as the chat files write them. False for anything else (a raw byte above 0x7F,
+// another escape, a broken one), which the general way reads; AOut is then unspecified.
+bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
+  // Never longer than the content: a character stays one byte, an escape of two or six
+  // becomes one or two.
+  AOut.resize(AContent.size());
+  char* o = AOut.data();
+  const char* p = AContent.data();
+  const char* const end = p + AContent.size();
+  auto lowerAscii = [](unsigned c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  while (p < end) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c != '\\') {
+      if (c >= 0x80) return false;
+      *o++ = lowerAscii(c);
+      ++p;
+      continue;
+    }
+    if (end - p < 2) return false;
+    switch (p[1]) {
+      case '"': *o++ = '"'; break;
+      case '\\': *o++ = '\\'; break;
+      case '/': *o++ = '/'; break;
+      case 'b': *o++ = '\b'; break;
+      case 'f': *o++ = '\f'; break;
+      case 'n': *o++ = '\n'; break;
+      case 'r': *o++ = '\r'; break;
+      case 't': *o++ = '\t'; break;
+      case 'u': {
+        if (end - p < 6) return false;
+        const int h0 = hex(p[2]), h1 = hex(p[3]), h2 = hex(p[4]), h3 = hex(p[5]);
+        if ((h0 | h1 | h2 | h3) < 0) return false;
+        const unsigned v = static_cast<unsigned>(h0 << 12 | h1 << 8 | h2 << 4 | h3);
+        if (v < 0x80) {
+          *o++ = lowerAscii(v);
+        } else if (v >= 0x400 && v < 0x480) {
+          const unsigned lower = v < 0x410 ? v + 0x50 : v < 0x430 ? v + 0x20 : v;
+          *o++ = static_cast<char>(0xC0 | (lower >> 6));
+          *o++ = static_cast<char>(0x80 | (lower & 0x3F));
+        } else {
+          return false;
+        }
+        p += 6;
+        continue;
+      }
+      default: return false;
+    }
+    p += 2;
+  }
+  AOut.resize(static_cast<std::size_t>(o - AOut.data()));
+  return true;
+}
+
 // The closing quote of a JSON string whose content starts at AFrom.
 std::size_t JsonStringEnd(std::string_view AJson, std::size_t AFrom) {
   for (std::size_t q = AFrom; (q = AJson.find('"', q)) != std::string_view::npos; ++q) {
@@ -183,9 +244,11 @@ class TQuickLook {
       if (valueEnd == std::string_view::npos) return false;
       i = valueEnd + 1;
       const std::string_view raw = AJson.substr(value + 1, valueEnd - value - 1);
-      if (!DecodeJsonString(raw, FDecoded) || !simdjson::validate_utf8(FDecoded.data(), FDecoded.size())) return true;
-      FLower.clear();
-      AppendLower(FLower, FDecoded);
+      if (!DecodeLowerCommonJsonString(raw, FLower)) {
+        if (!DecodeJsonString(raw, FDecoded) || !simdjson::validate_utf8(FDecoded.data(), FDecoded.size())) return true;
+        FLower.clear();
+        AppendLower(FLower, FDecoded);
+      }
       for (const std::string& w : FWords)
         if (FLower.find(w) != std::string::npos) return true;
     }
