@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "app/RichLibraries.h"
+#include "core/Platform.h"
 #include "view/PageTemplate.h"
 
 namespace tarvok {
@@ -339,7 +340,15 @@ void WebChatPage::Drain() {
     if (!command()) FLoading = false;
   }
   FDraining = false;
-  if (IsIdle()) emit Idle();
+  if (!IsIdle()) return;
+  // A chat opened or rebuilt goes to the page as scripts of megabytes, made and copied
+  // here; once they have run, their memory goes back to the system rather than stay in
+  // the heap of a window that may show a short chat next.
+  if (FRanLargeScript) {
+    FRanLargeScript = false;
+    ReturnFreeMemory();
+  }
+  emit Idle();
 }
 
 void WebChatPage::EnsureBaseHtmlLoaded() {
@@ -380,6 +389,7 @@ void WebChatPage::ShowLocalFile(const QString& AFilePath) {
 }
 
 void WebChatPage::RunScript(const std::string& AScript) {
+  if (AScript.size() >= kLargeBufferBytes / 4) FRanLargeScript = true;
   Enqueue([this, script = QString::fromStdString(AScript)] {
     FPage->runJavaScript(script);
     return false;

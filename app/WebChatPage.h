@@ -80,6 +80,8 @@ class WebChatPage : public QObject, public IChatPage {
   // As of the last queued command: the template is (or will be) in the document.
   bool FBaseHtmlLoaded = false;
   bool FRichAnswers = true;
+  // A script of a megabyte or more was queued: the heap is trimmed once the queue is empty.
+  bool FRanLargeScript = false;
   QString FUrl = QStringLiteral("about:blank");
   std::function<void(const QString&)> FTitleHandler;
   std::function<void()> FPageLostHandler;

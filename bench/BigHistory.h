@@ -3,6 +3,7 @@
 // chat with PDFs and pictures takes: user turns with two attachments each and text
 // answers between them. Every attachment has a buffer of its own.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +33,31 @@ inline std::string RandomBytes(std::size_t ASize, std::uint64_t ASeed) {
   return s;
 }
 
+// The Base64 of RandomBytes(ASize, ASeed), made a block at a time: the raw bytes are never
+// whole in memory, so a history of hundreds of megabytes costs its Base64 and no more (the
+// peak-memory row measures the process that holds it).
+inline std::string RandomBase64(std::size_t ASize, std::uint64_t ASeed) {
+  // Whole Base64 groups (3 bytes) of whole draws (8 bytes): the blocks encode to the same
+  // text as the bytes at once.
+  constexpr std::size_t kBlock = 3 * 8 * 16384;
+  std::string out;
+  out.reserve(Base64EncodedLength(ASize));
+  std::string block;
+  std::mt19937_64 rng(ASeed);
+  for (std::size_t done = 0; done < ASize; done += kBlock) {
+    const std::size_t n = std::min(kBlock, ASize - done);
+    block.resize(n);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      const auto v = rng();
+      std::memcpy(block.data() + i, &v, 8);
+    }
+    for (; i < n; ++i) block[i] = static_cast<char>(rng());
+    Base64EncodeAppend(out, block);
+  }
+  return out;
+}
+
 // AAttachments parts of ARawBytes each (Base64 makes them a third larger), two per user turn.
 inline TChatHistory MakeBigHistory(int AAttachments, std::size_t ARawBytes) {
   TChatHistory history;
@@ -42,7 +68,7 @@ inline TChatHistory MakeBigHistory(int AAttachments, std::size_t ARawBytes) {
     user.Parts.push_back({TPartType::ptText, "Сравни эти документы, раздел " + std::to_string(a), "", {}, ""});
     for (int k = a; k < a + 2 && k < AAttachments; ++k)
       user.Parts.push_back({TPartType::ptInlineData, "", "application/pdf",
-                            TSharedText(Base64Encode(RandomBytes(ARawBytes, 1000 + static_cast<std::uint64_t>(k)))),
+                            TSharedText(RandomBase64(ARawBytes, 1000 + static_cast<std::uint64_t>(k))),
                             "/home/user/Documents/report_" + std::to_string(k) + ".pdf"});
     user.TokenCount = 1500;
     history.push_back(std::move(user));

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "LongChat.h"
 #include "NoDialogs.h"
 #include "app/ChatView.h"
 #include "app/WebChatPage.h"
@@ -21,20 +22,7 @@
 namespace tarvok {
 namespace {
 
-TChatHistory MakeChat(int ATurns) {
-  TChatHistory history;
-  for (int i = 0; i < ATurns; ++i) {
-    history.push_back({"user", {{TPartType::ptText, "Question " + std::to_string(i) + " about a < b\r\nand more", "", {}, ""}},
-                       12, 45000.5, "", ""});
-    history.push_back({"model",
-                       {{TPartType::ptText,
-                         "An **answer** with a list:\n\n- one\n- two\n\n```cpp\nint f(int x) { return x * " +
-                             std::to_string(i) + "; }\n```\n\n| a | b |\n|---|---|\n| 1 | 2 |\n",
-                         "", {}, ""}},
-                       80, 45000.5, "gemini-2.5-pro", "7"});
-  }
-  return history;
-}
+TChatHistory MakeChat(int ATurns) { return bench::MakeLongChat(ATurns); }
 
 void BM_RenderHistoryHtml(benchmark::State& AState) {
   const TChatHistory history = MakeChat(static_cast<int>(AState.range(0)));

@@ -16,7 +16,9 @@ class NoDialogs : public Dialogs {
   bool AskYesNo(const QString&, const QString&, Icon) override { return false; }
   bool InputQuery(const QString&, const QString&, QString&) override { return false; }
   QStringList OpenFiles(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFile(const QString&, const QString&, const QString&, const QString&, const QString&, QString*) override {
+    return {};
+  }
   bool EditSettings(TSettingsValues&, const std::function<QString(const TSettingsValues&)>&) override { return false; }
 };
 

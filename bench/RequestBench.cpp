@@ -10,6 +10,12 @@
 // the exact body of that turn to FILE and exits; "RequestBench --peak-send" sends that
 // turn once to TARVOK_BENCH_EMULATOR and prints the process's peak memory beside the
 // attachments' file bytes.
+//
+// A 200 MB file through the Files API: "RequestBench --upload-file" makes it (once, under
+// TARVOK_BENCH_DATA) and prints its name; BM_UploadFile uploads it from the chat's Base64;
+// BM_TurnAfterUpload is the next small turn of that chat, which refers to the file by uri;
+// "RequestBench --peak-upload" attaches it, sends it through the worker to
+// TARVOK_BENCH_EMULATOR, sends the next turn, and prints the peak memory beside the file's bytes.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -18,6 +24,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -25,13 +32,16 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "BigHistory.h"
 #include "core/ApiKeyStats.h"
+#include "core/FileUpload.h"
 #include "core/GeminiDM.h"
 #include "core/LoopMainThread.h"
 #include "core/RequestThread.h"
 #include "core/WireFormat.h"
+#include "storage/Attachments.h"
 #include "tools/gemini-emulator/GeminiEmulator.h"
 
 namespace tarvok::bench {
@@ -286,19 +296,209 @@ void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) {
 }
 BENCHMARK(BM_SmallTurnBareCurlOnAThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Peak resident memory of this process so far, in bytes (Linux).
-std::size_t PeakResidentBytes() {
+// ---- A 200 MB file through the Files API ----
+//
+// The file a user attaches (a video of 200 MB), made once under TARVOK_BENCH_DATA (else
+// the temporary folder) and kept for later runs. Random bytes, as a compressed video is.
+constexpr std::uint64_t kUploadFileBytes = 200'000'000;
+
+std::filesystem::path UploadFilePath() {
+  const char* data = std::getenv("TARVOK_BENCH_DATA");
+  const std::filesystem::path folder = data && *data ? std::filesystem::path(data) : TempDir();
+  return folder / "upload-200MB.mp4";
+}
+
+// The file, made when it is missing or has another size; empty when it cannot be written.
+std::string UploadFile() {
+  const std::filesystem::path path = UploadFilePath();
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) == kUploadFileBytes && !ec) return PathToUtf8(path);
+  std::filesystem::create_directories(path.parent_path(), ec);
+  const std::filesystem::path part = path.string() + ".part";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint64_t> piece(1 << 19);  // 4 MiB
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (std::uint64_t left = kUploadFileBytes; left > 0 && out;) {
+      // xorshift64*: about a gigabyte a second, where the disk is the limit.
+      for (std::uint64_t& v : piece) {
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        v = x * 0x2545F4914F6CDD1Dull;
+      }
+      const std::uint64_t n = std::min<std::uint64_t>(left, piece.size() * sizeof piece[0]);
+      out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
+      left -= n;
+    }
+    if (!out) return {};
+  }
+  std::filesystem::rename(part, path, ec);
+  return ec ? std::string() : PathToUtf8(path);
+}
+
+// The attachment as the window makes it when the file is attached: its Base64 in the chat.
+const TContentPart& UploadPart() {
+  static const TContentPart part = [] {
+    TContentPart p;
+    const std::string file = UploadFile();
+    if (file.empty()) return p;
+    p.PartType = TPartType::ptInlineData;
+    p.MimeType = GetMimeTypeFromFileExt(file);
+    try {
+      p.Base64Data = TSharedText(FileToBase64(file, p.Text));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());  // the figures that need it say they failed
+    }
+    p.FileName = file;
+    return p;
+  }();
+  return part;
+}
+
+// The upload alone, as the worker makes it: the start, the bytes decoded from the chat's
+// Base64 as they go, and the looks at the file until it is ready.
+void BM_UploadFile(benchmark::State& AState) {
+  const TContentPart& part = UploadPart();
+  if (part.Base64Data.empty()) {
+    AState.SkipWithError("the file to upload could not be made or read");
+    return;
+  }
+  TStopToken stop;
+  TUploadContext context;
+  context.UrlPattern = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+  context.ApiKey = "bench-key";
+  context.Stop = &stop;
+  for (auto _ : AState) {
+    try {
+      if (UploadAttachment(part, context).Uri.empty()) throw TRequestError("TUploadError", "no uri");
+    } catch (const TRequestError& e) {
+      AState.SkipWithError((std::string("the upload failed: ") + e.what()).c_str());
+      break;
+    } catch (const THttpStatusError& e) {
+      AState.SkipWithError(("the upload failed: HTTP " + std::to_string(e.Status)).c_str());
+      break;
+    }
+  }
+  AState.counters["file_MB"] = static_cast<double>(kUploadFileBytes) / 1e6;
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * kUploadFileBytes));
+}
+BENCHMARK(BM_UploadFile)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// A chat whose first turn sent the file through the Files API: what the service made of
+// it once, then kept, so that every later turn refers to the uri. Empty when that failed.
+struct TUploadedChat {
+  TChatHistory History;
+  std::string Error;
+};
+
+const TUploadedChat& UploadedChat() {
+  static const TUploadedChat chat = [] {
+    TUploadedChat c;
+    const TContentPart& part = UploadPart();
+    if (part.Base64Data.empty()) {
+      c.Error = "the file to upload could not be made or read";
+      return c;
+    }
+    TLoopMainThread loop;
+    TGeminiDM dm(loop);
+    dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+    dm.UseFilesApi = true;
+    bool done = false, failed = false;
+    std::string result;
+    dm.GenerateContent("bench-key", "gemini-2.5-flash", {{TPartType::ptText, "Что происходит в этом видео?", "", {}, ""}, part},
+                       false, MakeCallback([&](const std::string& R, const TTokenUsage&, const TResultFlags& F) {
+                         result = R;
+                         failed = F.Failed;
+                         done = true;
+                       }),
+                       true);
+    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(5)) || failed) {
+      c.Error = "the turn with the file failed: " + result.substr(0, 300);
+      return c;
+    }
+    loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+    if (dm.FChatHistory.size() != 2 || dm.FChatHistory[0].Parts.size() != 2 || dm.FChatHistory[0].Parts[1].FileUri.empty()) {
+      c.Error = "the file did not go through the Files API";
+      return c;
+    }
+    c.History = dm.FChatHistory;
+    return c;
+  }();
+  return chat;
+}
+
+// The body of the turn after the upload, as the worker makes it; empty when the file's
+// turn would be left out of it (then the figure would be a plain small turn's).
+std::string TurnAfterUploadBody(const TGeminiDM& ADm) {
+  TChatHistory sent;
+  TGeminiDM::TrimHistoryToTokenLimit(UploadedChat().History, SmallTurn(), ADm.MaxContextTokens, sent);
+  THistoryItem next;
+  next.Role = "user";
+  next.Parts = SmallTurn();
+  sent.push_back(std::move(next));
+  const std::string body = BuildChatBody(sent, ADm.Settings(), false);
+  return body.find("\"file_data\"") == std::string::npos ? std::string() : body;
+}
+
+// The next small text turn of that chat, as BM_SmallTextTurn sends one: the body carries
+// the earlier turns and refers to the file by its uri.
+void BM_TurnAfterUpload(benchmark::State& AState) {
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  const TUploadedChat& chat = UploadedChat();
+  if (!chat.Error.empty()) {
+    AState.SkipWithError(chat.Error.c_str());
+    return;
+  }
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+  dm.UseFilesApi = true;
+  const std::size_t bodyBytes = TurnAfterUploadBody(dm).size();
+  if (bodyBytes == 0) {
+    AState.SkipWithError("the turn after the upload would not refer to the file");
+    return;
+  }
+  int uploads = 0;
+  TRequestOptions options;
+  options.OnUploaded = [&uploads](const std::vector<TUploadedFile>& AFiles) { uploads += static_cast<int>(AFiles.size()); };
+  for (auto _ : AState) {
+    dm.FChatHistory = chat.History;
+    bool done = false, failed = false;
+    dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
+                       MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
+                         failed = F.Failed;
+                         done = true;
+                       }),
+                       true, options);
+    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed || uploads != 0) {
+      AState.SkipWithError(uploads != 0 ? "the turn uploaded the file again" : "the turn after the upload failed");
+      break;
+    }
+  }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();
+  AState.counters["body_KB"] = static_cast<double>(bodyBytes) / 1e3;
+}
+BENCHMARK(BM_TurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A memory figure of this process from /proc/self/status, in bytes (Linux).
+std::size_t StatusBytes(const std::string& AField) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) {
-      std::istringstream in(line.substr(6));
+    if (line.rfind(AField, 0) == 0) {
+      std::istringstream in(line.substr(AField.size()));
       std::size_t kb = 0;
       in >> kb;
       return kb * 1024;
     }
   return 0;
 }
+
+// Peak resident memory of this process so far.
+std::size_t PeakResidentBytes() { return StatusBytes("VmHWM:"); }
 
 // The turn sent once through the worker to the emulator program, then the process's peak
 // memory: the chat's attachments, and whatever the send adds to them. The emulator must
@@ -332,6 +532,51 @@ int PeakSend() {
   return 0;
 }
 
+// The file attached as the window attaches it, then its turn sent once through the worker
+// to the emulator program (the upload, the looks, the turn that refers to the uri) and the
+// next turn after it; then the process's peak memory, and how far it rose above what the
+// process held before the file was attached (the program and its libraries), beside the
+// file's bytes.
+int PeakUpload() {
+  const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
+  if (!url || !*url) {
+    std::fprintf(stderr, "--peak-upload needs TARVOK_BENCH_EMULATOR (an emulator in another process)\n");
+    return 2;
+  }
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  // The program and its libraries as they are before the file is attached.
+  const std::size_t before = StatusBytes("VmRSS:");
+  const TUploadedChat& chat = UploadedChat();
+  if (!chat.Error.empty()) {
+    std::fprintf(stderr, "%s\n", chat.Error.c_str());
+    return 1;
+  }
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = std::string(url) + "/v1beta/models/%s:%s?key=";
+  dm.UseFilesApi = true;
+  dm.FChatHistory = chat.History;
+  bool done = false, failed = false;
+  dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
+                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
+                       failed = F.Failed;
+                       done = true;
+                     }),
+                     true);
+  if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed) {
+    std::fprintf(stderr, "the turn after the upload failed\n");
+    return 1;
+  }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();
+  const std::size_t peak = PeakResidentBytes();
+  std::printf("peak_bytes %zu\nresident_before_bytes %zu\npeak_growth_bytes %zu\nfile_bytes %llu\nattachment_base64_bytes %zu\n",
+              peak, before, peak - std::min(peak, before), static_cast<unsigned long long>(kUploadFileBytes),
+              UploadPart().Base64Data.size());
+  return 0;
+}
+
 int WriteBody(const char* AFileName) {
   const std::string body = TurnBody();
   std::ofstream out(AFileName, std::ios::binary | std::ios::trunc);
@@ -351,6 +596,13 @@ int WriteBody(const char* AFileName) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--write-body") return tarvok::bench::WriteBody(argv[2]);
   if (argc == 2 && std::string_view(argv[1]) == "--peak-send") return tarvok::bench::PeakSend();
+  if (argc == 2 && std::string_view(argv[1]) == "--peak-upload") return tarvok::bench::PeakUpload();
+  if (argc == 2 && std::string_view(argv[1]) == "--upload-file") {
+    const std::string file = tarvok::bench::UploadFile();
+    if (file.empty()) return 1;
+    std::printf("%s\n", file.c_str());
+    return 0;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -2,9 +2,16 @@
 // size, text in Russian and English. TARVOK_SEARCH_BENCH_FILES sets the number of chats
 // (default 2000, about 1 GB); the folder is kept in the temporary folder between runs.
 // Beside the searches, the reference for a word every chat holds: simdjson validating
-// every file of the folder. "SearchBench --print-folder" prepares the folder and prints it.
+// every file of the folder; for the other words, ripgrep (rg -i -l -F, the words as the files
+// spell them) run as a process of its own over the same folder, so that with random
+// interleaving a spell of load falls on both sides alike. "SearchBench --print-folder"
+// prepares the folder and prints it.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <simdjson.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string_view>
@@ -113,6 +120,61 @@ void BM_SearchCommonWord(benchmark::State& AState) { RunSearch(AState, {"при�
 BENCHMARK(BM_SearchRareWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchMissingWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SearchCommonWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A word as the chat files hold it: ASCII JSON writes every other letter as \uXXXX.
+std::string JsonEscaped(const std::string& AWord) {
+  std::string out;
+  for (std::size_t i = 0; i < AWord.size();) {
+    const auto c = static_cast<unsigned char>(AWord[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // Two- and three-byte letters: the words here are Cyrillic.
+    const std::size_t n = c >= 0xE0 ? 3 : 2;
+    unsigned cp = c & (n == 3 ? 0x0Fu : 0x1Fu);
+    for (std::size_t k = 1; k < n && i + k < AWord.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(AWord[i + k]) & 0x3Fu);
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04X", cp);
+    out += buf;
+    i += n;
+  }
+  return out;
+}
+
+// ripgrep over the chat folder, its list of files thrown away, as hyperfine would run it.
+void RunRg(benchmark::State& AState, const std::vector<std::string>& AWords) {
+  static const fs::path root = PrepareFolder();
+  std::vector<std::string> args{"rg", "-i", "-l", "-F"};
+  for (const std::string& w : AWords) {
+    args.push_back("-e");
+    args.push_back(JsonEscaped(w));
+  }
+  args.push_back(PathToUtf8(root / "chats"));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  for (auto _ : AState) {
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ) != 0 || ::waitpid(pid, &status, 0) != pid ||
+        !WIFEXITED(status) || WEXITSTATUS(status) > 1) {  // 1: nothing found
+      AState.SkipWithError("rg did not run");
+      break;
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  AState.SetBytesProcessed(static_cast<std::int64_t>(AState.iterations() * GFolderBytes));
+}
+
+void BM_RgRareWord(benchmark::State& AState) { RunRg(AState, {"редкоеслово"}); }
+void BM_RgMissingWord(benchmark::State& AState) { RunRg(AState, {"несуществующее", "nowhere"}); }
+BENCHMARK(BM_RgRareWord)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RgMissingWord)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ValidateEveryFile(benchmark::State& AState) {
   static const fs::path root = PrepareFolder();

@@ -314,6 +314,8 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
     headers.reset(grown);
   };
   if (post && ARequest.Body && !ARequest.ContentType.empty()) addHeader("Content-Type: " + ARequest.ContentType);
+  // A body of no stated type (a file's bytes) would otherwise go out labelled as a form.
+  else if (post && ARequest.Body) addHeader("Content-Type:");
   // Without this libcurl waits for "100 Continue" before sending a large body.
   if (post) addHeader("Expect:");
   for (const std::string& line : ARequest.Headers) addHeader(line);

@@ -58,6 +58,19 @@ bool FlushFileToDisk(std::FILE* AFile);
 // a flush at the end waits only for the last pieces; a hint that may do nothing.
 void StartFileWriteBack(std::FILE* AFile, std::uint64_t AOffset, std::uint64_t ALength);
 
+// Asks that the memory of a large buffer about to be written be backed by large pages
+// where the system offers them on request (Linux's transparent huge pages): a few hundred
+// megabytes of fresh memory then cost a few hundred page faults instead of a hundred
+// thousand. A hint that may do nothing; the buffer's content is unchanged.
+void AdviseLargePages(void* AData, std::size_t ASize);
+// The size from which a buffer is worth that advice.
+inline constexpr std::size_t kLargeBufferBytes = 4u << 20;
+
+// Gives the memory the allocator holds free back to the system (glibc keeps freed pages
+// in its heap, resident, for later allocations). Worth it after a burst of large
+// temporaries; does nothing where the allocator offers no such call.
+void ReturnFreeMemory();
+
 // A number that grows with time, in milliseconds (GetTickCount's role).
 unsigned long long TickCountMs();
 // An id of the calling thread as a decimal number.

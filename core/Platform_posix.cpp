@@ -2,6 +2,10 @@
 #include <iconv.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
@@ -148,6 +152,25 @@ void StartFileWriteBack(std::FILE* AFile, std::uint64_t AOffset, std::uint64_t A
   (void)AFile;
   (void)AOffset;
   (void)ALength;
+#endif
+}
+
+void AdviseLargePages(void* AData, std::size_t ASize) {
+#ifdef MADV_HUGEPAGE
+  // Only whole large pages inside the buffer: the advice applies to the pages it covers.
+  constexpr std::uintptr_t kLargePage = 2u << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(AData) + kLargePage - 1) & ~(kLargePage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(AData) + ASize) & ~(kLargePage - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)AData;
+  (void)ASize;
+#endif
+}
+
+void ReturnFreeMemory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
 #endif
 }
 

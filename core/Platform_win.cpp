@@ -145,4 +145,8 @@ bool FlushFileToDisk(std::FILE* AFile) { return _commit(_fileno(AFile)) == 0; }
 
 void StartFileWriteBack(std::FILE*, std::uint64_t, std::uint64_t) {}
 
+void AdviseLargePages(void*, std::size_t) {}
+
+void ReturnFreeMemory() {}
+
 }  // namespace tarvok

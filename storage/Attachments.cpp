@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <utility>
 
 #include "core/Files.h"
@@ -102,6 +103,9 @@ constexpr std::pair<std::string_view, std::string_view> kMimeTypes[] = {
     {".pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
 };
 
+// A whole number of 3-byte groups.
+constexpr std::size_t kFilePieceBytes = 3 * 1024 * 1024;
+
 bool IsRegularFile(const std::string& name) {
   if (name.empty()) return false;
   // Folders, pipes and devices count as missing: opening a pipe would block the window.
@@ -139,9 +143,28 @@ std::string FileToBase64(const std::string& AFileName, std::string& ASanitizedTe
     ASanitizedText = SanitizeTextFile(AFileName);
     return Base64Encode(ASanitizedText);
   }
-  const std::optional<std::string> bytes = ReadWholeFile(PathFromUtf8(AFileName));
-  if (!bytes) throw TFileError("Не удалось открыть файл " + AFileName);
-  return Base64Encode(*bytes);
+  // Read and encoded piece by piece: a video of a gigabyte is then held once, as its
+  // Base64, and never beside a whole copy of its bytes.
+  std::ifstream in(PathFromUtf8(AFileName), std::ios::binary);
+  if (!in) throw TFileError("Не удалось открыть файл " + AFileName);
+  std::string out;
+  try {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(AFileName), ec);
+    if (!ec) out.reserve(Base64EncodedLength(static_cast<std::size_t>(size)));
+    std::string piece(kFilePieceBytes, '\0');
+    while (in) {
+      in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+      const auto got = static_cast<std::size_t>(in.gcount());
+      // Every piece but the last is a whole number of 3-byte groups, so the pieces'
+      // encodings join into the file's.
+      if (got > 0) Base64EncodeAppend(out, std::string_view(piece.data(), got));
+    }
+  } catch (const std::bad_alloc&) {
+    throw TFileError("Не удалось открыть файл " + AFileName);  // no memory for it: as unreadable
+  }
+  if (in.bad()) throw TFileError("Не удалось открыть файл " + AFileName);
+  return out;
 }
 
 bool DeleteFileFromHistory(TChatHistory& AHistory, std::int32_t& ATokens, int AMessageIndex,

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/Platform.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
@@ -259,6 +261,8 @@ bool Base64FromJsonString(std::string_view AContent, std::string& AOut) {
   // large blocks: the result is written once, never filled with zeros first.
   AOut.clear();
   AOut.reserve(AContent.size());
+  // An attachment of many megabytes is fresh memory written once, page by page.
+  if (AOut.capacity() >= kLargeBufferBytes) AdviseLargePages(AOut.data(), AOut.capacity());
   constexpr std::size_t kBlock = 32 * 1024;
   char buffer[kBlock + 16];
   const char* p = AContent.data();

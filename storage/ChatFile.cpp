@@ -351,6 +351,7 @@ bool ReadChatFileInto(const std::string& AFileName, TChatHistory& AHistory, std:
   in.seekg(0, std::ios::beg);
   simdjson::padded_string buffer(static_cast<std::size_t>(size));
   if (buffer.data() == nullptr) return true;  // no memory for it: as unreadable
+  if (buffer.size() >= kLargeBufferBytes) AdviseLargePages(buffer.data(), buffer.size());
   if (!in.read(buffer.data(), size)) return true;
   std::string_view text(buffer.data(), buffer.size());
   std::size_t skip = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;

@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -112,6 +113,67 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
   return true;
 }
 
+// A JSON string's content, decoded and lower-cased as AppendLower does, in one pass, for
+// the common content: ASCII characters and escapes of ASCII and Cyrillic (U+0400..U+047F)
+// letters, as the chat files write them. False for anything else (a raw byte above 0x7F,
+// another escape, a broken one), which the general way reads; AOut is then unspecified.
+bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
+  // Never longer than the content: a character stays one byte, an escape of two or six
+  // becomes one or two.
+  AOut.resize(AContent.size());
+  char* o = AOut.data();
+  const char* p = AContent.data();
+  const char* const end = p + AContent.size();
+  auto lowerAscii = [](unsigned c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  while (p < end) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c != '\\') {
+      if (c >= 0x80) return false;
+      *o++ = lowerAscii(c);
+      ++p;
+      continue;
+    }
+    if (end - p < 2) return false;
+    switch (p[1]) {
+      case '"': *o++ = '"'; break;
+      case '\\': *o++ = '\\'; break;
+      case '/': *o++ = '/'; break;
+      case 'b': *o++ = '\b'; break;
+      case 'f': *o++ = '\f'; break;
+      case 'n': *o++ = '\n'; break;
+      case 'r': *o++ = '\r'; break;
+      case 't': *o++ = '\t'; break;
+      case 'u': {
+        if (end - p < 6) return false;
+        const int h0 = hex(p[2]), h1 = hex(p[3]), h2 = hex(p[4]), h3 = hex(p[5]);
+        if ((h0 | h1 | h2 | h3) < 0) return false;
+        const unsigned v = static_cast<unsigned>(h0 << 12 | h1 << 8 | h2 << 4 | h3);
+        if (v < 0x80) {
+          *o++ = lowerAscii(v);
+        } else if (v >= 0x400 && v < 0x480) {
+          const unsigned lower = v < 0x410 ? v + 0x50 : v < 0x430 ? v + 0x20 : v;
+          *o++ = static_cast<char>(0xC0 | (lower >> 6));
+          *o++ = static_cast<char>(0x80 | (lower & 0x3F));
+        } else {
+          return false;
+        }
+        p += 6;
+        continue;
+      }
+      default: return false;
+    }
+    p += 2;
+  }
+  AOut.resize(static_cast<std::size_t>(o - AOut.data()));
+  return true;
+}
+
 // The closing quote of a JSON string whose content starts at AFrom.
 std::size_t JsonStringEnd(std::string_view AJson, std::size_t AFrom) {
   for (std::size_t q = AFrom; (q = AJson.find('"', q)) != std::string_view::npos; ++q) {
@@ -155,6 +217,10 @@ class TQuickLook {
     // A word with a blank can span two parts, which the full match joins with one.
     for (const std::string& w : FWords)
       if (w.empty() || w.find(' ') != std::string::npos || w.find("\xEF\xBF\xBD") != std::string::npos) FUsable = false;
+    // Russian text is mostly the two lead bytes of its letters, which a search by the first
+    // byte finds everywhere: a search that skips by the word's length looks at far fewer.
+    if (FUsable)
+      for (const std::string& w : FWords) FSearchers.emplace_back(w.begin(), w.end());
   }
 
   bool MayMatch(std::string_view AJson) {
@@ -183,11 +249,13 @@ class TQuickLook {
       if (valueEnd == std::string_view::npos) return false;
       i = valueEnd + 1;
       const std::string_view raw = AJson.substr(value + 1, valueEnd - value - 1);
-      if (!DecodeJsonString(raw, FDecoded) || !simdjson::validate_utf8(FDecoded.data(), FDecoded.size())) return true;
-      FLower.clear();
-      AppendLower(FLower, FDecoded);
-      for (const std::string& w : FWords)
-        if (FLower.find(w) != std::string::npos) return true;
+      if (!DecodeLowerCommonJsonString(raw, FLower)) {
+        if (!DecodeJsonString(raw, FDecoded) || !simdjson::validate_utf8(FDecoded.data(), FDecoded.size())) return true;
+        FLower.clear();
+        AppendLower(FLower, FDecoded);
+      }
+      for (const auto& searcher : FSearchers)
+        if (std::search(FLower.begin(), FLower.end(), searcher) != FLower.end()) return true;
     }
     return false;
   }
@@ -197,6 +265,7 @@ class TQuickLook {
   static std::size_t SkipBlanks(std::string_view AJson, std::size_t i) { return SkipJsonBlanks(AJson, i); }
 
   const std::vector<std::string>& FWords;
+  std::vector<std::boyer_moore_horspool_searcher<std::string::const_iterator>> FSearchers;
   bool FUsable = true;
   std::string FDecoded, FLower;
 };

@@ -83,6 +83,17 @@ TEST(Base64Body, DecodesAsItIsReadInPiecesOfAnySize) {
   }
 }
 
+// A stored attachment whose data is damaged fails its upload rather than sending other bytes.
+TEST(Base64Body, RefusesDataThatIsNotBase64) {
+  for (const char* bad : {"QU*DREVG", "QUJDRE*G", "QUJD\nREVG", "QU=DREVG"}) {
+    for (const std::size_t piece : {1u, 16u}) {
+      TBase64Body body(bad);
+      char buffer[16];
+      EXPECT_THROW(while (body.Read(buffer, piece)) {}, TRequestError) << bad << " in pieces of " << piece;
+    }
+  }
+}
+
 TEST(Rfc3339, ReadsTheServiceTimes) {
   using namespace std::chrono;
   const auto at = [](long long ASeconds) { return system_clock::time_point(seconds(ASeconds)); };
@@ -115,6 +126,7 @@ TEST(FilesApi, ABigAttachmentGoesUpOnceAndIsReferredToByUri) {
   EXPECT_EQ(start.Body, R"({"file":{"display_name":"clip.mp4"}})");
   EXPECT_EQ(requests[1].Header("X-Goog-Upload-Command"), "upload, finalize");
   EXPECT_EQ(requests[1].Header("X-Goog-Upload-Offset"), "0");
+  EXPECT_EQ(requests[1].Header("Content-Type"), "") << "the file's bytes are no form";
   EXPECT_TRUE(requests[1].Body == bytes) << "the bytes decoded from the stored Base64";
   const std::string uri = h.Server.BaseUrl() + "/v1beta/files/" + requests[2].Path.substr(14);
   const std::string escapedUri = AsSent(uri);

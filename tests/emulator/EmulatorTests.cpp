@@ -159,6 +159,31 @@ TEST_F(EmulatorTest, LargeBodyArrivesWhole) {
   }
 }
 
+// Resident memory of this process (Linux), in bytes.
+std::size_t ResidentBytes() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  std::size_t kb = 0;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmRSS: %zu kB", &kb) == 1) break;
+  std::fclose(f);
+  return kb * 1024;
+}
+
+// Benchmarks and the demo post hundreds of megabytes to a program that records every
+// request without its body: what it does not record, it must not keep either.
+TEST_F(EmulatorTest, ABodyNotRecordedIsNotKept) {
+  FEmu.SetRecordBodies(false);
+  constexpr std::size_t kSize = 40u << 20;
+  constexpr int kPosts = 5;
+  const std::string body(kSize, 'x');
+  const std::size_t before = ResidentBytes();
+  for (int i = 0; i < kPosts; ++i) ASSERT_EQ(CurlRequest(Url(), body).Code, CURLE_OK);
+  ASSERT_EQ(FEmu.Requests().size(), static_cast<std::size_t>(kPosts));
+  EXPECT_LT(ResidentBytes() - before, 2 * kSize) << "every body of " << kPosts << " posts kept";
+}
+
 TEST(EmulatorTls, ServesWithItsCaAndFailsWithoutIt) {
   auto owner = std::make_unique<TGeminiEmulator>(true);
   TGeminiEmulator& emu = *owner;

@@ -101,6 +101,13 @@ TEST(Attachments, TakesTheExtensionAfterTheLastSeparatorOnly) {
   EXPECT_FALSE(IsTextMimeType("text"));
 }
 
+// Bytes that differ from one 3-byte group to the next, so a misplaced piece shows.
+std::string Pattern(std::size_t ASize) {
+  std::string bytes(ASize, '\0');
+  for (std::size_t i = 0; i < ASize; ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+  return bytes;
+}
+
 TEST(Attachments, EncodesTextFilesAsUtf8AndOtherFilesRaw) {
   TTestFolder folder;
   struct Case {
@@ -119,6 +126,10 @@ TEST(Attachments, EncodesTextFilesAsUtf8AndOtherFilesRaw) {
       // Not text: the bytes go as they are, even when they are not UTF-8.
       {"raw.png", "\x89PNG\r\n\x1A\n\xCF\xF0", Base64Encode("\x89PNG\r\n\x1A\n\xCF\xF0"), ""},
       {"unknown.bin", "\xCF\xF0", "z/A=", ""},
+      // Big files are read in pieces of 3 MiB: one whole piece, and pieces with a tail of 1 and 2 bytes.
+      {"one-piece.mp4", Pattern(3 << 20), Base64Encode(Pattern(3 << 20)), ""},
+      {"piece-and-1.mp4", Pattern((3 << 20) + 1), Base64Encode(Pattern((3 << 20) + 1)), ""},
+      {"pieces-and-2.mp4", Pattern((6 << 20) + 2), Base64Encode(Pattern((6 << 20) + 2)), ""},
   };
   for (const Case& c : cases) {
     std::string text = "stale";

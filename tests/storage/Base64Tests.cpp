@@ -184,5 +184,22 @@ TEST(Base64, ReadsOnlyBase64AndEscapedSlashesFromJsonStringContent) {
   }
 }
 
+// An attachment of many megabytes is read into memory asked for in large pages: the same
+// text comes back, escapes at the edges and in the middle.
+TEST(Base64, ReadsContentOfManyMegabytesFromJsonString) {
+  const std::string raw(6u << 20, '\xFB');  // Base64 of it is mostly "+" and "/"
+  const std::string text = Base64Encode(raw);
+  std::string escaped;
+  AppendJsonEscaped(escaped, text);
+  ASSERT_GT(escaped.size(), text.size());
+  std::string back;
+  ASSERT_TRUE(Base64FromJsonString(escaped, back));
+  EXPECT_TRUE(back == text);
+  std::string decoded;
+  ASSERT_TRUE(Base64Decode(back, decoded));
+  EXPECT_TRUE(decoded == raw);
+}
+
 }  // namespace
+
 }  // namespace tarvok

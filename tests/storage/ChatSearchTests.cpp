@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/Files.h"
+#include "core/Text.h"
 #include "storage/ChatLibrary.h"
 #include "storage/ChatSearch.h"
 #include "TestFolder.h"
@@ -120,6 +122,25 @@ TEST(ChatSearch, TheQuickLookPassesOverOnlyWhatCannotMatch) {
       {"a quote after backslashes in data", Chat(R"({"parts":[{"text":"a\\"},{"text":"nowhere"}]})"), {"nowhere"}, true},
   };
   for (const Case& c : cases) EXPECT_EQ(ChatMayMatch(c.File, c.Query), c.MayMatch) << c.Name;
+}
+
+// The quick look reads the escapes the chat files are made of (ASCII and Cyrillic) its own
+// short way: for every escape up to U+04FF and past it, in either case of hex, as a word's
+// middle or its capital, it must find a word exactly when the full match does.
+TEST(ChatSearch, TheQuickLookReadsEveryEscapeAsTheFullMatchDoes) {
+  for (unsigned v = 1; v < 0x500; ++v) {
+    std::string letter;
+    AppendUtf8(letter, static_cast<char32_t>(v));
+    for (const char* format : {"\\u%04X", "\\u%04x"}) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, format, v);
+      const std::string file = Chat(std::string(R"({"parts":[{"text":"Q)") + escape + R"(z"}]})");
+      for (const std::string& word : {NormaliseSearchQuery("q" + letter + "z"), "q" + letter + "z"}) {
+        const bool found = MatchChatText(file, {word}) == TChatMatch::Match;
+        EXPECT_EQ(ChatMayMatch(file, {word}), found) << escape << " as " << word;
+      }
+    }
+  }
 }
 
 class ChatSearchFolder : public ::testing::Test {

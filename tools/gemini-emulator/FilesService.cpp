@@ -112,7 +112,8 @@ std::optional<TScriptedReply> TFilesService::Handle(const TRecordedRequest& AReq
   file.DisplayName = pending->second.DisplayName;
   file.MimeType = pending->second.MimeType;
   file.Uri = ABaseUrl + std::string(kFilesPath) + id;
-  file.Bytes = ARequest.Body;
+  file.Size = ARequest.Body.size();
+  if (FKeepBytes) file.Bytes = ARequest.Body;
   file.Expires = std::chrono::system_clock::now() + FLifetime;
   file.LooksLeft = FProcessingLooks;
   file.Failed = FFailProcessing;
@@ -131,7 +132,7 @@ std::string TFilesService::FileJson(const TFile& AFile) const {
       .Member("name", AFile.Name)
       .Member("displayName", AFile.DisplayName)
       .Member("mimeType", AFile.MimeType)
-      .Member("sizeBytes", std::to_string(AFile.Bytes.size()))
+      .Member("sizeBytes", std::to_string(AFile.Size))
       .Member("expirationTime", Rfc3339(AFile.Expires))
       .Member("uri", AFile.Uri)
       .Member("state", state)
@@ -184,6 +185,11 @@ void TFilesService::SetLifetime(std::chrono::seconds ALifetime) {
 void TFilesService::SetInlineDataLimit(std::size_t ABytes) {
   std::lock_guard lock(FLock);
   FInlineLimit = ABytes;
+}
+
+void TFilesService::SetKeepBytes(bool AKeep) {
+  std::lock_guard lock(FLock);
+  FKeepBytes = AKeep;
 }
 
 void TFilesService::ExpireAll() {

@@ -29,6 +29,9 @@ class TFilesService {
   void SetFailProcessing(bool AFail);
   void SetLifetime(std::chrono::seconds ALifetime);
   void SetInlineDataLimit(std::size_t ABytes);
+  // Off: an uploaded file keeps its size but not its bytes (benchmarks and the demo upload
+  // hundreds of megabytes again and again).
+  void SetKeepBytes(bool AKeep);
   void ExpireAll();
   std::size_t FileCount() const;
   std::string FileBytes(const std::string& AName) const;
@@ -36,6 +39,7 @@ class TFilesService {
  private:
   struct TFile {
     std::string Name, DisplayName, MimeType, Uri, Bytes;
+    std::size_t Size = 0;
     std::chrono::system_clock::time_point Expires;
     int LooksLeft = 0;
     bool Failed = false;
@@ -55,6 +59,7 @@ class TFilesService {
   bool FFailProcessing = false;
   std::chrono::seconds FLifetime{48 * 3600};
   std::size_t FInlineLimit = 0;
+  bool FKeepBytes = true;
 };
 
 }  // namespace tarvok::emulator

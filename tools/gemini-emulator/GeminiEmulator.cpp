@@ -116,7 +116,8 @@ struct TGeminiEmulator::TImpl {
     if (Observer) Observer(rec);
     {
       std::lock_guard lock(Mutex);
-      if (!RecordBodies) rec.Body = {};
+      // Emptied by assignment, a string keeps its buffer: hundreds of megabytes an upload.
+      if (!RecordBodies) std::string().swap(rec.Body);
       Recorded.push_back(std::move(rec));
     }
     Changed.notify_all();
@@ -351,6 +352,7 @@ void TGeminiEmulator::SetExpiredCertificate(bool AExpired) { FImpl->ExpiredCerti
 void TGeminiEmulator::SetRecordBodies(bool ARecord) {
   std::lock_guard lock(FImpl->Mutex);
   FImpl->RecordBodies = ARecord;
+  FImpl->Files.SetKeepBytes(ARecord);
 }
 
 void TGeminiEmulator::SetFileProcessingLooks(int ALooks) { FImpl->Files.SetProcessingLooks(ALooks); }

@@ -60,7 +60,8 @@ class TGeminiEmulator {
   bool WaitForRequests(std::size_t ACount, std::chrono::milliseconds ATimeout) const;  // condition variable, no polling sleeps
   // Called on a server thread with each request once it is recorded; set it before Start().
   void SetRequestObserver(std::function<void(const TRecordedRequest&)> AObserver);
-  // Off: requests are still recorded, without their bodies (a long-running demo).
+  // Off: requests are still recorded, without their bodies, and uploaded files without
+  // their bytes (a long-running demo, benchmarks).
   void SetRecordBodies(bool ARecord);
   // TLS: serve a certificate whose validity ended yesterday; set it before Start().
   void SetExpiredCertificate(bool AExpired);
