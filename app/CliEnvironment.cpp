@@ -10,14 +10,16 @@
 
 #include "app/Dialogs.h"
 #include "cli/CliTexts.h"
+#include "core/MainThread.h"
 
 namespace tarvok {
 
 class TCliEnvironmentController::THost : public TCliHost, public std::enable_shared_from_this<THost> {
  public:
-  THost(Dialogs& ADialogs, TCliEnvironmentWidgets AWidgets, QObject* AContext, TCliSystem ASystem)
-      : FDialogs(ADialogs), FWidgets(std::move(AWidgets)), FBox(FWidgets.GeminiCliCheckBox), FContext(AContext),
-        FEnvironment(*this, std::move(ASystem)) {}
+  THost(Dialogs& ADialogs, TCliEnvironmentWidgets AWidgets, TMainThread& AMainThread, QObject* AContext,
+        TCliSystem ASystem)
+      : FDialogs(ADialogs), FWidgets(std::move(AWidgets)), FMainThread(AMainThread),
+        FBox(FWidgets.GeminiCliCheckBox), FContext(AContext), FEnvironment(*this, std::move(ASystem)) {}
 
   TCliEnvironment& Environment() { return FEnvironment; }
   bool IsBusy() const { return FBusy.load() > 0; }
@@ -42,22 +44,12 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
   }
 
   void RunOnUiThread(const std::function<void()>& AStep) override {
-    if (QThread::currentThread() == qApp->thread()) {
-      AStep();
-      return;
-    }
-    // The window may be deleted at any moment on the UI thread, so the step goes to the
-    // application object and asks there, where nothing can delete it meanwhile, whether the
-    // window still lives; a window that is gone drops the step. An application that ends
-    // first deletes the call unrun, which releases the waiting thread too.
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return;
-    QMetaObject::invokeMethod(
-        app,
-        [this, &AStep] {
-          if (FContext) AStep();
-        },
-        Qt::BlockingQueuedConnection);
+    // The window may be deleted at any moment on the UI thread, so whether it still lives
+    // is asked there, where nothing can delete it meanwhile; a window that is gone drops
+    // the step. The main-thread link orders what this thread wrote before the step.
+    FMainThread.Synchronize([this, &AStep] {
+      if (FContext) AStep();
+    });
   }
 
   void RunCliTask(const std::string& AStatus, std::function<void()> ATaskLogic) override {
@@ -72,7 +64,7 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
         // A failed task ends silently; the next tick of the box checks again.
       }
       // The cursor is the application's: it comes back even when the window is gone.
-      QMetaObject::invokeMethod(qApp, [] { QApplication::restoreOverrideCursor(); }, Qt::QueuedConnection);
+      self->FMainThread.Queue([] { QApplication::restoreOverrideCursor(); });
       self->RunOnUiThread([&self] {
         if (self->FBox) {
           self->FBox->setEnabled(true);
@@ -86,6 +78,7 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
  private:
   Dialogs& FDialogs;
   TCliEnvironmentWidgets FWidgets;
+  TMainThread& FMainThread;
   QPointer<QCheckBox> FBox;
   QPointer<QObject> FContext;
   TCliEnvironment FEnvironment;
@@ -93,10 +86,10 @@ class TCliEnvironmentController::THost : public TCliHost, public std::enable_sha
 };
 
 TCliEnvironmentController::TCliEnvironmentController(Dialogs& ADialogs, TCliEnvironmentWidgets AWidgets,
-                                                     QWidget* AParent, TCliSystem ASystem)
+                                                     TMainThread& AMainThread, QWidget* AParent, TCliSystem ASystem)
     : QObject(AParent) {
   QCheckBox* box = AWidgets.GeminiCliCheckBox;
-  FHost = std::make_shared<THost>(ADialogs, std::move(AWidgets), this, std::move(ASystem));
+  FHost = std::make_shared<THost>(ADialogs, std::move(AWidgets), AMainThread, this, std::move(ASystem));
   if (box) connect(box, &QCheckBox::toggled, this, &TCliEnvironmentController::GeminiCliCheckBoxClick);
 }
 

@@ -17,6 +17,7 @@ class QCheckBox;
 namespace tarvok {
 
 class Dialogs;
+class TMainThread;
 
 struct TCliEnvironmentWidgets {
   QCheckBox* GeminiCliCheckBox = nullptr;
@@ -28,9 +29,10 @@ struct TCliEnvironmentWidgets {
 class TCliEnvironmentController : public QObject {
   Q_OBJECT
  public:
-  // ASystem defaults to the real system calls.
-  TCliEnvironmentController(Dialogs& ADialogs, TCliEnvironmentWidgets AWidgets, QWidget* AParent,
-                            TCliSystem ASystem = DefaultCliSystem());
+  // Steps of a background task reach the window through AMainThread, which must outlive
+  // every task. ASystem defaults to the real system calls.
+  TCliEnvironmentController(Dialogs& ADialogs, TCliEnvironmentWidgets AWidgets, TMainThread& AMainThread,
+                            QWidget* AParent, TCliSystem ASystem = DefaultCliSystem());
   ~TCliEnvironmentController() override;
 
   // True while a check or command runs in the background (the box is disabled meanwhile).

@@ -102,7 +102,7 @@ TForm1::TForm1(TGeminiDM& AGeminiDM, Dialogs& ADialogs, std::unique_ptr<IChatPag
   cliWidgets.ApiFields = {editApiKey, KreaEdit, UpDown1};
   cliWidgets.SetStatusText = [this](const QString& AText) { SetStatusText(S(AText)); };
   cliWidgets.ModelsChanged = [this] { RunCommand([this] { FSettings->cbModelsChange(); }); };
-  FCliEnvironment = new TCliEnvironmentController(FDialogs, std::move(cliWidgets), this);
+  FCliEnvironment = new TCliEnvironmentController(FDialogs, std::move(cliWidgets), FGeminiDM.MainThread(), this);
 
   WireHandlers();
   new TDesktopActions(*this);  // drops, paste, export, shortcuts; a child of the window

@@ -35,7 +35,10 @@ class TQtMainThread::TReceiver : public QObject {
   std::shared_ptr<TState> FState;
 };
 
-TQtMainThread::TQtMainThread() : FState(std::make_shared<TState>()), FReceiver(std::make_unique<TReceiver>(FState)) {}
+TQtMainThread::TQtMainThread()
+    : FState(std::make_shared<TState>()),
+      FReceiver(std::make_unique<TReceiver>(FState)),
+      FAnnouncement(std::make_unique<QEvent>(kStepEvent)) {}
 
 TQtMainThread::~TQtMainThread() { Close(); }
 
@@ -56,7 +59,10 @@ bool TQtMainThread::Closed() const {
 }
 
 void TQtMainThread::Post(std::function<void()> AStep) {
-  auto* event = new QEvent(kStepEvent);
+  // The announcing event is made inside Qt, as a copy of one made on the main thread: an
+  // application-wide event filter reads it before the receiver takes the lock, so it
+  // carries nothing this thread wrote.
+  QEvent* event = FAnnouncement->clone();
   {
     std::lock_guard lock(FState->Lock);
     if (FState->Closed) {

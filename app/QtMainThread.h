@@ -3,6 +3,7 @@
 // worker waits for it (or, handed over, does not); once Close() has run, every waiting or later step is dropped,
 // so a request that outlives the window neither hangs nor reaches freed objects.
 
+#include <QEvent>
 #include <QObject>
 #include <condition_variable>
 #include <deque>
@@ -42,6 +43,7 @@ class TQtMainThread : public TMainThread {
   void Post(std::function<void()> AStep);
   std::shared_ptr<TState> FState;
   std::unique_ptr<QObject> FReceiver;
+  std::unique_ptr<QEvent> FAnnouncement;  // made here, copied for each step
 };
 
 }  // namespace tarvok

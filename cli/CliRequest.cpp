@@ -1,6 +1,7 @@
 // GenerateContentCLI and its worker thread.
 #include "cli/CliRequest.h"
 
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -221,8 +222,14 @@ TCliOutcome RunCliRequest(const TCliRequest& ARequest) {
   return out;
 }
 
-TGeminiCLIThread::TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, TStringCallback ACallback)
-    : FRequest(std::move(ARequest)), FGeminiDM(AGeminiDM), FCallback(std::move(ACallback)) {}
+namespace {
+std::atomic<int> ActiveCliWorkers{0};
+}  // namespace
+
+TGeminiCLIThread::TGeminiCLIThread(TCliRequest ARequest, TMainThread& AMainThread, TStringCallback ACallback)
+    : FRequest(std::move(ARequest)), FMainThread(AMainThread), FCallback(std::move(ACallback)) {}
+
+int TGeminiCLIThread::ActiveCount() { return ActiveCliWorkers.load(); }
 
 void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AModelName,
                               const TChatHistory& AHistory, bool AUseGoogleSearch, TGeminiDM& AGeminiDM,
@@ -231,11 +238,19 @@ void TGeminiCLIThread::Create(const std::string& AApiKey, const std::string& AMo
                       AStop ? std::move(AStop) : TCliRuns::Instance().NewToken()};
   // When no thread can be made the worker goes with the exception; the caller's guard
   // gives the window back.
-  std::unique_ptr<TGeminiCLIThread> owned(new TGeminiCLIThread(std::move(request), AGeminiDM, std::move(ACallback)));
-  std::thread([worker = owned.get()] {
-    worker->Execute();
-    delete worker;
-  }).detach();
+  std::unique_ptr<TGeminiCLIThread> owned(
+      new TGeminiCLIThread(std::move(request), AGeminiDM.MainThread(), std::move(ACallback)));
+  ++ActiveCliWorkers;
+  try {
+    std::thread([worker = owned.get()] {
+      worker->Execute();
+      delete worker;
+      --ActiveCliWorkers;
+    }).detach();
+  } catch (...) {
+    --ActiveCliWorkers;
+    throw;
+  }
   owned.release();
 }
 
@@ -247,7 +262,7 @@ void TGeminiCLIThread::Execute() {
   FTokenUsage = outcome.Usage;
   FFlags.Failed = outcome.Failed;
   FFlags.Stopped = outcome.Stopped;
-  FGeminiDM.MainThread().Synchronize([this] {
+  FMainThread.Synchronize([this] {
     if (FCallback && *FCallback) (*FCallback)(FResult, FTokenUsage, FFlags);
   });
 }

@@ -14,6 +14,7 @@
 namespace tarvok {
 
 class TGeminiDM;
+class TMainThread;
 
 // The key text under which CLI requests are counted.
 inline constexpr const char* kGeminiCliKey = "GeminiCLI";
@@ -51,18 +52,22 @@ struct TCliOutcome {
 };
 
 // The worker thread. It starts when created and frees itself after calling its completion.
+// It keeps the data module's main-thread link, which lives as long as the process, and not
+// the data module: a run that ends after the window has closed must not touch it.
 class TGeminiCLIThread {
  public:
   static void Create(const std::string& AApiKey, const std::string& AModelName, const TChatHistory& AHistory,
                      bool AUseGoogleSearch, TGeminiDM& AGeminiDM, TStringCallback ACallback,
                      TStopTokenPtr AStop = nullptr);
+  // Workers started and not yet ended (their completion run or dropped).
+  static int ActiveCount();
 
  private:
-  TGeminiCLIThread(TCliRequest ARequest, TGeminiDM& AGeminiDM, TStringCallback ACallback);
+  TGeminiCLIThread(TCliRequest ARequest, TMainThread& AMainThread, TStringCallback ACallback);
   void Execute();
 
   TCliRequest FRequest;
-  TGeminiDM& FGeminiDM;
+  TMainThread& FMainThread;
   TStringCallback FCallback;
   std::string FResult;
   TTokenUsage FTokenUsage;

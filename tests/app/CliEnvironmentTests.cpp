@@ -20,6 +20,8 @@
 #include "cli/CliTexts.h"
 #include "core/Platform.h"
 #include "tests/app/support/TestDialogs.h"
+#include "app/QtMainThread.h"
+#include "tests/app/support/WindowFixture.h"
 
 namespace tarvok {
 namespace {
@@ -72,15 +74,12 @@ class CliController : public ::testing::Test {
       if (AScript.filename().string().starts_with("gemini_check"))
         std::ofstream(AScript.parent_path() / "gemini_check_log.txt", std::ios::binary) << ACheckLog;
       // What the window shows while the task runs, read on the UI thread.
-      QMetaObject::invokeMethod(
-          qApp,
-          [this] {
-            FDuring.push_back({FBox->isEnabled(),
-                               QApplication::overrideCursor() &&
-                                   QApplication::overrideCursor()->shape() == Qt::WaitCursor,
-                               FStatus});
-          },
-          Qt::BlockingQueuedConnection);
+      TestMainThread().Synchronize([this] {
+        FDuring.push_back({FBox->isEnabled(),
+                           QApplication::overrideCursor() &&
+                               QApplication::overrideCursor()->shape() == Qt::WaitCursor,
+                           FStatus});
+      });
       if (AWhileScriptRuns) AWhileScriptRuns();
       return std::string();
     };
@@ -91,7 +90,7 @@ class CliController : public ::testing::Test {
     widgets.ApiFields = {FApiKey};
     widgets.SetStatusText = [this](const QString& AText) { FStatus = AText; };
     widgets.ModelsChanged = [this] { ++FModelChanges; };
-    FController = new TCliEnvironmentController(FDialogs, std::move(widgets), &FWindow, system);
+    FController = new TCliEnvironmentController(FDialogs, std::move(widgets), TestMainThread(), &FWindow, system);
   }
   bool FlagExists() const { return std::filesystem::exists(FDir / "auth_confirmed.flag"); }
   bool Idle() { return ProcessUntil([this] { return !FController->IsBusy(); }); }

@@ -8,16 +8,20 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLockFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "app/QtText.h"
 #include "app/SingleInstance.h"
 #include "app/UiTexts.h"
 #include "core/ApiKeyStats.h"
+#include "core/ChildEnvironment.h"
 #include "core/DataFolder.h"
 #include "tests/app/support/InjectedFailures.h"
 #include "tests/app/support/WindowFixture.h"
@@ -147,6 +151,37 @@ TEST_F(LifecycleTest, AnUncaughtErrorOfACommandIsShownByTheGeneralReport) {
 
 std::filesystem::path FolderOf(const QTemporaryDir& ADir) { return std::filesystem::path(ADir.path().toStdString()); }
 
+// Started with posix_spawn rather than QProcess: a thread checker cannot follow the clone
+// Qt makes from inside its own library.
+pid_t StartProgram(const std::string& AProgram, const std::string& AErrors = "/dev/null") {
+  std::vector<std::string> env;
+  for (std::string& entry : ChildEnvironmentEntries())
+    if (!entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("QTWEBENGINE_CHROMIUM_FLAGS="))
+      env.push_back(std::move(entry));
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  env.push_back("QTWEBENGINE_CHROMIUM_FLAGS=--no-sandbox --disable-gpu");
+  std::string program = AProgram;
+  char* argv[] = {program.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, AErrors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int error = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, EnvironmentArray(env).data());
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0 ? pid : -1;
+}
+
+// Waits, with this thread's events running, until the program ends; its wait status, or
+// -1 when it has not ended within a minute (it is then killed).
+int WaitForProgram(pid_t APid) {
+  int status = 0;
+  const bool ended = QTest::qWaitFor([&] { return ::waitpid(APid, &status, WNOHANG) == APid; }, 60000);
+  if (ended) return status;
+  ::kill(APid, SIGKILL);
+  ::waitpid(APid, &status, 0);
+  return -1;
+}
+
 TEST(SingleInstance, ASecondStartOnTheFolderBringsTheRunningWindowForwardAndEnds) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -158,17 +193,16 @@ TEST(SingleInstance, ASecondStartOnTheFolderBringsTheRunningWindowForwardAndEnds
 
   // The real program, started from the same folder (its data folder is its own folder).
   std::filesystem::copy_file(TARVOK_EXE, folder / "tarvok");
-  QProcess second;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
-  second.setProcessEnvironment(env);
-  second.start(QString::fromStdString((folder / "tarvok").string()), {});
-  ASSERT_TRUE(second.waitForStarted());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 60000))
-      << "the second program ends by itself";
-  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  QTemporaryDir logs;
+  const std::string errors = (FolderOf(logs) / "errors.txt").string();
+  const pid_t second = StartProgram((folder / "tarvok").string(), errors);
+  ASSERT_GT(second, 0);
+  const int status = WaitForProgram(second);
+  ASSERT_NE(status, -1) << "the second program ends by itself";
+  std::ifstream errorText(errors);
+  const std::string said((std::istreambuf_iterator<char>(errorText)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status)) << said;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << said;
   EXPECT_EQ(asked, 1) << "the running window was asked to the front";
   EXPECT_FALSE(std::filesystem::exists(folder / "chats")) << "the second program wrote nothing";
   EXPECT_FALSE(std::filesystem::exists(folder / "config.ini"));
@@ -199,11 +233,9 @@ TEST(SingleInstance, AFolderWhoseProgramDoesNotAnswerIsRefusedAndADeadProgramsLo
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     lock = file.readAll();
   }
-  QProcess gone;
-  gone.start("true", {});
-  ASSERT_TRUE(gone.waitForStarted());
-  const qint64 deadPid = gone.processId();
-  ASSERT_TRUE(gone.waitForFinished());
+  const pid_t deadPid = StartProgram("/bin/true");
+  ASSERT_GT(deadPid, 0);
+  ASSERT_NE(WaitForProgram(deadPid), -1);
   const qsizetype lineEnd = lock.indexOf('\n');
   ASSERT_GT(lineEnd, 0);
   lock.replace(0, lineEnd, QByteArray::number(deadPid));

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/QtMainThread.h"
+#include "cli/CliRequest.h"
 #include "core/JsonWriter.h"
 #include "core/Platform.h"
 #include "core/RequestThread.h"
@@ -31,7 +32,7 @@ void WindowTest::SetUp() {
 void WindowTest::TearDown() {
   if (FForm) CloseWindow();
   // Requests still running finish against the service; their window is gone.
-  WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0; });
+  WaitFor([] { return TGeminiRequestThread::ActiveCount() == 0 && TGeminiCLIThread::ActiveCount() == 0; });
   FDm.reset();
   std::filesystem::current_path(FOldCwd);
 }
