@@ -133,6 +133,29 @@ std::string EmulatorBase() {
   return local->BaseUrl();
 }
 
+// One turn sent through the worker, as the window sends it, and the loop run until its
+// completion has run on this thread (what the user waits for; the worker's own end posts
+// nothing, so waiting for it would measure the loop's polling slice).
+struct TTurnOutcome {
+  bool Answered = false;  // the completion ran within the time given
+  bool Failed = false;
+  std::string Result;
+};
+TTurnOutcome SendTurn(TLoopMainThread& ALoop, TGeminiDM& ADm, const char* AModel, const TContentParts& AParts,
+                      std::chrono::minutes ALimit, bool AKeepResult = false, const TRequestOptions& AOptions = {}) {
+  TTurnOutcome out;
+  bool done = false;
+  ADm.GenerateContent("bench-key", AModel, AParts, false,
+                      MakeCallback([&](const std::string& R, const TTokenUsage&, const TResultFlags& F) {
+                        if (AKeepResult) out.Result = R;
+                        out.Failed = F.Failed;
+                        done = true;
+                      }),
+                      true, AOptions);
+  out.Answered = ALoop.ProcessUntil([&] { return done; }, ALimit);
+  return out;
+}
+
 void BM_SendChatTurn(benchmark::State& AState) {
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());  // the request counter writes its files there
@@ -147,20 +170,13 @@ void BM_SendChatTurn(benchmark::State& AState) {
 
   for (auto _ : AState) {
     dm.FChatHistory = earlier;
-    bool done = false, failed = false;
-    std::string result;
-    dm.GenerateContent("bench-key", "gemini-2.5-pro", newParts, false, MakeCallback([&](const std::string& R, const TTokenUsage&, const TResultFlags& F) {
-                         result = R;
-                         failed = F.Failed;
-                         done = true;
-                       }),
-                       true);
-    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(10))) {
+    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-pro", newParts, std::chrono::minutes(10), true);
+    if (!turn.Answered) {
       AState.SkipWithError("no answer within ten minutes");
       break;
     }
-    if (failed || dm.FChatHistory.size() != earlier.size() + 2) {
-      AState.SkipWithError(("the request failed: " + result.substr(0, 300)).c_str());
+    if (turn.Failed || dm.FChatHistory.size() != earlier.size() + 2) {
+      AState.SkipWithError(("the request failed: " + turn.Result.substr(0, 300)).c_str());
       break;
     }
   }
@@ -184,16 +200,8 @@ void BM_SmallTextTurn(benchmark::State& AState) {
   dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
   for (auto _ : AState) {
     dm.FChatHistory.clear();
-    bool done = false, failed = false;
-    dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
-                       MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
-                         failed = F.Failed;
-                         done = true;
-                       }),
-                       true);
-    // The completion has run: that is what the user waits for. (The worker's own end posts
-    // nothing, so waiting for it would measure the loop's polling slice.)
-    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed) {
+    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
+    if (!turn.Answered || turn.Failed) {
       AState.SkipWithError("the small turn failed");
       break;
     }
@@ -404,17 +412,11 @@ const TUploadedChat& UploadedChat() {
     TGeminiDM dm(loop);
     dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
     dm.UseFilesApi = true;
-    bool done = false, failed = false;
-    std::string result;
-    dm.GenerateContent("bench-key", "gemini-2.5-flash", {{TPartType::ptText, "Что происходит в этом видео?", "", {}, ""}, part},
-                       false, MakeCallback([&](const std::string& R, const TTokenUsage&, const TResultFlags& F) {
-                         result = R;
-                         failed = F.Failed;
-                         done = true;
-                       }),
-                       true);
-    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(5)) || failed) {
-      c.Error = "the turn with the file failed: " + result.substr(0, 300);
+    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash",
+                                       {{TPartType::ptText, "Что происходит в этом видео?", "", {}, ""}, part},
+                                       std::chrono::minutes(5), true);
+    if (!turn.Answered || turn.Failed) {
+      c.Error = "the turn with the file failed: " + turn.Result.substr(0, 300);
       return c;
     }
     loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
@@ -465,14 +467,9 @@ void BM_TurnAfterUpload(benchmark::State& AState) {
   options.OnUploaded = [&uploads](const std::vector<TUploadedFile>& AFiles) { uploads += static_cast<int>(AFiles.size()); };
   for (auto _ : AState) {
     dm.FChatHistory = chat.History;
-    bool done = false, failed = false;
-    dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
-                       MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
-                         failed = F.Failed;
-                         done = true;
-                       }),
-                       true, options);
-    if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed || uploads != 0) {
+    const TTurnOutcome turn =
+        SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1), false, options);
+    if (!turn.Answered || turn.Failed || uploads != 0) {
       AState.SkipWithError(uploads != 0 ? "the turn uploaded the file again" : "the turn after the upload failed");
       break;
     }
@@ -515,14 +512,8 @@ int PeakSend() {
   TGeminiDM dm(loop);
   dm.GeminiApiUrlBase = std::string(url) + "/v1beta/models/%s:%s?key=";
   dm.FChatHistory.assign(SentHistory().begin(), SentHistory().end() - 1);
-  bool done = false, failed = false;
-  dm.GenerateContent("bench-key", "gemini-2.5-pro", SentHistory().back().Parts, false,
-                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
-                       failed = F.Failed;
-                       done = true;
-                     }),
-                     true);
-  if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(10)) || failed) {
+  const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-pro", SentHistory().back().Parts, std::chrono::minutes(10));
+  if (!turn.Answered || turn.Failed) {
     std::fprintf(stderr, "the send failed\n");
     return 1;
   }
@@ -557,14 +548,8 @@ int PeakUpload() {
   dm.GeminiApiUrlBase = std::string(url) + "/v1beta/models/%s:%s?key=";
   dm.UseFilesApi = true;
   dm.FChatHistory = chat.History;
-  bool done = false, failed = false;
-  dm.GenerateContent("bench-key", "gemini-2.5-flash", SmallTurn(), false,
-                     MakeCallback([&](const std::string&, const TTokenUsage&, const TResultFlags& F) {
-                       failed = F.Failed;
-                       done = true;
-                     }),
-                     true);
-  if (!loop.ProcessUntil([&] { return done; }, std::chrono::minutes(1)) || failed) {
+  const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
+  if (!turn.Answered || turn.Failed) {
     std::fprintf(stderr, "the turn after the upload failed\n");
     return 1;
   }
