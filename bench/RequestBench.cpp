@@ -480,6 +480,36 @@ void BM_TurnAfterUpload(benchmark::State& AState) {
 }
 BENCHMARK(BM_TurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same next turn of the same chat had its first turn carried no file: the reference
+// that tells what the file, referred to by uri, adds to every later turn.
+void BM_TurnAfterTextOnly(benchmark::State& AState) {
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  const TUploadedChat& chat = UploadedChat();
+  if (!chat.Error.empty()) {
+    AState.SkipWithError(chat.Error.c_str());
+    return;
+  }
+  TChatHistory textOnly = chat.History;
+  for (THistoryItem& item : textOnly)
+    std::erase_if(item.Parts, [](const TContentPart& APart) { return APart.PartType != TPartType::ptText; });
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+  dm.UseFilesApi = true;
+  for (auto _ : AState) {
+    dm.FChatHistory = textOnly;
+    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
+    if (!turn.Answered || turn.Failed) {
+      AState.SkipWithError("the turn of the text-only chat failed");
+      break;
+    }
+  }
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();
+}
+BENCHMARK(BM_TurnAfterTextOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // A memory figure of this process from /proc/self/status, in bytes (Linux).
 std::size_t StatusBytes(const std::string& AField) {
   std::ifstream status("/proc/self/status");
