@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 
+#include "LoopbackPort.h"
 #include "RequestHarness.h"
 #include "SampleHistories.h"
 #include "core/StopToken.h"
@@ -654,7 +655,7 @@ class TNghttpd {
     CaCert = certs.CaCert.string();
     const std::filesystem::path docs = AFolder / "htdocs";
     std::filesystem::create_directories(docs);
-    Port = FreePort();
+    Port = test::FreeLoopbackPort();
     const std::string port = std::to_string(Port);
     FPid = ::fork();
     if (FPid == 0) {
@@ -687,17 +688,6 @@ class TNghttpd {
   std::string CaCert;
 
  private:
-  static int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-  }
   bool Connects() const {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
