@@ -311,6 +311,9 @@ WebChatPage::WebChatPage(QObject* AParent) : QObject(AParent) {
 }
 
 WebChatPage::~WebChatPage() {
+  // A page deleted calls back every script still running; nothing may run after.
+  ++FGeneration;
+  FQueue.clear();
   // The page must go before its profile, and the view before the page.
   delete FView.data();
   delete FPage;
@@ -372,6 +375,7 @@ void WebChatPage::ResetChatView() {
 }
 
 void WebChatPage::RecoverFromLostRenderer() {
+  ++FGeneration;
   FQueue.clear();
   FLoading = false;
   ResetChatView();
@@ -390,9 +394,23 @@ void WebChatPage::ShowLocalFile(const QString& AFilePath) {
 
 void WebChatPage::RunScript(const std::string& AScript) {
   if (AScript.size() >= kLargeBufferBytes / 4) FRanLargeScript = true;
+  if (AScript.size() < kAwaitedScriptBytes) {
+    Enqueue([this, script = QString::fromStdString(AScript)] {
+      FPage->runJavaScript(script);
+      return false;
+    });
+    return;
+  }
+  // A large script (a chat's bubbles going in) is waited for before the next one goes: the
+  // renderer then parses one batch at a time and reuses its memory for the next, instead of
+  // holding every batch sent and its garbage at once.
   Enqueue([this, script = QString::fromStdString(AScript)] {
-    FPage->runJavaScript(script);
-    return false;
+    FPage->runJavaScript(script, [this, generation = FGeneration](const QVariant&) {
+      if (generation != FGeneration) return;  // the renderer was lost meanwhile
+      FLoading = false;
+      Drain();
+    });
+    return true;
   });
 }
 

@@ -54,14 +54,16 @@ class WebChatPage : public QObject, public IChatPage {
   // Answers decorated by the page (formulas, code colours); on unless turned off before the
   // template loads (to measure what the decoration costs).
   void SetRichAnswers(bool AOn) { FRichAnswers = AOn; }
-  // Nothing queued and no document loading.
+  // Nothing queued, no document loading and no large script running.
   bool IsIdle() const { return !FLoading && FQueue.empty(); }
 
  signals:
   void Idle();
 
  private:
-  // A command returns true when it started loading a document.
+  // Scripts of this size and more are waited for before the next command runs.
+  static constexpr std::size_t kAwaitedScriptBytes = 32u << 10;
+  // A command returns true when it started loading a document or a script it waits for.
   void Enqueue(std::function<bool()> ACommand);
   void Drain();
   void RunScript(const std::string& AScript);
@@ -76,6 +78,8 @@ class WebChatPage : public QObject, public IChatPage {
   QPointer<QWebEngineView> FView;
   std::deque<std::function<bool()>> FQueue;
   bool FLoading = false;
+  // Counts lost renderers and the page's end: a script of the old document is not waited for.
+  unsigned FGeneration = 0;
   bool FDraining = false;
   // As of the last queued command: the template is (or will be) in the document.
   bool FBaseHtmlLoaded = false;

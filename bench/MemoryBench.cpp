@@ -80,7 +80,8 @@ std::string ReadSmall(const fs::path& APath) {
 }
 
 // The PSS in bytes of the process APid and of every process under it, walking the process
-// tree by the parents /proc names; each one is listed on AListing.
+// tree by the parents /proc names; each one is listed on AListing with its anonymous and
+// file-backed shares.
 std::uint64_t TreePss(pid_t APid, std::string& AListing) {
   std::multimap<pid_t, pid_t> children;
   std::error_code ec;
@@ -102,14 +103,18 @@ std::uint64_t TreePss(pid_t APid, std::string& AListing) {
     todo.pop_back();
     const fs::path dir = "/proc/" + std::to_string(pid);
     std::istringstream rollup(ReadSmall(dir / "smaps_rollup"));
-    std::uint64_t kb = 0;
-    for (std::string line; std::getline(rollup, line);)
+    std::uint64_t kb = 0, anonKb = 0, fileKb = 0;
+    for (std::string line; std::getline(rollup, line);) {
       if (line.rfind("Pss:", 0) == 0) kb = std::strtoull(line.c_str() + 4, nullptr, 10);
+      if (line.rfind("Pss_Anon:", 0) == 0) anonKb = std::strtoull(line.c_str() + 9, nullptr, 10);
+      if (line.rfind("Pss_File:", 0) == 0) fileKb = std::strtoull(line.c_str() + 9, nullptr, 10);
+    }
     total += kb * 1024;
     std::string cmd = ReadSmall(dir / "cmdline");
     for (char& c : cmd)
       if (c == '\0') c = ' ';
-    AListing += std::to_string(pid) + " " + std::to_string(kb / 1024) + " MB  " + cmd.substr(0, 160) + "\n";
+    AListing += std::to_string(pid) + " " + std::to_string(kb / 1024) + " MB (anonymous " + std::to_string(anonKb / 1024) +
+                ", files " + std::to_string(fileKb / 1024) + ")  " + cmd.substr(0, 160) + "\n";
     for (auto [it, end] = children.equal_range(pid); it != end; ++it) todo.push_back(it->second);
   }
   return total;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -12,6 +13,7 @@
 #include <QUdpSocket>
 #include <QWebEnginePage>
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -90,6 +92,41 @@ TEST_F(ChatPageTest, TwoAppendsAfterResetLeaveTheTemplateOnceAndBothFragments) {
                      "typeof autoScrollToBottom"),
             "1,1,1,functionfunctionfunction");
   EXPECT_TRUE(FPage.IsIdle());
+}
+
+// A large script (a batch of a chat's bubbles) is waited for before the next command, so
+// the page is idle only once it has run; a renderer lost while one runs does not leave the
+// queue waiting for it, and the page works again after.
+TEST_F(ChatPageTest, ALargeScriptIsWaitedForAndARendererLostMeanwhileStallsNothing) {
+  FPage.AppendChatHtml("<p>x</p>");
+  ASSERT_EQ(EvalText("document.getElementById('chat-container').innerHTML"), "<p>x</p>");
+  // Over the size that is waited for, by a comment; it runs for half a second.
+  const std::string padding = "/*" + std::string(64 << 10, 'p') + "*/";
+  const auto busyScript = [&](int AMs) {
+    return padding + "(function(){var t=Date.now()+" + std::to_string(AMs) +
+           ";while(Date.now()<t);window.endedAt=Date.now();})();";
+  };
+  qint64 idleAt = 0;
+  const QMetaObject::Connection idle =
+      QObject::connect(&FPage, &WebChatPage::Idle, [&] { if (!idleAt) idleAt = QDateTime::currentMSecsSinceEpoch(); });
+  FPage.ExecutePageScript(busyScript(500));
+  EXPECT_FALSE(FPage.IsIdle());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FPage.IsIdle(); }, kWaitMs));
+  QObject::disconnect(idle);
+  const qint64 endedAt = Eval("window.endedAt").toLongLong();
+  ASSERT_GT(endedAt, 0);
+  EXPECT_GE(idleAt, endedAt) << "idle before the script had run";
+
+  // The renderer ends while a large script runs, with more waiting behind it.
+  const qint64 renderer = FPage.WebPage()->renderProcessPid();
+  ASSERT_GT(renderer, 0);
+  FPage.ExecutePageScript(busyScript(20000));
+  FPage.AppendChatHtml("<p>queued</p>");
+  QTest::qWait(300);
+  ASSERT_EQ(::kill(static_cast<pid_t>(renderer), SIGKILL), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FPage.WebPage()->renderProcessPid() != renderer && FPage.IsIdle(); }, kWaitMs));
+  FPage.AppendChatHtml("<p id=\"after\">after</p>");
+  EXPECT_EQ(EvalText("document.getElementById('after').textContent"), "after");
 }
 
 // The growing bubble is replaced by id as the answer arrives; the page ends exactly as

@@ -215,8 +215,9 @@ TEST_F(ChatViewTest, RenderChatHistoryAppendsOneBubblePerKnownTurnInOneBatch) {
   EXPECT_NE(appended[0].find("src=\"data:image/png;base64,AA==\""), std::string::npos);
   EXPECT_TRUE(RenderHistoryItem(history[1]).empty());
 
-  // A chat of big pictures goes in several batches of whole bubbles, the same bytes in all.
-  const TSharedText picture(std::string(5u << 20, 'A'));
+  // A longer chat goes in several batches of whole bubbles (of 64 kB or just over), the
+  // same bytes in all.
+  const TSharedText picture(std::string(40u << 10, 'A'));
   const TChatHistory big(3, {"model", {{TPartType::ptInlineData, "", "image/png", picture, ""}}, 1, 0, "", ""});
   FPage.Ops.clear();
   FView.RenderChatHistory(big);
