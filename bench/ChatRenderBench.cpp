@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BigHistory.h"
 #include "LongChat.h"
 #include "NoDialogs.h"
 #include "app/ChatView.h"
 #include "app/WebChatPage.h"
+#include "core/Files.h"
 #include "view/MessageRender.h"
 
 namespace tarvok {
@@ -96,27 +98,27 @@ void BM_LoadFinalHtmlInEngine(benchmark::State& AState) {
       return;
     }
   }
-  // setHtml takes a document of up to 2 MB; the 1,000-turn chat makes about 1.2 MB.
-  if (html.toUtf8().size() > 2'000'000) {
-    AState.SkipWithError("the final document is too big to load in one piece");
-    return;
-  }
+  // From a file: setHtml takes no more than 2 MB once encoded, which the 1,000-turn chat's
+  // document (1.65 MB) exceeds, and an over-long one loads as an empty page.
+  bench::TScratchDir dir("tarvok-render-bench");
+  const std::filesystem::path file = dir.Path() / "chat.html";
+  WriteFileAtomic(file, html.toStdString());
+  const QString path = QString::fromStdString(PathToUtf8(file));
   WebChatPage chatPage;  // the same profile, settings and request blocking as the program's page
-  QWebEnginePage& page = *chatPage.WebPage();
-  bool loaded = false;
-  QObject::connect(&page, &QWebEnginePage::loadFinished, [&](bool) { loaded = true; });
   for (auto _ : AState) {
+    chatPage.ShowLocalFile(path);
     bool done = false;
-    loaded = false;
-    page.setHtml(html, QUrl(QStringLiteral("about:blank")));
-    WaitFor(loaded);
-    page.runJavaScript(kCountBubbles, [&](const QVariant& AValue) { done = AValue.toInt() == static_cast<int>(history.size()); });
-    if (!WaitFor(done)) AState.SkipWithError("the page did not load");
+    chatPage.EvaluateScript(kCountBubbles, [&](const QVariant& AValue) { done = AValue.toInt() == static_cast<int>(history.size()); });
+    if (!WaitFor(done)) {
+      AState.SkipWithError("the page did not load");
+      break;
+    }
     // The next pass starts from an empty page, off the clock.
     AState.PauseTiming();
-    loaded = false;
-    page.load(QUrl(QStringLiteral("about:blank")));
-    WaitFor(loaded);
+    chatPage.ResetChatView();
+    bool blank = false;
+    chatPage.EvaluateScript("1", [&](const QVariant&) { blank = true; });
+    WaitFor(blank);
     AState.ResumeTiming();
   }
 }
