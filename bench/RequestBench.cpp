@@ -261,9 +261,8 @@ BENCHMARK(BM_SmallTurnBareCurl)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The least any design with a worker thread pays: the same bare post, handed to a waiting
 // thread and its end handed back to the waiting caller, two wakes between threads a turn
 // and nothing else. Not a budget; it shows how much of the turn is the hand-offs alone.
-void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) {
-  const std::string body = SmallTurnBody();
-  const std::string url = SmallTurnUrl();
+// ABody posted to AUrl by the bare loop, each post handed to a waiting thread and its end handed back.
+void BarePostsOnAThread(benchmark::State& AState, const std::string& url, const std::string& body) {
   std::mutex lock;
   std::condition_variable wake, done;
   int asked = 0, answered = 0;
@@ -302,6 +301,7 @@ void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) {
   wake.notify_one();
   worker.join();
 }
+void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) { BarePostsOnAThread(AState, SmallTurnUrl(), SmallTurnBody()); }
 BENCHMARK(BM_SmallTurnBareCurlOnAThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- A 200 MB file through the Files API ----
@@ -509,6 +509,41 @@ void BM_TurnAfterTextOnly(benchmark::State& AState) {
   FlushRequestCounts();
 }
 BENCHMARK(BM_TurnAfterTextOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The two bodies above, as the worker makes them, posted by the bare loop on a waiting
+// thread: what the emulator and the wire take for the longer body that refers to the file,
+// apart from anything the program does.
+void BM_BareTurnAfterUpload(benchmark::State& AState) {
+  const TUploadedChat& chat = UploadedChat();
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  const std::string body = chat.Error.empty() ? TurnAfterUploadBody(dm) : std::string();
+  if (body.empty()) {
+    AState.SkipWithError("no body that refers to the file");
+    return;
+  }
+  BarePostsOnAThread(AState, SmallTurnUrl(), body);
+}
+BENCHMARK(BM_BareTurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_BareTurnAfterTextOnly(benchmark::State& AState) {
+  const TUploadedChat& chat = UploadedChat();
+  if (!chat.Error.empty()) {
+    AState.SkipWithError(chat.Error.c_str());
+    return;
+  }
+  TChatHistory sent = chat.History;
+  for (THistoryItem& item : sent)
+    std::erase_if(item.Parts, [](const TContentPart& APart) { return APart.PartType != TPartType::ptText; });
+  THistoryItem next;
+  next.Role = "user";
+  next.Parts = SmallTurn();
+  sent.push_back(std::move(next));
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  BarePostsOnAThread(AState, SmallTurnUrl(), BuildChatBody(sent, dm.Settings(), false));
+}
+BENCHMARK(BM_BareTurnAfterTextOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A memory figure of this process from /proc/self/status, in bytes (Linux).
 std::size_t StatusBytes(const std::string& AField) {
