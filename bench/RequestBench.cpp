@@ -480,6 +480,13 @@ void BM_TurnAfterUpload(benchmark::State& AState) {
 }
 BENCHMARK(BM_TurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// AHistory with only its text parts: the same chat had its first turn carried no file.
+TChatHistory TextOnly(TChatHistory AHistory) {
+  for (THistoryItem& item : AHistory)
+    std::erase_if(item.Parts, [](const TContentPart& APart) { return APart.PartType != TPartType::ptText; });
+  return AHistory;
+}
+
 // The same next turn of the same chat had its first turn carried no file: the reference
 // that tells what the file, referred to by uri, adds to every later turn.
 void BM_TurnAfterTextOnly(benchmark::State& AState) {
@@ -490,9 +497,7 @@ void BM_TurnAfterTextOnly(benchmark::State& AState) {
     AState.SkipWithError(chat.Error.c_str());
     return;
   }
-  TChatHistory textOnly = chat.History;
-  for (THistoryItem& item : textOnly)
-    std::erase_if(item.Parts, [](const TContentPart& APart) { return APart.PartType != TPartType::ptText; });
+  const TChatHistory textOnly = TextOnly(chat.History);
   TLoopMainThread loop;
   TGeminiDM dm(loop);
   dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
@@ -532,9 +537,7 @@ void BM_BareTurnAfterTextOnly(benchmark::State& AState) {
     AState.SkipWithError(chat.Error.c_str());
     return;
   }
-  TChatHistory sent = chat.History;
-  for (THistoryItem& item : sent)
-    std::erase_if(item.Parts, [](const TContentPart& APart) { return APart.PartType != TPartType::ptText; });
+  TChatHistory sent = TextOnly(chat.History);
   THistoryItem next;
   next.Role = "user";
   next.Parts = SmallTurn();
