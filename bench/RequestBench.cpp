@@ -565,15 +565,21 @@ std::size_t StatusBytes(const std::string& AField) {
 // Peak resident memory of this process so far.
 std::size_t PeakResidentBytes() { return StatusBytes("VmHWM:"); }
 
+// The emulator program's address for AOption, which measures this process alone; null (and
+// said on stderr) when none was given.
+const char* EmulatorApart(const char* AOption) {
+  const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
+  if (url && *url) return url;
+  std::fprintf(stderr, "%s needs TARVOK_BENCH_EMULATOR (an emulator in another process)\n", AOption);
+  return nullptr;
+}
+
 // The turn sent once through the worker to the emulator program, then the process's peak
 // memory: the chat's attachments, and whatever the send adds to them. The emulator must
 // run apart, or its copy of the body would count here.
 int PeakSend() {
-  const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
-  if (!url || !*url) {
-    std::fprintf(stderr, "--peak-send needs TARVOK_BENCH_EMULATOR (an emulator in another process)\n");
-    return 2;
-  }
+  const char* url = EmulatorApart("--peak-send");
+  if (!url) return 2;
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());
   TLoopMainThread loop;
@@ -597,11 +603,8 @@ int PeakSend() {
 // process held before the file was attached (the program and its libraries), beside the
 // file's bytes.
 int PeakUpload() {
-  const char* url = std::getenv("TARVOK_BENCH_EMULATOR");
-  if (!url || !*url) {
-    std::fprintf(stderr, "--peak-upload needs TARVOK_BENCH_EMULATOR (an emulator in another process)\n");
-    return 2;
-  }
+  const char* url = EmulatorApart("--peak-upload");
+  if (!url) return 2;
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());
   // The program and its libraries as they are before the file is attached.
