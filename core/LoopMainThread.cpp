@@ -21,6 +21,8 @@ TLoopMainThread::~TLoopMainThread() {
     // must outlive its wait.
     FFinished.wait(lock, [&] { return FInside == 0; });
   }
+  // A worker that queued a step before the close may still be telling the loop of it.
+  while (FTelling.load(std::memory_order_acquire) != 0) std::this_thread::yield();
   // Destroyed without the lock: a queued step may own a worker that ends here.
   for (TTask* task : queued) delete task;
 }
@@ -40,11 +42,17 @@ void TLoopMainThread::Queue(std::function<void()> AStep) {
     if (!FClosed) {
       FQueue.push_back(task);
       task = nullptr;
+      // Once the lock is free the loop may run the step and be destroyed: it waits for this
+      // count before it goes. Told without the lock, the loop does not wake only to wait for it.
+      FTelling.fetch_add(1, std::memory_order_relaxed);
     }
-    // Told with the lock held: once it is free, the loop may run the step and be destroyed.
-    FPosted.notify_all();
   }
-  delete task;  // closed: dropped unrun
+  if (task) {
+    delete task;  // closed: dropped unrun
+    return;
+  }
+  FPosted.notify_all();
+  FTelling.fetch_sub(1, std::memory_order_release);
 }
 
 void TLoopMainThread::Synchronize(const std::function<void()>& AStep) {

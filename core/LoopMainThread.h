@@ -2,6 +2,7 @@
 // A main thread without a window toolkit, for tests of every layer: the thread that
 // creates it runs the steps that workers post, inside ProcessUntil.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -49,6 +50,7 @@ class TLoopMainThread : public TMainThread {
   std::deque<TTask*> FQueue;
   bool FClosed = false;
   int FInside = 0;  // workers in Synchronize: a released one still uses the lock on its way out
+  std::atomic<int> FTelling{0};  // workers between queueing a step and telling the loop of it
 };
 
 }  // namespace tarvok

@@ -124,26 +124,34 @@ void TGeminiRequestThread::Start(TGeminiRequestThread* AWorker) {
   const TStopTokenPtr token = owned->FOptions.Stop;
   TOnTheirWay::Instance().Enter(token);
   try {
-    TWorkerThreads::Instance().Run([worker = owned.get(), token] {
-      std::shared_ptr<TGeminiRequestThread> self(worker);
-      self->Execute();
-      TOnTheirWay::Instance().Leave(token);
-      // The completion goes to the main thread with the worker, and this thread is free
-      // at once: waiting for the completion to run would cost two more thread switches a
-      // request. The worker ends after its completion has run or been dropped.
-      TMainThread& main = self->FMainThread;
-      try {
-        // The uris go to the history before the completion reads it.
-        if (!self->FUploaded.empty() && self->FOptions.OnUploaded)
-          main.Queue([onUploaded = self->FOptions.OnUploaded, files = std::move(self->FUploaded)] { onUploaded(files); });
-        main.Queue([self]() mutable {
-          self->DeliverResult();
-          self.reset();
+    TGeminiRequestThread* const worker = owned.get();
+    TWorkerThreads::Instance().Run(
+        [worker, token] {
+          worker->Execute();
+          TOnTheirWay::Instance().Leave(token);
+        },
+        // Handed over once this thread is free again, so that a next request sent from the
+        // completion finds it awake.
+        [worker] {
+          // The completion goes to the main thread with the worker, and this thread is free
+          // at once: waiting for the completion to run would cost two more thread switches a
+          // request. The worker ends after its completion has run or been dropped.
+          std::shared_ptr<TGeminiRequestThread> self(worker);
+          TMainThread& main = self->FMainThread;
+          try {
+            // The uris go to the history before the completion reads it.
+            if (!self->FUploaded.empty() && self->FOptions.OnUploaded)
+              main.Queue([onUploaded = self->FOptions.OnUploaded, files = std::move(self->FUploaded)] {
+                onUploaded(files);
+              });
+            main.Queue([self]() mutable {
+              self->DeliverResult();
+              self.reset();
+            });
+          } catch (...) {
+            // No memory to hand it over: nothing more can be told; the worker ends here.
+          }
         });
-      } catch (...) {
-        // No memory to hand it over: nothing more can be told; the worker ends here.
-      }
-    });
     owned.release();
   } catch (...) {
     TOnTheirWay::Instance().Leave(token);

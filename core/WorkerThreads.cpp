@@ -12,17 +12,20 @@ TWorkerThreads& TWorkerThreads::Instance() {
 
 TWorkerThreads::TWorkerThreads(std::chrono::milliseconds ALinger) : FLinger(ALinger) {}
 
-void TWorkerThreads::Run(std::function<void()> AJob) {
+void TWorkerThreads::Run(std::function<void()> AJob, std::function<void()> AHandOver) {
   std::unique_lock lock(FLock);
   if (FWaiting.empty()) {
     lock.unlock();
-    std::thread([this, job = std::move(AJob)]() mutable { Serve(std::move(job)); }).detach();
+    std::thread([this, job = std::move(AJob), handOver = std::move(AHandOver)]() mutable {
+      Serve(std::move(job), std::move(handOver));
+    }).detach();
     return;
   }
   // Held here until woken: the waiter may time out, find its job and end its wait first.
   const std::shared_ptr<TWaiting> taker = std::move(FWaiting.back());
   FWaiting.pop_back();
   taker->Job = std::move(AJob);
+  taker->HandOver = std::move(AHandOver);
   const std::function<void()> hook = FHandOverHook;
   lock.unlock();
   if (hook) hook();
@@ -41,7 +44,10 @@ void TWorkerThreads::ReleaseIdle() {
 
 bool TWorkerThreads::WaitForIdle(std::size_t ACount, std::chrono::milliseconds ALimit) {
   std::unique_lock lock(FLock);
-  return FChanged.wait_for(lock, ALimit, [&] { return FWaiting.size() >= ACount; });
+  return FChanged.wait_for(lock, ALimit, [&] {
+    return static_cast<std::size_t>(std::count_if(FWaiting.begin(), FWaiting.end(),
+                                                  [](const auto& W) { return !W->HandingOver; })) >= ACount;
+  });
 }
 
 void TWorkerThreads::SetHandOverHook(std::function<void()> AHook) {
@@ -49,7 +55,7 @@ void TWorkerThreads::SetHandOverHook(std::function<void()> AHook) {
   FHandOverHook = std::move(AHook);
 }
 
-void TWorkerThreads::Serve(std::function<void()> AJob) {
+void TWorkerThreads::Serve(std::function<void()> AJob, std::function<void()> AHandOver) {
   for (;;) {
     AJob();
     AJob = nullptr;  // the job's state goes before the thread is offered again
@@ -57,6 +63,16 @@ void TWorkerThreads::Serve(std::function<void()> AJob) {
     const auto me = std::make_shared<TWaiting>();
     FWaiting.push_back(me);
     ++FIdle;
+    if (AHandOver) {
+      // Offered first, so that a next job handed out in answer comes to this thread, which
+      // then finds it without going to sleep.
+      me->HandingOver = true;
+      lock.unlock();
+      AHandOver();
+      AHandOver = nullptr;
+      lock.lock();
+      me->HandingOver = false;
+    }
     FChanged.notify_all();
     me->Wake.wait_for(lock, FLinger, [&] { return me->Job || me->Release; });
     --FIdle;
@@ -67,6 +83,7 @@ void TWorkerThreads::Serve(std::function<void()> AJob) {
       return;
     }
     AJob = std::move(me->Job);
+    AHandOver = std::move(me->HandOver);
   }
 }
 

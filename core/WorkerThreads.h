@@ -25,12 +25,16 @@ class TWorkerThreads {
   TWorkerThreads(const TWorkerThreads&) = delete;
   TWorkerThreads& operator=(const TWorkerThreads&) = delete;
 
-  // Runs AJob on a waiting thread or a new one; raises std::system_error when no thread
-  // can be made (AJob then has not run and will not).
-  void Run(std::function<void()> AJob);
+  // Runs AJob on a waiting thread or a new one, then AHandOver on the same thread once it
+  // is offered for the next job again; raises std::system_error when no thread can be made
+  // (neither has run then, nor will). AHandOver is where a job tells another thread it is
+  // done: when that thread answers with the next job at once, it finds this thread free
+  // and running instead of waking one that has slept.
+  void Run(std::function<void()> AJob, std::function<void()> AHandOver = {});
   // Ends the waiting threads; returns once none waits any more.
   void ReleaseIdle();
-  // Waits until at least ACount threads wait for a job; false when ALimit passed first.
+  // Waits until at least ACount threads wait for a job, their hand-overs done; false when
+  // ALimit passed first.
   bool WaitForIdle(std::size_t ACount, std::chrono::milliseconds ALimit);
 
   // Runs between handing a job to a waiting thread and waking it (tests force the
@@ -43,10 +47,12 @@ class TWorkerThreads {
   struct TWaiting {
     std::condition_variable Wake;
     std::function<void()> Job;
+    std::function<void()> HandOver;
     bool Release = false;
+    bool HandingOver = false;  // offered, still running the last job's hand-over
   };
 
-  void Serve(std::function<void()> AJob);
+  void Serve(std::function<void()> AJob, std::function<void()> AHandOver);
 
   const std::chrono::milliseconds FLinger;
   std::mutex FLock;

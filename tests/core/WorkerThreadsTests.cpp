@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "core/WorkerThreads.h"
 
@@ -56,5 +57,45 @@ TEST(WorkerThreads, AWakeAfterTheWaiterFoundItsJobTouchesNothingGone) {
   // The pool still serves: the same thread takes the next job.
   pool->Run([&] { ran.Add(); });
   EXPECT_TRUE(ran.WaitFor(3));
+  pool->ReleaseIdle();
+}
+
+// A job's hand-over runs once its thread is offered again, so that a next job handed out in
+// answer (a completion that sends the next request at once) goes to that thread, awake,
+// rather than waking another. Meanwhile it is not yet counted as waiting.
+TEST(WorkerThreads, AJobHandedOutFromTheHandOverGoesToTheThreadHandingOver) {
+  static TWorkerThreads* const pool = new TWorkerThreads(std::chrono::milliseconds(5000));
+  // Two threads made and left waiting: two jobs that each wait for the other to start.
+  TSignal started;
+  pool->Run([&] {
+    started.Add();
+    started.WaitFor(2);
+  });
+  pool->Run([&] {
+    started.Add();
+    started.WaitFor(2);
+  });
+  ASSERT_TRUE(started.WaitFor(2));
+  ASSERT_TRUE(pool->WaitForIdle(2, std::chrono::seconds(30)));
+
+  std::thread::id first, second, handingOver;
+  bool twoWaitedDuringHandOver = true, oneWaitedDuringHandOver = false;
+  TSignal ran;
+  pool->Run([&] { first = std::this_thread::get_id(); },
+            [&] {
+              handingOver = std::this_thread::get_id();
+              twoWaitedDuringHandOver = pool->WaitForIdle(2, std::chrono::milliseconds(100));
+              oneWaitedDuringHandOver = pool->WaitForIdle(1, std::chrono::seconds(30));
+              pool->Run([&] {
+                second = std::this_thread::get_id();
+                ran.Add();
+              });
+            });
+  ASSERT_TRUE(ran.WaitFor(1));
+  EXPECT_EQ(handingOver, first);
+  EXPECT_EQ(second, first);
+  EXPECT_FALSE(twoWaitedDuringHandOver);
+  EXPECT_TRUE(oneWaitedDuringHandOver);
+  ASSERT_TRUE(pool->WaitForIdle(2, std::chrono::seconds(30)));
   pool->ReleaseIdle();
 }
