@@ -173,19 +173,42 @@ struct TMultiDeleter {
   void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 
-// Runs the transfer in a multi handle of its own, so that a stop wakes its wait at once;
+// The multi handle of this thread, kept from one of its transfers to the next: making one
+// (with the socket pair that wakes it) and ending it cost as much work as a small
+// request's own. It runs one transfer at a time, and no connection outlives its transfer
+// (CURLOPT_FORBID_REUSE), so every request connects afresh as with a handle of its own.
+struct TThreadMulti {
+  std::unique_ptr<CURLM, TMultiDeleter> Multi;
+  bool Busy = false;  // a transfer runs in it (one made from inside it gets a handle of its own)
+};
+
+// Runs the transfer in this thread's multi handle, so that a stop wakes its wait at once;
 // the request's OnTick runs between waits.
 CURLcode RunTransfer(CURL* AHandle, TTransfer& ATransfer) {
-  std::unique_ptr<CURLM, TMultiDeleter> multi(curl_multi_init());
-  if (!multi || curl_multi_add_handle(multi.get(), AHandle) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  thread_local TThreadMulti kept;
+  std::unique_ptr<CURLM, TMultiDeleter> own;
+  std::unique_ptr<CURLM, TMultiDeleter>& multi = kept.Busy ? own : kept.Multi;
+  struct TBusy {
+    bool& Flag;
+    const bool Was;
+    ~TBusy() { Flag = Was; }
+  } busy{kept.Busy, kept.Busy};
+  kept.Busy = true;
+  if (!multi) multi.reset(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), AHandle) != CURLM_OK) {
+    multi.reset();  // made afresh by the next transfer
+    return CURLE_OUT_OF_MEMORY;
+  }
   CURLM* m = multi.get();
   TStopToken* stop = ATransfer.Request->Stop;
   const std::function<bool()>& tick = ATransfer.Request->OnTick;
   if (stop) stop->SetWake([m] { curl_multi_wakeup(m); });
   CURLcode result = CURLE_OK;
+  bool broken = false;
   for (;;) {
     int running = 0;
     if (curl_multi_perform(m, &running) != CURLM_OK) {
+      broken = true;
       result = CURLE_RECV_ERROR;
       break;
     }
@@ -217,7 +240,8 @@ CURLcode RunTransfer(CURL* AHandle, TTransfer& ATransfer) {
   }
   // After this no stop can reach the multi handle any more.
   if (stop) stop->SetWake(nullptr);
-  curl_multi_remove_handle(m, AHandle);
+  // A handle in a state of its own is not kept: the next transfer makes a new one.
+  if (curl_multi_remove_handle(m, AHandle) != CURLM_OK || broken) multi.reset();
   return result;
 }
 
@@ -361,6 +385,8 @@ THttpResponse PerformHttp(const THttpRequest& ARequest, const TTransportOptions&
   curl_easy_setopt(c, CURLOPT_USERAGENT, "Tarvok/2.0");
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  // Closed when the transfer ends, not kept in the thread's multi handle for a next one.
+  curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
   if (AOptions.Proxy.empty()) {
     curl_easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
   } else {

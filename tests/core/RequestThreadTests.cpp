@@ -733,3 +733,86 @@ TEST(Http2, StatusLinesWithoutAReasonGetTheStandardOne) {
   };
   for (const auto& c : cases) EXPECT_EQ(StatusLineWithReason(c.line, c.status), c.shown) << c.line;
 }
+
+namespace {
+
+// Answers every request on a connection with a keep-alive answer and counts connections,
+// requests and connections the client closed.
+class TKeepAliveServer {
+ public:
+  TKeepAliveServer() {
+    FListen = ListenOnLoopback(Port);
+    FThread = std::thread([this] {
+      for (;;) {
+        const int s = ::accept(FListen, nullptr, nullptr);
+        if (s < 0) return;
+        {
+          std::lock_guard lock(FLock);
+          FConnection = s;
+        }
+        Accepted++;
+        for (;;) {
+          std::string in;
+          char buffer[4096];
+          while (in.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            in.append(buffer, static_cast<std::size_t>(n));
+          }
+          if (in.find("\r\n\r\n") == std::string::npos) break;  // the client closed it
+          Requests++;
+          const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+          (void)::send(s, answer.data(), answer.size(), MSG_NOSIGNAL);
+        }
+        {
+          std::lock_guard lock(FLock);
+          ::close(s);
+          FConnection = -1;
+        }
+        Closed++;
+      }
+    });
+  }
+  ~TKeepAliveServer() {
+    ::shutdown(FListen, SHUT_RDWR);
+    {
+      std::lock_guard lock(FLock);
+      if (FConnection >= 0) ::shutdown(FConnection, SHUT_RDWR);  // one the client still holds open
+    }
+    FThread.join();
+    ::close(FListen);
+  }
+  bool WaitForClosed(int ACount) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Closed < ACount)
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return true;
+  }
+  int Port = 0;
+  std::atomic<int> Accepted{0}, Requests{0}, Closed{0};
+
+ private:
+  int FListen = -1;
+  std::mutex FLock;
+  int FConnection = -1;
+  std::thread FThread;
+};
+
+}  // namespace
+
+// Requests on one thread share what libcurl needs to run them, never a connection: each
+// connects afresh and closes its connection when it ends, even when the server would keep
+// it open.
+TEST(RequestBytes, EveryRequestHasAConnectionOfItsOwnClosedWhenItEnds) {
+  TKeepAliveServer server;
+  THttpRequest request;
+  request.Method = "GET";
+  request.Url = "http://127.0.0.1:" + std::to_string(server.Port) + "/v1beta/files/x?key=k";
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(PerformHttp(request, {}).Status, 200) << i;
+    EXPECT_TRUE(server.WaitForClosed(i)) << "request " << i << " left its connection open";
+  }
+  EXPECT_EQ(server.Accepted, 3);
+  EXPECT_EQ(server.Requests, 3);
+}
