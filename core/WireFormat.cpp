@@ -402,7 +402,14 @@ bool IsJsonObjectBody(const std::string& ABody) {
 }
 
 bool ReadResponseBody(const std::string& ABody, std::string& AResult, TTokenUsage& AUsage, TAnswerExtras* AExtras) {
-  simdjson::dom::parser parser;
+  // A text answer (and every streamed event) is read by a parser this thread keeps for
+  // this function alone: a new one costs two allocations the size of the answer, as much
+  // work as reading it. A larger answer, a picture, gets a parser of its own, so that no
+  // thread keeps its memory afterwards.
+  constexpr std::size_t kKeptParserBytes = 16 * 1024;
+  thread_local simdjson::dom::parser kept;
+  simdjson::dom::parser own;
+  simdjson::dom::parser& parser = ABody.size() <= kKeptParserBytes ? kept : own;
   simdjson::dom::element doc;
   if (!ParseBody(ABody, parser, doc)) return false;
   simdjson::dom::object root;
