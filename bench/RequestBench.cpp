@@ -1,8 +1,8 @@
 // A chat turn with 16 attachments of 20 MB (about 430 MB of Base64 on the wire): the
 // request body made piece by piece, as it is sent, beside a plain copy of the same bytes,
 // and the worker's whole send path (trim, snapshot, worker thread, body, POST, answer,
-// completion on the main thread) against the emulator. A small text turn sent the same way, beside a bare
-// libcurl loop posting the same body to the same emulator.
+// completion on the main thread) against the emulator. A small text turn sent the same way,
+// taken in turns with a bare libcurl loop posting the same body to the same emulator.
 //
 // TARVOK_BENCH_EMULATOR=<base url> posts to an emulator already running (scripts/bench
 // starts the program and posts the same body with the curl command line beside this);
@@ -13,7 +13,8 @@
 //
 // A 200 MB file through the Files API: "RequestBench --upload-file" makes it (once, under
 // TARVOK_BENCH_DATA) and prints its name; BM_UploadFile uploads it from the chat's Base64;
-// BM_TurnAfterUpload is the next small turn of that chat, which refers to the file by uri;
+// BM_TurnsAfterUploadAlternated times the next small turn of that chat, which refers to the
+// file by uri, beside its references;
 // "RequestBench --peak-upload" attaches it, sends it through the worker to
 // TARVOK_BENCH_EMULATOR, sends the next turn, and prints the peak memory beside the file's bytes.
 #include <benchmark/benchmark.h>
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -191,26 +193,6 @@ const TContentParts& SmallTurn() {
   return parts;
 }
 
-// One small text turn through the service, from the call to the completion on the main thread.
-void BM_SmallTextTurn(benchmark::State& AState) {
-  TScratchDir dir("tarvok-request-bench");
-  SetProgramDir(dir.Path());
-  TLoopMainThread loop;
-  TGeminiDM dm(loop);
-  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
-  for (auto _ : AState) {
-    dm.FChatHistory.clear();
-    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
-    if (!turn.Answered || turn.Failed) {
-      AState.SkipWithError("the small turn failed");
-      break;
-    }
-  }
-  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
-  FlushRequestCounts();  // the counts reach their files before the scratch folder goes
-}
-BENCHMARK(BM_SmallTextTurn)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 std::size_t Discard(char*, std::size_t ASize, std::size_t ACount, void* AOut) {
   static_cast<std::string*>(AOut)->append(ASize * ACount, ' ');
   return ASize * ACount;
@@ -235,6 +217,88 @@ bool BarePost(const std::string& AUrl, const std::string& ABody) {
   return rc == CURLE_OK && status == 200 && !answer.empty();
 }
 
+// The least any design with a worker thread pays: the bare post, handed to a waiting
+// thread and its end handed back to the waiting caller, two wakes between threads a post
+// and nothing else.
+class TBarePoster {
+ public:
+  TBarePoster(std::string AUrl, std::string ABody) : FUrl(std::move(AUrl)), FBody(std::move(ABody)) {
+    FWorker = std::thread([this] {
+      std::unique_lock l(FLock);
+      for (;;) {
+        FWake.wait(l, [&] { return FAsked > FAnswered || FQuit; });
+        if (FQuit) return;
+        l.unlock();
+        const bool ok = BarePost(FUrl, FBody);
+        l.lock();
+        FFailed = FFailed || !ok;
+        ++FAnswered;
+        l.unlock();
+        FDone.notify_one();
+        l.lock();
+      }
+    });
+  }
+  ~TBarePoster() {
+    {
+      std::lock_guard l(FLock);
+      FQuit = true;
+    }
+    FWake.notify_one();
+    FWorker.join();
+  }
+  // One post on the waiting thread, this thread waiting for its end; false when it failed.
+  bool Post() {
+    std::unique_lock l(FLock);
+    ++FAsked;
+    l.unlock();
+    FWake.notify_one();
+    l.lock();
+    FDone.wait(l, [&] { return FAnswered == FAsked; });
+    return !FFailed;
+  }
+
+ private:
+  const std::string FUrl, FBody;
+  std::mutex FLock;
+  std::condition_variable FWake, FDone;
+  int FAsked = 0, FAnswered = 0;
+  bool FFailed = false, FQuit = false;
+  std::thread FWorker;
+};
+
+// What one figure makes once: true when it went as it should.
+struct TStep {
+  std::string Name;  // the counter of its mean time, in seconds
+  std::function<bool()> Run;
+};
+
+// Each step once an iteration, in an order that turns by one every iteration, each timed
+// on its own; the counters are their mean times. A figure and its reference a third of a
+// millisecond long swing by a tenth or more from one spell of the machine's load to the
+// next, and separate runs of each, even interleaved, catch different spells: taken in
+// turns they share every spell.
+void RunAlternated(benchmark::State& AState, const std::vector<TStep>& ASteps) {
+  using TClock = std::chrono::steady_clock;
+  std::vector<TClock::duration> spent(ASteps.size());
+  std::size_t rounds = 0;
+  for (auto _ : AState) {
+    for (std::size_t k = 0; k < ASteps.size(); ++k) {
+      const std::size_t i = (rounds + k) % ASteps.size();
+      const TClock::time_point start = TClock::now();
+      const bool ok = ASteps[i].Run();
+      spent[i] += TClock::now() - start;
+      if (!ok) {
+        AState.SkipWithError((ASteps[i].Name + " failed").c_str());
+        return;
+      }
+    }
+    ++rounds;
+  }
+  for (std::size_t i = 0; i < ASteps.size(); ++i)
+    AState.counters[ASteps[i].Name] = std::chrono::duration<double>(spent[i]).count() / static_cast<double>(rounds);
+}
+
 // The small turn's body and address, as the bare loops post them.
 std::string SmallTurnBody() {
   TChatHistory history(1);
@@ -244,65 +308,31 @@ std::string SmallTurnBody() {
 }
 std::string SmallTurnUrl() { return EmulatorBase() + "/v1beta/models/gemini-2.5-flash:generateContent?key=bench-key"; }
 
-// The reference: a bare libcurl loop posting the same body to the same emulator, a fresh
-// handle per post as the worker uses.
-void BM_SmallTurnBareCurl(benchmark::State& AState) {
-  const std::string body = SmallTurnBody();
-  const std::string url = SmallTurnUrl();
-  for (auto _ : AState) {
-    if (!BarePost(url, body)) {
-      AState.SkipWithError("the bare post failed");
-      break;
-    }
-  }
+// One small text turn through the service, from the call to the completion on the main
+// thread (turn_s), beside a bare libcurl loop posting the same body to the same emulator
+// with a fresh handle a post, as the worker uses: on a waiting thread (on_thread_s) and on
+// this one (bare_s).
+void BM_SmallTurnsAlternated(benchmark::State& AState) {
+  TScratchDir dir("tarvok-request-bench");
+  SetProgramDir(dir.Path());
+  TLoopMainThread loop;
+  TGeminiDM dm(loop);
+  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
+  const std::string url = SmallTurnUrl(), body = SmallTurnBody();
+  TBarePoster poster(url, body);
+  RunAlternated(AState, {{"turn_s",
+                          [&] {
+                            dm.FChatHistory.clear();
+                            const TTurnOutcome turn =
+                                SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
+                            return turn.Answered && !turn.Failed;
+                          }},
+                         {"on_thread_s", [&] { return poster.Post(); }},
+                         {"bare_s", [&] { return BarePost(url, body); }}});
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();  // the counts reach their files before the scratch folder goes
 }
-BENCHMARK(BM_SmallTurnBareCurl)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The least any design with a worker thread pays: the same bare post, handed to a waiting
-// thread and its end handed back to the waiting caller, two wakes between threads a turn
-// and nothing else. Not a budget; it shows how much of the turn is the hand-offs alone.
-// ABody posted to AUrl by the bare loop, each post handed to a waiting thread and its end handed back.
-void BarePostsOnAThread(benchmark::State& AState, const std::string& url, const std::string& body) {
-  std::mutex lock;
-  std::condition_variable wake, done;
-  int asked = 0, answered = 0;
-  bool failed = false, quit = false;
-  std::thread worker([&] {
-    std::unique_lock l(lock);
-    for (;;) {
-      wake.wait(l, [&] { return asked > answered || quit; });
-      if (quit) return;
-      l.unlock();
-      const bool ok = BarePost(url, body);
-      l.lock();
-      failed = failed || !ok;
-      ++answered;
-      l.unlock();
-      done.notify_one();
-      l.lock();
-    }
-  });
-  for (auto _ : AState) {
-    std::unique_lock l(lock);
-    ++asked;
-    l.unlock();
-    wake.notify_one();
-    l.lock();
-    done.wait(l, [&] { return answered == asked; });
-    if (failed) {
-      AState.SkipWithError("the bare post failed");
-      break;
-    }
-  }
-  {
-    std::lock_guard l(lock);
-    quit = true;
-  }
-  wake.notify_one();
-  worker.join();
-}
-void BM_SmallTurnBareCurlOnAThread(benchmark::State& AState) { BarePostsOnAThread(AState, SmallTurnUrl(), SmallTurnBody()); }
-BENCHMARK(BM_SmallTurnBareCurlOnAThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SmallTurnsAlternated)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- A 200 MB file through the Files API ----
 //
@@ -443,43 +473,6 @@ std::string TurnAfterUploadBody(const TGeminiDM& ADm) {
   return body.find("\"file_data\"") == std::string::npos ? std::string() : body;
 }
 
-// The next small text turn of that chat, as BM_SmallTextTurn sends one: the body carries
-// the earlier turns and refers to the file by its uri.
-void BM_TurnAfterUpload(benchmark::State& AState) {
-  TScratchDir dir("tarvok-request-bench");
-  SetProgramDir(dir.Path());
-  const TUploadedChat& chat = UploadedChat();
-  if (!chat.Error.empty()) {
-    AState.SkipWithError(chat.Error.c_str());
-    return;
-  }
-  TLoopMainThread loop;
-  TGeminiDM dm(loop);
-  dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
-  dm.UseFilesApi = true;
-  const std::size_t bodyBytes = TurnAfterUploadBody(dm).size();
-  if (bodyBytes == 0) {
-    AState.SkipWithError("the turn after the upload would not refer to the file");
-    return;
-  }
-  int uploads = 0;
-  TRequestOptions options;
-  options.OnUploaded = [&uploads](const std::vector<TUploadedFile>& AFiles) { uploads += static_cast<int>(AFiles.size()); };
-  for (auto _ : AState) {
-    dm.FChatHistory = chat.History;
-    const TTurnOutcome turn =
-        SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1), false, options);
-    if (!turn.Answered || turn.Failed || uploads != 0) {
-      AState.SkipWithError(uploads != 0 ? "the turn uploaded the file again" : "the turn after the upload failed");
-      break;
-    }
-  }
-  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
-  FlushRequestCounts();
-  AState.counters["body_KB"] = static_cast<double>(bodyBytes) / 1e3;
-}
-BENCHMARK(BM_TurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 // AHistory with only its text parts: the same chat had its first turn carried no file.
 TChatHistory TextOnly(TChatHistory AHistory) {
   for (THistoryItem& item : AHistory)
@@ -487,9 +480,14 @@ TChatHistory TextOnly(TChatHistory AHistory) {
   return AHistory;
 }
 
-// The same next turn of the same chat had its first turn carried no file: the reference
-// that tells what the file, referred to by uri, adds to every later turn.
-void BM_TurnAfterTextOnly(benchmark::State& AState) {
+// The next small text turn of that chat (after_upload_s): its body carries the earlier
+// turns and refers to the file by its uri. Beside it, taken in turns: the same next turn
+// of the same chat had its first turn carried no file (text_only_s), what the file,
+// referred to by uri, adds to every later turn; a small turn of a new chat (small_s); and
+// the two bodies as the worker makes them, posted by the bare loop on a waiting thread
+// (bare_after_upload_s, bare_text_only_s), what the emulator and the wire take for the
+// longer body apart from anything the program does.
+void BM_TurnsAfterUploadAlternated(benchmark::State& AState) {
   TScratchDir dir("tarvok-request-bench");
   SetProgramDir(dir.Path());
   const TUploadedChat& chat = UploadedChat();
@@ -497,56 +495,43 @@ void BM_TurnAfterTextOnly(benchmark::State& AState) {
     AState.SkipWithError(chat.Error.c_str());
     return;
   }
-  const TChatHistory textOnly = TextOnly(chat.History);
   TLoopMainThread loop;
   TGeminiDM dm(loop);
   dm.GeminiApiUrlBase = EmulatorBase() + "/v1beta/models/%s:%s?key=";
   dm.UseFilesApi = true;
-  for (auto _ : AState) {
-    dm.FChatHistory = textOnly;
-    const TTurnOutcome turn = SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1));
-    if (!turn.Answered || turn.Failed) {
-      AState.SkipWithError("the turn of the text-only chat failed");
-      break;
-    }
-  }
-  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
-  FlushRequestCounts();
-}
-BENCHMARK(BM_TurnAfterTextOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The two bodies above, as the worker makes them, posted by the bare loop on a waiting
-// thread: what the emulator and the wire take for the longer body that refers to the file,
-// apart from anything the program does.
-void BM_BareTurnAfterUpload(benchmark::State& AState) {
-  const TUploadedChat& chat = UploadedChat();
-  TLoopMainThread loop;
-  TGeminiDM dm(loop);
-  const std::string body = chat.Error.empty() ? TurnAfterUploadBody(dm) : std::string();
-  if (body.empty()) {
-    AState.SkipWithError("no body that refers to the file");
+  const std::string afterUploadBody = TurnAfterUploadBody(dm);
+  if (afterUploadBody.empty()) {
+    AState.SkipWithError("the turn after the upload would not refer to the file");
     return;
   }
-  BarePostsOnAThread(AState, SmallTurnUrl(), body);
-}
-BENCHMARK(BM_BareTurnAfterUpload)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_BareTurnAfterTextOnly(benchmark::State& AState) {
-  const TUploadedChat& chat = UploadedChat();
-  if (!chat.Error.empty()) {
-    AState.SkipWithError(chat.Error.c_str());
-    return;
-  }
-  TChatHistory sent = TextOnly(chat.History);
+  const TChatHistory textOnly = TextOnly(chat.History);
+  TChatHistory textOnlySent = textOnly;
   THistoryItem next;
   next.Role = "user";
   next.Parts = SmallTurn();
-  sent.push_back(std::move(next));
-  TLoopMainThread loop;
-  TGeminiDM dm(loop);
-  BarePostsOnAThread(AState, SmallTurnUrl(), BuildChatBody(sent, dm.Settings(), false));
+  textOnlySent.push_back(std::move(next));
+  TBarePoster afterUploadPoster(SmallTurnUrl(), afterUploadBody);
+  TBarePoster textOnlyPoster(SmallTurnUrl(), BuildChatBody(textOnlySent, dm.Settings(), false));
+
+  int uploads = 0;
+  TRequestOptions options;
+  options.OnUploaded = [&uploads](const std::vector<TUploadedFile>& AFiles) { uploads += static_cast<int>(AFiles.size()); };
+  auto turn = [&](const TChatHistory& AHistory, const TRequestOptions& AOptions) {
+    dm.FChatHistory = AHistory;
+    const TTurnOutcome outcome =
+        SendTurn(loop, dm, "gemini-2.5-flash", SmallTurn(), std::chrono::minutes(1), false, AOptions);
+    return outcome.Answered && !outcome.Failed && uploads == 0;
+  };
+  RunAlternated(AState, {{"after_upload_s", [&] { return turn(chat.History, options); }},
+                         {"text_only_s", [&] { return turn(textOnly, {}); }},
+                         {"small_s", [&] { return turn({}, {}); }},
+                         {"bare_after_upload_s", [&] { return afterUploadPoster.Post(); }},
+                         {"bare_text_only_s", [&] { return textOnlyPoster.Post(); }}});
+  loop.ProcessUntil([] { return TGeminiRequestThread::ActiveCount() == 0; }, std::chrono::minutes(1));
+  FlushRequestCounts();
+  AState.counters["body_KB"] = static_cast<double>(afterUploadBody.size()) / 1e3;
 }
-BENCHMARK(BM_BareTurnAfterTextOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TurnsAfterUploadAlternated)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A memory figure of this process from /proc/self/status, in bytes (Linux).
 std::size_t StatusBytes(const std::string& AField) {
