@@ -3,6 +3,8 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -117,6 +119,25 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
 // the common content: ASCII characters and escapes of ASCII and Cyrillic (U+0400..U+047F)
 // letters, as the chat files write them. False for anything else (a raw byte above 0x7F,
 // another escape, a broken one), which the general way reads; AOut is then unspecified.
+// The value of a hexadecimal digit, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigit = [] {
+  std::array<std::int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<std::size_t>(c)] = c >= '0' && c <= '9'   ? static_cast<std::int8_t>(c - '0')
+                                     : c >= 'a' && c <= 'f' ? static_cast<std::int8_t>(c - 'a' + 10)
+                                     : c >= 'A' && c <= 'F' ? static_cast<std::int8_t>(c - 'A' + 10)
+                                                            : std::int8_t{-1};
+  return t;
+}();
+
+// Two bytes of UTF-8 for a Cyrillic letter (U+0400..U+047F), lower-cased.
+inline char* PutLowerCyrillic(char* AOut, unsigned AValue) {
+  const unsigned lower = AValue < 0x410 ? AValue + 0x50 : AValue < 0x430 ? AValue + 0x20 : AValue;
+  AOut[0] = static_cast<char>(0xC0 | (lower >> 6));
+  AOut[1] = static_cast<char>(0x80 | (lower & 0x3F));
+  return AOut + 2;
+}
+
 bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
   // Never longer than the content: a character stays one byte, an escape of two or six
   // becomes one or two.
@@ -125,12 +146,7 @@ bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
   const char* p = AContent.data();
   const char* const end = p + AContent.size();
   auto lowerAscii = [](unsigned c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
+  auto hex = [](char c) { return static_cast<int>(kHexDigit[static_cast<unsigned char>(c)]); };
   while (p < end) {
     const auto c = static_cast<unsigned char>(*p);
     if (c != '\\') {
@@ -140,6 +156,15 @@ bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
       continue;
     }
     if (end - p < 2) return false;
+    // Russian text is mostly \u04XX: read first, without the general switch.
+    if (p[1] == 'u' && end - p >= 6 && p[2] == '0' && p[3] == '4') {
+      const int h2 = hex(p[4]), h3 = hex(p[5]);
+      if ((h2 | h3) >= 0 && h2 < 8) {
+        o = PutLowerCyrillic(o, 0x400u | static_cast<unsigned>(h2 << 4 | h3));
+        p += 6;
+        continue;
+      }
+    }
     switch (p[1]) {
       case '"': *o++ = '"'; break;
       case '\\': *o++ = '\\'; break;
@@ -157,9 +182,7 @@ bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
         if (v < 0x80) {
           *o++ = lowerAscii(v);
         } else if (v >= 0x400 && v < 0x480) {
-          const unsigned lower = v < 0x410 ? v + 0x50 : v < 0x430 ? v + 0x20 : v;
-          *o++ = static_cast<char>(0xC0 | (lower >> 6));
-          *o++ = static_cast<char>(0x80 | (lower & 0x3F));
+          o = PutLowerCyrillic(o, v);
         } else {
           return false;
         }
