@@ -420,7 +420,12 @@ TEST_P(Transport, WireFaults) {
       EXPECT_EQ(h.Server.Requests().size(), c.reachesServer ? 1u : 0u) << "no retry";
     }
     EXPECT_TRUE(ThreadsBackTo(threadsBefore)) << ThreadCount() << " threads, " << threadsBefore << " before";
-    EXPECT_LT(ResidentKb() - residentBefore, 32 * 1024) << "kB resident left behind";
+    // Under AddressSanitizer the resident size holds the allocator's regions and their
+    // shadow, which grow by tens of megabytes at the first case to take a new path (42-49 MB
+    // here, after the purge, whatever that case left); the leak checker judges what was
+    // left there, at the end of the run.
+    if constexpr (!tarvok::test::kAddressSanitizer)
+      EXPECT_LT(ResidentKb() - residentBefore, 32 * 1024) << "kB resident left behind";
   }
 }
 
