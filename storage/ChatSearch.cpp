@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -58,6 +58,17 @@ void AppendLower(std::string& out, std::string_view s) {
   }
 }
 
+// The value of a hexadecimal digit, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigit = [] {
+  std::array<std::int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<std::size_t>(c)] = c >= '0' && c <= '9'   ? static_cast<std::int8_t>(c - '0')
+                                     : c >= 'a' && c <= 'f' ? static_cast<std::int8_t>(c - 'a' + 10)
+                                     : c >= 'A' && c <= 'F' ? static_cast<std::int8_t>(c - 'A' + 10)
+                                                            : std::int8_t{-1};
+  return t;
+}();
+
 // A JSON string's content from its first byte after the opening quote; false on an
 // escape the parser would not read the same way (a lone surrogate) or a broken one.
 bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
@@ -67,12 +78,9 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
     if (at + 4 > AContent.size()) return false;
     v = 0;
     for (std::size_t k = at; k < at + 4; ++k) {
-      const char c = AContent[k];
-      v <<= 4;
-      if (c >= '0' && c <= '9') v |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') v |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') v |= static_cast<unsigned>(c - 'A' + 10);
-      else return false;
+      const int digit = kHexDigit[static_cast<unsigned char>(AContent[k])];
+      if (digit < 0) return false;
+      v = v << 4 | static_cast<unsigned>(digit);
     }
     return true;
   };
@@ -115,21 +123,6 @@ bool DecodeJsonString(std::string_view AContent, std::string& AOut) {
   return true;
 }
 
-// A JSON string's content, decoded and lower-cased as AppendLower does, in one pass, for
-// the common content: ASCII characters and escapes of ASCII and Cyrillic (U+0400..U+047F)
-// letters, as the chat files write them. False for anything else (a raw byte above 0x7F,
-// another escape, a broken one), which the general way reads; AOut is then unspecified.
-// The value of a hexadecimal digit, -1 for any other byte.
-constexpr std::array<std::int8_t, 256> kHexDigit = [] {
-  std::array<std::int8_t, 256> t{};
-  for (int c = 0; c < 256; ++c)
-    t[static_cast<std::size_t>(c)] = c >= '0' && c <= '9'   ? static_cast<std::int8_t>(c - '0')
-                                     : c >= 'a' && c <= 'f' ? static_cast<std::int8_t>(c - 'a' + 10)
-                                     : c >= 'A' && c <= 'F' ? static_cast<std::int8_t>(c - 'A' + 10)
-                                                            : std::int8_t{-1};
-  return t;
-}();
-
 // Two bytes of UTF-8 for a Cyrillic letter (U+0400..U+047F), lower-cased.
 inline char* PutLowerCyrillic(char* AOut, unsigned AValue) {
   const unsigned lower = AValue < 0x410 ? AValue + 0x50 : AValue < 0x430 ? AValue + 0x20 : AValue;
@@ -138,6 +131,10 @@ inline char* PutLowerCyrillic(char* AOut, unsigned AValue) {
   return AOut + 2;
 }
 
+// A JSON string's content, decoded and lower-cased as AppendLower does, in one pass, for
+// the common content: ASCII characters and escapes of ASCII and Cyrillic (U+0400..U+047F)
+// letters, as the chat files write them. False for anything else (a raw byte above 0x7F,
+// another escape, a broken one), which the general way reads; AOut is then unspecified.
 bool DecodeLowerCommonJsonString(std::string_view AContent, std::string& AOut) {
   // Never longer than the content: a character stays one byte, an escape of two or six
   // becomes one or two.
